@@ -1,0 +1,21 @@
+// Win32 error codes the core reasons about. Values are the system's own.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+constexpr std::uint32_t kErrorSuccess = 0;
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorInvalidHandle = 6;
+constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+constexpr std::uint32_t kErrorGenFailure = 31;
+constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorSemTimeout = 121;
+constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorIoPending = 997;
+constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
+
+}  // namespace platform

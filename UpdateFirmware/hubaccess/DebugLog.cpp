@@ -1,0 +1,1 @@
+// Debug log: severity-filtered records to the log sink.

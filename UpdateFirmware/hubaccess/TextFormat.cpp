@@ -1,0 +1,1 @@
+// Type-safe printf-style formatter for the system's wide texts.

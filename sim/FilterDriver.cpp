@@ -1,0 +1,237 @@
+#include "sim/FilterDriver.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "hubaccess/ByteOrder.h"
+#include "hubaccess/FilterRequest.h"
+#include "platform/Win32Errors.h"
+
+namespace sim {
+
+using platform::IoctlResult;
+using platform::IoctlStatus;
+namespace ha = hubaccess;
+
+namespace {
+
+constexpr std::uint32_t kErrorInvalidFunction = 1;
+
+IoctlResult Done(std::uint32_t bytes) { return {IoctlStatus::Completed, 0, bytes}; }
+IoctlResult Fail(std::uint32_t error) { return {IoctlStatus::Failed, error, 0}; }
+
+}  // namespace
+
+FilterDriver::FilterDriver(platform::Clock& clock) : clock_(clock) {}
+
+void FilterDriver::AddInterface(const std::wstring& objectName, std::shared_ptr<HubChip> chip) {
+    interfaces_[objectName] = Interface{std::move(chip), true};
+}
+
+void FilterDriver::RemoveInterface(const std::wstring& objectName) { interfaces_.erase(objectName); }
+
+void FilterDriver::SetAttached(const std::wstring& objectName, bool attached) {
+    auto it = interfaces_.find(objectName);
+    if (it != interfaces_.end()) it->second.attached = attached;
+}
+
+Fault& FilterDriver::AddFault(const Fault& fault) {
+    faults_.push_back(fault);
+    return faults_.back();
+}
+
+void FilterDriver::ClearFaults() { faults_.clear(); }
+
+platform::DeviceOpenResult FilterDriver::CreateFile(const std::wstring& path, platform::DeviceOpenMode) {
+    auto it = interfaces_.find(path);
+    if (it == interfaces_.end() || !it->second.attached) {
+        return {platform::Handle::Invalid(), platform::kErrorFileNotFound};
+    }
+    const std::uintptr_t raw = nextHandle_;
+    nextHandle_ += 4;
+    handles_[raw] = OpenHandle{path, {}};
+    return {platform::Handle{raw}, 0};
+}
+
+bool FilterDriver::CloseHandle(platform::Handle device) { return handles_.erase(device.raw) == 1; }
+
+Fault* FilterDriver::FindFault(const JournalEntry& e) {
+    for (Fault& f : faults_) {
+        const FaultMatch& m = f.match;
+        if (m.requestNumber && *m.requestNumber != e.number) continue;
+        if (m.ioctl && *m.ioctl != e.ioctl) continue;
+        if (m.command && *m.command != e.Command()) continue;
+        if (m.address && *m.address != e.Index()) continue;
+        if (m.device && *m.device != e.device) continue;
+        if (f.times >= 0 && f.hits >= f.times) continue;
+        if (f.skip > 0) {
+            --f.skip;
+            continue;
+        }
+        ++f.hits;
+        return &f;
+    }
+    return nullptr;
+}
+
+IoctlResult FilterDriver::NoAnswer(std::uint32_t timeoutMs) {
+    clock_.Sleep(timeoutMs);
+    return {IoctlStatus::PendingThenFailed, platform::kErrorSemTimeout, 0};
+}
+
+IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t code,
+                                          const std::uint8_t* in, std::uint32_t inLen,
+                                          std::uint8_t* out, std::uint32_t outCapacity) {
+    JournalEntry e;
+    e.number = ++requestCount_;
+    e.timeMs = clock_.MonotonicMs();
+    e.ioctl = code;
+    e.outCapacity = outCapacity;
+    if (in && inLen) e.input.assign(in, in + inLen);
+    e.legacy = code == ha::IOCTL_FILTER_LEGACY;
+    if (inLen >= ha::kFilterRequestSize) {
+        for (int i = 0; i < 6; ++i) e.words[i] = ha::GetLe32(in + 4 * i);
+    }
+
+    auto h = handles_.find(device.raw);
+    if (h != handles_.end()) e.device = h->second.name;
+
+    IoctlResult r;
+    std::vector<std::uint8_t> reply;
+    Fault* fault = FindFault(e);
+    const FaultKind kind = fault ? fault->kind : FaultKind::Pending;
+    const bool faulted = fault != nullptr;
+
+    if (faulted && kind == FaultKind::NoEvent) {
+        r = {IoctlStatus::NoEvent, platform::kErrorNotEnoughMemory, 0};
+    } else if (h == handles_.end()) {
+        r = Fail(platform::kErrorInvalidHandle);
+    } else if (faulted && kind == FaultKind::GenFailure) {
+        r = Fail(platform::kErrorGenFailure);
+    } else if (faulted && kind == FaultKind::Error) {
+        r = Fail(fault->error);
+    } else if (faulted && kind == FaultKind::PendingThenFail) {
+        r = {IoctlStatus::PendingThenFailed, fault->error, 0};
+    } else if (faulted && kind == FaultKind::NoAnswer) {
+        r = NoAnswer(e.words[0]);
+    } else {
+        auto itf = interfaces_.find(h->second.name);
+        if (itf == interfaces_.end() || !itf->second.attached) {
+            r = Fail(platform::kErrorDeviceNotConnected);
+        } else {
+            // Keep the chip alive even if a reset removes the interface.
+            std::shared_ptr<HubChip> chip = itf->second.chip;
+            r = Execute(h->second, *chip, e, reply, faulted && kind == FaultKind::DropWrite);
+        }
+        if (r.Succeeded()) {
+            std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(reply.size()), outCapacity);
+            if (faulted && kind == FaultKind::ShortReply) n = std::min(n, fault->shortBytes);
+            if (n && out) std::memcpy(out, reply.data(), n);
+            r.bytesReturned = n;
+            e.output.assign(reply.begin(), reply.begin() + n);
+            if (faulted && kind == FaultKind::Pending) r.status = IoctlStatus::CompletedAfterPending;
+        }
+    }
+    e.result = r;
+    journal_.push_back(std::move(e));
+    return r;
+}
+
+IoctlResult FilterDriver::Execute(OpenHandle& h, HubChip& chip, JournalEntry& e,
+                                  std::vector<std::uint8_t>& reply, bool dropWrite) {
+    if (e.input.size() < ha::kFilterRequestSize) return Fail(platform::kErrorInvalidParameter);
+    const std::uint32_t inLen = static_cast<std::uint32_t>(e.input.size());
+
+    if (e.ioctl == ha::IOCTL_FILTER_LEGACY) {
+        const auto req = ha::FILTER_REQUEST_LEGACY::Decode(e.input.data());
+        switch (req.dwRequestKind) {
+            case ha::LEGACY_GET_DEVICE_DESCRIPTOR:
+                reply.assign(chip.deviceDescriptor.begin(), chip.deviceDescriptor.end());
+                return Done(0);
+            case ha::LEGACY_GET_STRING_DESCRIPTOR:
+                if (req.dwValue > 0xFF) return Fail(platform::kErrorInvalidParameter);
+                reply = chip.StringDescriptor(static_cast<std::uint8_t>(req.dwValue));
+                if (reply.empty()) return Fail(platform::kErrorGenFailure);  // the device stalls
+                return Done(0);
+            case ha::LEGACY_REG_READ:
+                reply = chip.ReadRegs(req.dwIndex, e.outCapacity);
+                return Done(0);
+            case ha::LEGACY_REG_WRITE:
+                if (!dropWrite) chip.OnRegisterWrite(req.dwIndex, static_cast<std::uint8_t>(req.dwValue));
+                return Done(0);
+            default:
+                return Fail(platform::kErrorInvalidParameter);
+        }
+    }
+
+    if (e.ioctl != ha::IOCTL_FILTER_WRITE && e.ioctl != ha::IOCTL_FILTER_READ) {
+        return Fail(kErrorInvalidFunction);
+    }
+    if (!chip.supportsNewLayout) return Fail(kErrorInvalidFunction);
+    const auto req = ha::FILTER_REQUEST::Decode(e.input.data());
+    if (req.dwRequestType != ha::kRequestTypeVendor) return Fail(platform::kErrorInvalidParameter);
+    const bool isWrite = e.ioctl == ha::IOCTL_FILTER_WRITE;
+
+    switch (req.dwCommand) {
+        case ha::CMD_REG_READ:
+            if (isWrite || e.outCapacity == 0) return Fail(platform::kErrorInvalidParameter);
+            reply = chip.ReadRegs(req.dwIndex, e.outCapacity);
+            return Done(0);
+        case ha::CMD_REG_WRITE: {
+            if (!isWrite || inLen <= ha::kFilterRequestSize) return Fail(platform::kErrorInvalidParameter);
+            const bool resets = req.dwIndex == HubChip::kCpuReset && (req.dwValue & 0xFF) == 1;
+            if (!dropWrite) chip.OnRegisterWrite(req.dwIndex, static_cast<std::uint8_t>(req.dwValue));
+            // The chip restarts before it can answer.
+            if (resets && !dropWrite) return NoAnswer(req.dwTimeout);
+            return Done(0);
+        }
+        case ha::CMD_REG_WRITE16:
+            if (!isWrite || req.dwIndex != HubChip::kWrite16) return Fail(platform::kErrorInvalidParameter);
+            if (!dropWrite) {
+                chip.write16Value = static_cast<std::uint16_t>(req.dwValue);
+                ++chip.write16Count;
+            }
+            return Done(0);
+        case ha::CMD_FW_DOWNLOAD:
+        case ha::CMD_CONFIG_DOWNLOAD:
+        case ha::CMD_FW_DOWNLOAD_ALT:
+        case ha::CMD_CONFIG_DOWNLOAD_ALT: {
+            if (!isWrite || inLen != ha::kDownloadChunkSize || req.dwIndex == 0) {
+                return Fail(platform::kErrorInvalidParameter);
+            }
+            DownloadSession& s = h.session;
+            if (s.active && (s.command != req.dwCommand || s.image != req.dwValue || s.total != req.dwIndex)) {
+                s = DownloadSession{};
+                return Fail(platform::kErrorInvalidParameter);
+            }
+            if (!s.active) s = DownloadSession{true, req.dwCommand, req.dwValue, req.dwIndex, {}};
+            if (!dropWrite) {
+                s.data.insert(s.data.end(), e.input.begin() + ha::kFilterRequestSize, e.input.end());
+            }
+            if (s.data.size() >= s.total) {
+                HubChip::Download d{s.command, s.image, std::vector<std::uint8_t>(s.data.begin(), s.data.begin() + s.total)};
+                s = DownloadSession{};
+                chip.OnDownloadComplete(d);
+            }
+            return Done(0);
+        }
+        case ha::CMD_CPU_RESET:
+            if (!isWrite) return Fail(platform::kErrorInvalidParameter);
+            if (!chip.answersCpuResetCommand) return Fail(platform::kErrorGenFailure);
+            if (!dropWrite) chip.OnCpuReset();
+            return Done(0);
+        case ha::CMD_ROM_READ:
+            if (isWrite || e.outCapacity < 32) return Fail(platform::kErrorInvalidParameter);
+            reply.assign(32, 0);
+            if (!chip.OnRomRead(req.dwValue, req.dwIndex, reply.data())) return Fail(platform::kErrorGenFailure);
+            return Done(0);
+        case ha::CMD_SPI_BLOCK_ERASE:
+            if (!isWrite) return Fail(platform::kErrorInvalidParameter);
+            if (!dropWrite) chip.OnSpiBlockErase(req.dwValue >> 8, req.dwValue & 0xFF);
+            return Done(0);
+        default:
+            return Fail(platform::kErrorInvalidParameter);
+    }
+}
+
+}  // namespace sim

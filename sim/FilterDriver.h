@@ -1,0 +1,129 @@
+// A simulated upper-filter driver: one device object per hub interface,
+// answering the three filter I/O control codes in both request layouts on
+// behalf of the HubChip behind it. Every request is journalled with its
+// virtual time, and any request can be made to fail on purpose.
+//
+// Not thread-safe by itself: it runs under the deterministic scheduler, where
+// one participant runs at a time (a request that "never answers" sleeps on
+// the virtual clock, letting the others run meanwhile).
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/DeviceIo.h"
+#include "sim/HubChip.h"
+
+namespace sim {
+
+enum class FaultKind {
+    GenFailure,       // DeviceIoControl fails at once with ERROR_GEN_FAILURE
+    Error,            // DeviceIoControl fails at once with `error`
+    Pending,          // pending, then completes normally
+    PendingThenFail,  // pending, then GetOverlappedResult fails with `error`
+    ShortReply,       // completes, but hands back at most `shortBytes`
+    NoAnswer,         // the chip never answers: fails after the block's time-out
+    NoEvent,          // no event object could be made; nothing is sent
+    DropWrite,        // completes, but the chip ignores the request
+};
+
+// Which requests a fault applies to; every given field must match.
+struct FaultMatch {
+    std::optional<std::uint64_t> requestNumber;  // 1-based, over all requests
+    std::optional<std::uint32_t> ioctl;
+    std::optional<std::uint32_t> command;  // dwCommand, or the legacy request kind
+    std::optional<std::uint32_t> address;  // dwIndex of the block
+    std::optional<std::wstring> device;    // device object name
+};
+
+struct Fault {
+    FaultMatch match;
+    FaultKind kind = FaultKind::GenFailure;
+    std::uint32_t error = 0;
+    std::uint32_t shortBytes = 0;
+    int skip = 0;    // matching requests to let through first
+    int times = 1;   // how many to hit; -1: every one
+    int hits = 0;
+};
+
+struct JournalEntry {
+    std::uint64_t number = 0;
+    std::uint64_t timeMs = 0;  // virtual time the request was made
+    std::wstring device;
+    std::uint32_t ioctl = 0;
+    std::vector<std::uint8_t> input;
+    std::uint32_t outCapacity = 0;
+    bool legacy = false;
+    std::uint32_t words[6] = {};  // the block's six words, as sent
+    platform::IoctlResult result;
+    std::vector<std::uint8_t> output;  // the bytes handed back
+
+    // New layout: dwCommand, dwValue, dwIndex; legacy: kind, value, index.
+    std::uint32_t Command() const { return legacy ? words[1] : words[3]; }
+    std::uint32_t Value() const { return legacy ? words[2] : words[4]; }
+    std::uint32_t Index() const { return legacy ? words[3] : words[5]; }
+    std::uint32_t Timeout() const { return words[0]; }
+};
+
+class FilterDriver : public platform::DeviceIo {
+public:
+    explicit FilterDriver(platform::Clock& clock);
+
+    // Device objects. A detached interface cannot be opened and fails the
+    // requests of handles still open on it.
+    void AddInterface(const std::wstring& objectName, std::shared_ptr<HubChip> chip);
+    void RemoveInterface(const std::wstring& objectName);
+    void SetAttached(const std::wstring& objectName, bool attached);
+
+    Fault& AddFault(const Fault& fault);
+    void ClearFaults();
+
+    const std::vector<JournalEntry>& Journal() const { return journal_; }
+    void ClearJournal() { journal_.clear(); }
+    int OpenHandleCount() const { return static_cast<int>(handles_.size()); }
+
+    // platform::DeviceIo
+    platform::DeviceOpenResult CreateFile(const std::wstring& path, platform::DeviceOpenMode mode) override;
+    platform::IoctlResult DeviceIoControl(platform::Handle device, std::uint32_t code,
+                                          const std::uint8_t* in, std::uint32_t inLen,
+                                          std::uint8_t* out, std::uint32_t outCapacity) override;
+    bool CloseHandle(platform::Handle device) override;
+
+private:
+    struct Interface {
+        std::shared_ptr<HubChip> chip;
+        bool attached = true;
+    };
+    struct DownloadSession {
+        bool active = false;
+        std::uint32_t command = 0, image = 0, total = 0;
+        std::vector<std::uint8_t> data;
+    };
+    struct OpenHandle {
+        std::wstring name;
+        DownloadSession session;
+    };
+
+    Fault* FindFault(const JournalEntry& e);
+    // Carries out a request on the chip; fills `reply` and returns the
+    // result as the driver would report it.
+    platform::IoctlResult Execute(OpenHandle& h, HubChip& chip, JournalEntry& e,
+                                  std::vector<std::uint8_t>& reply, bool dropWrite);
+    platform::IoctlResult NoAnswer(std::uint32_t timeoutMs);
+
+    platform::Clock& clock_;
+    std::map<std::wstring, Interface> interfaces_;
+    std::map<std::uintptr_t, OpenHandle> handles_;
+    std::uintptr_t nextHandle_ = 0x100;
+    std::list<Fault> faults_;
+    std::vector<JournalEntry> journal_;
+    std::uint64_t requestCount_ = 0;
+};
+
+}  // namespace sim

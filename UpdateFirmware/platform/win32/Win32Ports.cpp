@@ -1,0 +1,14 @@
+#include "platform/win32/Win32Ports.h"
+
+namespace platform::win32 {
+
+platform::Ports Win32Ports::Ports() {
+    platform::Ports ports;
+    ports.deviceIo = &deviceIo;
+    ports.clock = &clock;
+    ports.threads = &threads;
+    ports.logSink = &logSink;
+    return ports;
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,22 @@
+// The Win32 adapters of all ports, owned together for one process.
+#pragma once
+
+#include "platform/Ports.h"
+#include "platform/win32/Win32Clock.h"
+#include "platform/win32/Win32DeviceIo.h"
+#include "platform/win32/Win32LogSink.h"
+#include "platform/win32/Win32Threads.h"
+
+namespace platform::win32 {
+
+struct Win32Ports {
+    Win32DeviceIo deviceIo;
+    Win32Clock clock;
+    Win32Threads threads;
+    Win32LogSink logSink;
+
+    // Pointers into this object; valid while it lives.
+    platform::Ports Ports();
+};
+
+}  // namespace platform::win32

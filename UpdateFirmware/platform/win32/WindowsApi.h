@@ -1,0 +1,19 @@
+// <windows.h> for the Win32 adapters and their tests.
+//
+// The ports have members named CreateFile, CreateMutex and OutputDebugString;
+// <windows.h> defines macros of the same names (mapping to the ...W
+// functions). Include this header instead of <windows.h> and call the wide
+// functions by their full names.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#undef CreateFile
+#undef CreateMutex
+#undef OutputDebugString

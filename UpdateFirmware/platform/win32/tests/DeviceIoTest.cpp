@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/Win32Errors.h"
+#include "platform/win32/Win32DeviceIo.h"
+#include "platform/win32/WindowsApi.h"
+
+namespace {
+
+using platform::DeviceOpenMode;
+using platform::Handle;
+using platform::IoctlStatus;
+using platform::win32::Win32DeviceIo;
+
+// Named-pipe controls, as the system defines them (device type 0x11).
+constexpr std::uint32_t kPipeListen = 0x00110008;
+constexpr std::uint32_t kPipePeek = 0x0011400C;
+// Fixed part of the peek answer: state, bytes available, message count,
+// message length (four ULONGs), followed by the data.
+constexpr std::uint32_t kPeekHeaderBytes = 16;
+// A device-type-unknown control no ordinary object answers.
+constexpr std::uint32_t kUnknownControl = 0x00222000;
+
+Handle FromNative(HANDLE h) { return Handle{reinterpret_cast<std::uintptr_t>(h)}; }
+
+std::wstring UniquePipeName(const wchar_t* tag) {
+    return std::wstring(L"\\\\.\\pipe\\fwtool-") + tag + L"-" +
+           std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64());
+}
+
+struct NativeHandle {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    NativeHandle() = default;
+    explicit NativeHandle(HANDLE handle) : h(handle) {}
+    ~NativeHandle() {
+        if (h != INVALID_HANDLE_VALUE && h != nullptr) ::CloseHandle(h);
+    }
+    NativeHandle(const NativeHandle&) = delete;
+    NativeHandle& operator=(const NativeHandle&) = delete;
+};
+
+HANDLE CreateServerPipe(const std::wstring& name, bool overlapped) {
+    const DWORD openMode = PIPE_ACCESS_DUPLEX | (overlapped ? FILE_FLAG_OVERLAPPED : 0);
+    return ::CreateNamedPipeW(name.c_str(), openMode, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                              nullptr);
+}
+
+// Opens the pipe through the adapter a little after the listen was sent.
+struct ConnectLater {
+    Win32DeviceIo* io;
+    const std::wstring* name;
+    Handle client = Handle::Invalid();
+
+    static DWORD WINAPI Run(void* arg) {
+        auto* self = static_cast<ConnectLater*>(arg);
+        ::Sleep(200);
+        self->client = self->io->CreateFile(*self->name, DeviceOpenMode::Filter).handle;
+        return 0;
+    }
+};
+
+// Cancels the pipe's I/O as soon as there is something to cancel.
+DWORD WINAPI CancelWhenPending(void* arg) {
+    HANDLE pipe = static_cast<HANDLE>(arg);
+    for (int i = 0; i < 1000; ++i) {
+        if (::CancelIoEx(pipe, nullptr)) return 0;
+        ::Sleep(10);
+    }
+    return 1;
+}
+
+TEST(Win32DeviceIoOpen, MissingDeviceFailsWithInvalidHandleAndFileNotFound) {
+    Win32DeviceIo io;
+    for (DeviceOpenMode mode : {DeviceOpenMode::HubQuery, DeviceOpenMode::Filter}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        const auto result = io.CreateFile(L"\\\\.\\NoSuchDevice262", mode);
+        EXPECT_TRUE(result.handle.IsInvalid());
+        EXPECT_EQ(result.error, platform::kErrorFileNotFound);
+    }
+}
+
+TEST(Win32DeviceIoOpen, PathWithEmbeddedNulIsRejected) {
+    Win32DeviceIo io;
+    const std::wstring path(L"\\\\.\\pipe\\x\0y", 12);
+    const auto result = io.CreateFile(path, DeviceOpenMode::Filter);
+    EXPECT_TRUE(result.handle.IsInvalid());
+    EXPECT_EQ(result.error, platform::kErrorInvalidParameter);
+}
+
+TEST(Win32DeviceIoOpen, ExistingObjectOpensInBothModesAndCloses) {
+    Win32DeviceIo io;
+    for (DeviceOpenMode mode : {DeviceOpenMode::HubQuery, DeviceOpenMode::Filter}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        const std::wstring name = UniquePipeName(L"open");
+        NativeHandle server(CreateServerPipe(name, false));
+        ASSERT_NE(server.h, INVALID_HANDLE_VALUE);
+
+        const auto result = io.CreateFile(name, mode);
+        ASSERT_TRUE(result.handle.IsValid());
+        EXPECT_EQ(result.error, 0u);
+        EXPECT_TRUE(io.CloseHandle(result.handle));
+        EXPECT_FALSE(io.CloseHandle(result.handle));  // already closed
+    }
+}
+
+TEST(Win32DeviceIoControl, BadHandlesFailAtOnce) {
+    Win32DeviceIo io;
+    for (Handle h : {Handle::Null(), Handle::Invalid()}) {
+        SCOPED_TRACE(h.raw);
+        std::uint8_t out[16] = {};
+        const auto result = io.DeviceIoControl(h, kPipePeek, nullptr, 0, out, sizeof out);
+        EXPECT_EQ(result.status, IoctlStatus::Failed);
+        EXPECT_EQ(result.error, platform::kErrorInvalidHandle);
+        EXPECT_EQ(result.bytesReturned, 0u);
+        EXPECT_FALSE(result.Succeeded());
+    }
+}
+
+TEST(Win32DeviceIoControl, UnsupportedControlFailsOnBothHandleKinds) {
+    Win32DeviceIo io;
+    for (bool overlapped : {false, true}) {
+        SCOPED_TRACE(overlapped);
+        const std::wstring name = UniquePipeName(L"unsupported");
+        NativeHandle server(CreateServerPipe(name, overlapped));
+        ASSERT_NE(server.h, INVALID_HANDLE_VALUE);
+
+        std::uint8_t out[16] = {};
+        const auto result =
+            io.DeviceIoControl(FromNative(server.h), kUnknownControl, nullptr, 0, out, sizeof out);
+        EXPECT_EQ(result.status, IoctlStatus::Failed);
+        EXPECT_NE(result.error, 0u);
+        EXPECT_NE(result.error, platform::kErrorIoPending);
+    }
+}
+
+// A peek answers at once; the byte count must come through for synchronous
+// and overlapped handles alike.
+TEST(Win32DeviceIoControl, ImmediateCompletionReportsBytes) {
+    Win32DeviceIo io;
+    for (bool overlapped : {false, true}) {
+        SCOPED_TRACE(overlapped);
+        const std::wstring name = UniquePipeName(L"peek");
+        NativeHandle server(CreateServerPipe(name, overlapped));
+        ASSERT_NE(server.h, INVALID_HANDLE_VALUE);
+        NativeHandle client(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(client.h, INVALID_HANDLE_VALUE);
+
+        const char payload[] = "VTL26";
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(client.h, payload, 5, &written, nullptr));
+        ASSERT_EQ(written, 5u);
+
+        std::uint8_t out[64] = {};
+        const auto result =
+            io.DeviceIoControl(FromNative(server.h), kPipePeek, nullptr, 0, out, sizeof out);
+        EXPECT_EQ(result.status, IoctlStatus::Completed);
+        EXPECT_EQ(result.error, 0u);
+        EXPECT_EQ(result.bytesReturned, kPeekHeaderBytes + 5);
+        EXPECT_EQ(std::memcmp(out + kPeekHeaderBytes, payload, 5), 0);
+    }
+}
+
+// Listening on an overlapped pipe pends until a client arrives; the client
+// here opens through the adapter in Filter mode.
+TEST(Win32DeviceIoControl, PendingRequestCompletesAfterWait) {
+    Win32DeviceIo io;
+    const std::wstring name = UniquePipeName(L"listen");
+    NativeHandle server(CreateServerPipe(name, true));
+    ASSERT_NE(server.h, INVALID_HANDLE_VALUE);
+
+    ConnectLater connect{&io, &name};
+    NativeHandle thread(::CreateThread(nullptr, 0, ConnectLater::Run, &connect, 0, nullptr));
+    ASSERT_NE(thread.h, nullptr);
+
+    const auto result = io.DeviceIoControl(FromNative(server.h), kPipeListen, nullptr, 0, nullptr, 0);
+    ASSERT_EQ(::WaitForSingleObject(thread.h, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(result.status, IoctlStatus::CompletedAfterPending);
+    EXPECT_EQ(result.error, 0u);
+    EXPECT_TRUE(result.Succeeded());
+    ASSERT_TRUE(connect.client.IsValid());
+    EXPECT_TRUE(io.CloseHandle(connect.client));
+}
+
+TEST(Win32DeviceIoControl, PendingRequestCancelledFailsAfterWait) {
+    Win32DeviceIo io;
+    const std::wstring name = UniquePipeName(L"cancel");
+    NativeHandle server(CreateServerPipe(name, true));
+    ASSERT_NE(server.h, INVALID_HANDLE_VALUE);
+
+    NativeHandle thread(::CreateThread(nullptr, 0, CancelWhenPending, server.h, 0, nullptr));
+    ASSERT_NE(thread.h, nullptr);
+
+    const auto result = io.DeviceIoControl(FromNative(server.h), kPipeListen, nullptr, 0, nullptr, 0);
+    ASSERT_EQ(::WaitForSingleObject(thread.h, 20000), WAIT_OBJECT_0);
+    DWORD cancelled = 1;
+    ::GetExitCodeThread(thread.h, &cancelled);
+    EXPECT_EQ(cancelled, 0u);
+    EXPECT_EQ(result.status, IoctlStatus::PendingThenFailed);
+    EXPECT_EQ(result.error, static_cast<std::uint32_t>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(result.bytesReturned, 0u);
+}
+
+}  // namespace

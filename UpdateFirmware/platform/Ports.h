@@ -3,8 +3,13 @@
 
 #include "Clock.h"
 #include "DeviceIo.h"
+#include "Files.h"
 #include "LogSink.h"
+#include "OsInfo.h"
+#include "Processes.h"
+#include "Registry.h"
 #include "Threads.h"
+#include "Ui.h"
 
 namespace platform {
 
@@ -13,6 +18,11 @@ struct Ports {
     Clock* clock = nullptr;
     Threads* threads = nullptr;
     LogSink* logSink = nullptr;
+    Files* files = nullptr;
+    Registry* registry = nullptr;
+    Processes* processes = nullptr;
+    OsInfo* osInfo = nullptr;
+    Ui* ui = nullptr;
 };
 
 }  // namespace platform

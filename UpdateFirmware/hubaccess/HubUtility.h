@@ -1,0 +1,121 @@
+// CHubUtility: the hub utility, one per process (pUtility). It holds the
+// state shared by the hub access layer and the application (target filters,
+// module directory, locks, tables, the hub-device facade) and offers the
+// system services: file checks, the process list, file versions, the
+// filter-driver registration test, WOW64 and the Windows version.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "hubaccess/HubRecords.h"
+#include "hubaccess/VntlHubDev.h"
+#include "hubaccess/WinTypes.h"
+#include "platform/Ports.h"
+
+namespace hubaccess {
+
+constexpr std::size_t kRegTableSize = 107;
+// The register values a configuration table carries at 0x8D, as built in.
+extern const std::array<BYTE, kRegTableSize> kDefaultRegTable;
+
+// Windows-version codes of ucGetOSVersion.
+constexpr BYTE kOsXp = 2, kOsOther5 = 1, kOsVista = 4, kOsWin7 = 8, kOsWin8 = 16, kOsWin81 = 32,
+               kOsWin10 = 64, kOsUnknown = 255;
+
+// A value read or written by bRegistryReadWrite: REG_DWORD values use
+// `number`; texts use `text` (a multi-string reads as one line, its NULs
+// turned into blanks).
+struct RegistryData {
+    DWORD number = 0;
+    std::wstring text;
+};
+
+class CHubUtility {
+public:
+    // Builds the object on the given ports (every port must be set). The
+    // module path comes from OsInfo; the log lock is created here.
+    explicit CHubUtility(const platform::Ports& ports);
+    ~CHubUtility();
+    CHubUtility(const CHubUtility&) = delete;
+    CHubUtility& operator=(const CHubUtility&) = delete;
+
+    const platform::Ports& Ports() const { return m_ports; }
+
+    // --- system services
+    void vResetMembers();
+    BOOL bCheckFilePathExists(const std::wstring& strFilePath, BYTE bShowMsg);
+    int DetectProcess();
+    DWORD GetProcessID();
+    BOOL KillProcess(DWORD dwProcessId);
+    std::wstring vGetFileVersionInfo(const std::wstring& strFile);
+    BOOL bIsInstallVntlFilterDriverFromRegistry();
+    BOOL IsWow64();
+    BYTE ucGetOSVersion();
+    void vShowMessage(const std::wstring& text);
+    BOOL bRegistryReadWrite(const std::wstring& szSubKeyHub3, const std::wstring& szKeyName,
+                            RegistryData* pData, BYTE bWrite, BYTE ucType);
+
+    // --- erase status wait
+    BOOL PollingRegStatus(Handle hDevice, const BYTE* pWanted);
+
+    // --- temporary firmware image file
+    BOOL vCreateTempBinDataFile(const std::wstring& strSrcFile, BOOL bStripHeader, BOOL bWithCRC,
+                                BOOL bMainName);
+    void vInitCRC32Table();
+    DWORD CRC32(const BYTE* data, std::size_t length) const;
+
+    // --- configuration table
+    void vSetMConfigInfo(BYTE ucTarget);
+    // Builds the default configuration table into `out`.
+    void BuildDefaultConfigTable(std::array<BYTE, kConfigTableSize>& out) const;
+    BOOL vLoadRegTableFromFile(const std::wstring& strTablePath);
+
+    // --- signature marks
+    BYTE bIsSignatureMarked(Handle hDevice);
+    BYTE ucGetSignatureMarked(Handle hDevice, BYTE* pOut4);
+    int WriteSignatureWORD(Handle hDevice, WORD value);
+    int MarkSignatureforIdentify(Handle hDevice, BYTE ucIndexChar);
+
+    // --- members shared with the rest of the system
+    BYTE m_ucCheckSpeedOnly = 0;
+    std::int64_t m_liFrequency = 0;
+    std::unique_ptr<platform::Mutex> m_UpdateConfigurationCriticalSection;
+    std::unique_ptr<platform::Mutex> m_UpdateFirmwareCriticalSection;
+    std::unique_ptr<platform::Mutex> m_CPURSTCriticalSection;
+    std::unique_ptr<platform::Mutex> m_EnumCriticalSection;
+    std::unique_ptr<platform::Mutex> m_VerifyFWCriticalSection;
+    std::unique_ptr<platform::Mutex> m_ThreadCriticalSection;
+    CVntlUSBLib m_USBLib;
+    BYTE m_bAllHubCheck4ReEnum = 0;
+    std::array<DWORD, kDevListRowsUsed> m_ulOldPositionIndex{};
+    std::array<BYTE, kConfigTableSize> m_ucFileConfigTable{};
+    std::array<BYTE, kRegTableSize> m_ucRegTable{};
+    std::wstring m_szModuleDirectory;
+    std::wstring m_szModulePath;
+    std::wstring m_strFWBinFilePath;
+    std::wstring strPID, strVID, strbcdUSB, strISerialNumber, strIManufacture, strIProduct,
+        strbcdDevice;
+    std::wstring m_strVID_Indetify, m_strFW_Indetify, m_strPID30_Indetify, m_strPID20_Indetify,
+        m_strManuString_Indetify, m_strFWCustomerCode_Indetify;
+    BYTE m_ucCustomerCodeStart = 0;
+    BYTE m_ucCustomerCodeLength = 0;
+    BYTE m_bCheckManuString = 0;
+    std::wstring strRootHubName;
+    std::array<std::wstring, 16> m_strDriverInstance;
+    // Deepest tier whose hubs may reset now; one writer, readers poll.
+    std::atomic<std::int8_t> m_MaxHubDepth{0};
+    std::array<DWORD, 256> m_CRC32Table{};
+
+private:
+    platform::Ports m_ports;
+    bool m_redirectionDisabled = false;
+};
+
+// The process-wide hub utility, set by the program's entry.
+extern CHubUtility* pUtility;
+
+}  // namespace hubaccess

@@ -1,0 +1,72 @@
+// CVntlHubDev: the hub device object. It keeps the hub interfaces the last
+// walk found and points at the caller's hub table; its chip operations
+// address a hub by its row in that table, open the hub's filter device
+// object, send their requests over the filter channel and close it again.
+//
+// CVntlUSBLib: the facade through which the hub utility reaches it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "hubaccess/HubRecords.h"
+#include "hubaccess/VntlFilter0.h"
+#include "hubaccess/WinTypes.h"
+
+namespace hubaccess {
+
+class CHubUtility;
+
+// Results of the chip operations besides the channel's own.
+constexpr int kChipNoHub = -4;
+
+class CVntlHubDev {
+public:
+    explicit CVntlHubDev(CHubUtility& utility);
+    virtual ~CVntlHubDev();
+
+    // Record presets.
+    void vInitialPrivateData();
+    void vClearPrivateData();
+    void vInitHubStatusFlags();
+
+    // Chip operations. ucTarget is the row of m_pDevList.
+    int VTL262xAccessRegister(BYTE ucTarget, BYTE* pData, WORD wAddress, BYTE bWrite);
+    int VTL262xFirmwareWrite(BYTE ucTarget, const std::wstring& strFile, BYTE ucImage, BYTE bSel);
+    int VTL262xConfigWrite(BYTE ucTarget, const BYTE* pData256, BYTE ucImage, BYTE bSel);
+    int VTL262xBlockErase(BYTE ucTarget, BYTE ucBlock);
+    int VTL262xConfigRead(BYTE ucTarget, BYTE* pOut256, BYTE ucImage);
+    // Reads the firmware area into pOut, which holds outCapacity bytes.
+    int VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outCapacity);
+    int VTL262xReset(BYTE ucTarget, BYTE bByRegister);
+
+    // Descriptor texts of the interface being examined.
+    std::wstring m_strDescPID, m_strDescVID, m_strDescSN, m_strDescManufacturer, m_strDescProduct,
+        m_strDescBcdDevice, m_strDescBcdUSB;
+    DEV_LIST* m_pDevList = nullptr;
+    std::array<DRIVERINFO, kDriverInfoCapacity> m_DriverInfo{};
+    BYTE ucListIndex = 0;
+    BYTE m_DriverNum = 0;
+
+protected:
+    CHubUtility& m_utility;
+    CVNTLFILTER0 m_filter;
+
+    // The filter device object name of row ucTarget, or empty when there is
+    // no such row.
+    std::wstring ObjectNameOf(BYTE ucTarget) const;
+    // Opens the hub's filter device object (overlapped, access 0, share 0).
+    platform::DeviceOpenResult OpenFilterObject(const std::wstring& name);
+    void CloseFilterObject(Handle h);
+};
+
+class CVntlUSBLib {
+public:
+    CVntlUSBLib() = default;
+    virtual ~CVntlUSBLib();
+    std::unique_ptr<CVntlHubDev> m_pHubDev;
+};
+
+}  // namespace hubaccess

@@ -1,0 +1,76 @@
+// Files and directories: the Win32 file calls the tool makes, one to one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Handle.h"
+
+namespace platform {
+
+// dwDesiredAccess bits.
+constexpr std::uint32_t kGenericRead = 0x80000000u;
+constexpr std::uint32_t kGenericWrite = 0x40000000u;
+// dwShareMode bits.
+constexpr std::uint32_t kFileShareRead = 0x1;
+constexpr std::uint32_t kFileShareWrite = 0x2;
+constexpr std::uint32_t kFileShareDelete = 0x4;
+// dwCreationDisposition.
+enum class FileDisposition : std::uint32_t {
+    CreateNew = 1,
+    CreateAlways = 2,
+    OpenExisting = 3,
+    OpenAlways = 4,
+    TruncateExisting = 5,
+};
+// dwFlagsAndAttributes bits the tool uses.
+constexpr std::uint32_t kFileFlagWriteThrough = 0x80000000u;
+
+// _waccess modes.
+constexpr int kAccessExists = 0;
+constexpr int kAccessWrite = 2;
+constexpr int kAccessRead = 4;
+constexpr int kAccessReadWrite = 6;
+
+struct FileResult {
+    bool ok = false;
+    std::uint32_t error = 0;  // GetLastError() when !ok
+};
+
+struct FileOpenResult {
+    Handle handle = Handle::Invalid();  // INVALID on failure
+    std::uint32_t error = 0;
+};
+
+class Files {
+public:
+    virtual ~Files() = default;
+
+    // _waccess: 0 when allowed, else the C library's errno (ENOENT 2,
+    // EACCES 13, ...).
+    virtual int Access(const std::wstring& path, int mode) = 0;
+
+    virtual FileOpenResult CreateFile(const std::wstring& path, std::uint32_t access,
+                                      std::uint32_t share, FileDisposition disposition,
+                                      std::uint32_t flags) = 0;
+    // ReadFile / WriteFile: `done` is the number of bytes transferred.
+    virtual FileResult ReadFile(Handle file, std::uint8_t* buffer, std::uint32_t count,
+                                std::uint32_t* done) = 0;
+    virtual FileResult WriteFile(Handle file, const std::uint8_t* buffer, std::uint32_t count,
+                                 std::uint32_t* done) = 0;
+    // SetFilePointerEx from the file's start.
+    virtual FileResult Seek(Handle file, std::uint64_t offset) = 0;
+    // GetFileSizeEx.
+    virtual FileResult GetFileSize(Handle file, std::uint64_t* size) = 0;
+    virtual FileResult SetEndOfFile(Handle file) = 0;
+    virtual FileResult FlushFileBuffers(Handle file) = 0;
+    virtual bool CloseHandle(Handle file) = 0;
+
+    // CreateDirectoryW: fails with ERROR_ALREADY_EXISTS (183) for an existing one.
+    virtual FileResult CreateDirectory(const std::wstring& path) = 0;
+    virtual FileResult DeleteFile(const std::wstring& path) = 0;
+};
+
+constexpr std::uint32_t kErrorAlreadyExists = 183;
+
+}  // namespace platform

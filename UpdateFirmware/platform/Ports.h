@@ -4,10 +4,12 @@
 #include "Clock.h"
 #include "DeviceIo.h"
 #include "Files.h"
+#include "Launcher.h"
 #include "LogSink.h"
 #include "OsInfo.h"
 #include "Processes.h"
 #include "Registry.h"
+#include "SetupApi.h"
 #include "Threads.h"
 #include "Ui.h"
 
@@ -23,6 +25,8 @@ struct Ports {
     Processes* processes = nullptr;
     OsInfo* osInfo = nullptr;
     Ui* ui = nullptr;
+    SetupApi* setupApi = nullptr;
+    Launcher* launcher = nullptr;
 };
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Clock.h"
+#include "CodePage.h"
 #include "DeviceIo.h"
 #include "Files.h"
 #include "Launcher.h"
@@ -27,6 +28,7 @@ struct Ports {
     Ui* ui = nullptr;
     SetupApi* setupApi = nullptr;
     Launcher* launcher = nullptr;
+    CodePage* codePage = nullptr;
 };
 
 }  // namespace platform

@@ -1,0 +1,357 @@
+// The simulated machine's system services: an in-memory file system, the
+// registry, the process list, OS facts and the message box. Deterministic,
+// with fault injection, and with journals that tests can read.
+//
+// Each object guards its state with a lock of its own, so it may be used from
+// scheduler participants and from real threads alike.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/OsInfo.h"
+#include "platform/Processes.h"
+#include "platform/Registry.h"
+#include "platform/Threads.h"
+#include "platform/Ui.h"
+
+namespace sim {
+
+// Win32 error codes and C library errno values the simulation reports.
+constexpr std::uint32_t kSimErrorFileNotFound = 2;
+constexpr std::uint32_t kSimErrorPathNotFound = 3;
+constexpr std::uint32_t kSimErrorAccessDenied = 5;
+constexpr std::uint32_t kSimErrorInvalidHandle = 6;
+constexpr std::uint32_t kSimErrorSharingViolation = 32;
+constexpr std::uint32_t kSimErrorFileExists = 80;
+constexpr std::uint32_t kSimErrorInvalidParameter = 87;
+constexpr std::uint32_t kSimErrorAlreadyExists = 183;
+constexpr std::uint32_t kSimErrorMoreData = 234;
+constexpr int kSimErrnoNoEnt = 2;
+constexpr int kSimErrnoAccess = 13;
+constexpr int kSimErrnoInval = 22;
+
+// ---------------------------------------------------------------------------
+// Files
+
+enum class FileOp {
+    Open,             // CreateFile (any disposition)
+    Read,             // ReadFile
+    Write,            // WriteFile
+    Delete,           // DeleteFile
+    CreateDirectory,  // CreateDirectory
+};
+
+// Makes matching calls fail with `error` (or, for reads with `shortRead`,
+// succeed with at most `shortBytes` bytes).
+struct FileFault {
+    FileOp op = FileOp::Open;
+    std::wstring path;  // empty: any path; else compared like the file system does
+    std::uint32_t error = kSimErrorAccessDenied;
+    bool shortRead = false;
+    std::uint32_t shortBytes = 0;
+    int skip = 0;   // matching calls to let through first
+    int times = 1;  // how many to hit; -1: every one
+    int hits = 0;
+};
+
+// Windows semantics: paths compare without letter case, '\\' and '/' both
+// separate, "." and ".." are resolved, a relative path is taken from the
+// current directory (initially "C:\\"). A drive root ("X:") always exists.
+// A file can only be created in an existing directory.
+class SimFiles : public platform::Files {
+public:
+    // --- test helpers (they bypass faults)
+    // Puts a file with these bytes, creating missing parent directories.
+    void PutFile(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
+    std::optional<std::vector<std::uint8_t>> GetFile(const std::wstring& path) const;
+    bool Exists(const std::wstring& path) const;  // file or directory
+    bool IsDirectory(const std::wstring& path) const;
+    void SetReadOnly(const std::wstring& path, bool readOnly);
+    // Creates the directory and its missing parents.
+    void MakeDirectory(const std::wstring& path);
+    void SetCurrentDirectory(const std::wstring& path);
+    std::wstring CurrentDirectory() const;
+    // The full path a name resolves to, in the file system's spelling.
+    std::wstring FullPath(const std::wstring& path) const;
+
+    FileFault& AddFault(const FileFault& fault);
+    void ClearFaults();
+
+    int OpenHandleCount() const;
+    int OpenCount() const;  // successful CreateFile calls so far
+
+    // --- platform::Files
+    int Access(const std::wstring& path, int mode) override;
+    platform::FileOpenResult CreateFile(const std::wstring& path, std::uint32_t access,
+                                        std::uint32_t share, platform::FileDisposition disposition,
+                                        std::uint32_t flags) override;
+    platform::FileResult ReadFile(platform::Handle file, std::uint8_t* buffer, std::uint32_t count,
+                                  std::uint32_t* done) override;
+    platform::FileResult WriteFile(platform::Handle file, const std::uint8_t* buffer,
+                                   std::uint32_t count, std::uint32_t* done) override;
+    platform::FileResult Seek(platform::Handle file, std::uint64_t offset) override;
+    platform::FileResult GetFileSize(platform::Handle file, std::uint64_t* size) override;
+    platform::FileResult SetEndOfFile(platform::Handle file) override;
+    platform::FileResult FlushFileBuffers(platform::Handle file) override;
+    bool CloseHandle(platform::Handle file) override;
+    platform::FileResult CreateDirectory(const std::wstring& path) override;
+    platform::FileResult DeleteFile(const std::wstring& path) override;
+
+private:
+    struct Node {
+        std::wstring path;  // full path as first spelled
+        bool directory = false;
+        bool readOnly = false;
+        std::vector<std::uint8_t> data;
+    };
+    struct OpenFile {
+        std::wstring key;  // empty once the file was deleted under the handle
+        std::uint32_t access = 0;
+        std::uint32_t share = 0;
+        std::uint64_t position = 0;
+    };
+
+    std::wstring Resolve(const std::wstring& path) const;  // full path
+    static std::wstring Key(const std::wstring& fullPath);
+    static std::wstring Parent(const std::wstring& fullPath);
+    bool DirectoryExists(const std::wstring& fullPath) const;
+    FileFault* FindFault(FileOp op, const std::wstring& key);
+    // The handle's entry, or null with `error` set (unknown or orphaned).
+    OpenFile* FindHandle(platform::Handle file, std::uint32_t* error);
+    bool SharingAllows(const std::wstring& key, std::uint32_t access, std::uint32_t share) const;
+    void MakeDirectoryLocked(const std::wstring& fullPath);
+
+    mutable std::mutex mutex_;
+    std::wstring currentDirectory_ = L"C:";
+    std::map<std::wstring, Node> nodes_;  // by Key()
+    std::map<std::uintptr_t, OpenFile> handles_;
+    std::uintptr_t nextHandle_ = 0x1000;
+    std::list<FileFault> faults_;
+    int openCount_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Registry (HKEY_LOCAL_MACHINE)
+
+enum class RegOp { Open, Query, Set };
+
+struct RegFault {
+    RegOp op = RegOp::Open;
+    std::wstring key;   // empty: any key
+    std::wstring name;  // empty: any value (Query and Set)
+    std::uint32_t status = kSimErrorAccessDenied;
+    int skip = 0;
+    int times = 1;  // -1: every one
+    int hits = 0;
+};
+
+struct RegValue {
+    std::wstring name;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;  // as Windows stores it (texts UTF-16LE)
+};
+
+struct RegRead {
+    std::wstring key, name;
+    std::uint32_t maxBytes = 0;
+};
+
+struct RegWrite {
+    std::wstring key, name;
+    std::uint32_t value = 0;
+    bool ok = false;
+};
+
+// Keys and value names compare without letter case; one trailing '\\' of a
+// key path is tolerated; an empty component ("a\\\\b") names no key. Keys are
+// independent of each other: adding "A\\B" does not add "A". Writes through
+// the port never create a key.
+class SimRegistry : public platform::Registry {
+public:
+    void AddKey(const std::wstring& key);
+    void DeleteKey(const std::wstring& key);
+    bool HasKey(const std::wstring& key) const;
+    // These create the key when needed.
+    void SetDword(const std::wstring& key, const std::wstring& name, std::uint32_t value);
+    void SetString(const std::wstring& key, const std::wstring& name, const std::wstring& text);
+    void SetMultiString(const std::wstring& key, const std::wstring& name,
+                        const std::vector<std::wstring>& texts);
+    void SetRaw(const std::wstring& key, const std::wstring& name, std::uint32_t type,
+                const std::vector<std::uint8_t>& data);
+    void DeleteValue(const std::wstring& key, const std::wstring& name);
+    std::optional<RegValue> GetValue(const std::wstring& key, const std::wstring& name) const;
+    std::optional<std::uint32_t> GetDword(const std::wstring& key, const std::wstring& name) const;
+
+    RegFault& AddFault(const RegFault& fault);
+    void ClearFaults();
+
+    std::vector<RegRead> Reads() const;
+    std::vector<RegWrite> Writes() const;
+    void ClearJournal();
+
+    // --- platform::Registry
+    platform::RegistryReadResult ReadValue(const std::wstring& subKey, const std::wstring& name,
+                                           std::uint32_t maxBytes) override;
+    platform::RegistryWriteResult WriteDword(const std::wstring& subKey, const std::wstring& name,
+                                             std::uint32_t value) override;
+
+private:
+    struct Key {
+        std::map<std::wstring, RegValue> values;  // by folded name
+    };
+    static std::optional<std::wstring> KeyId(const std::wstring& key);
+    RegFault* FindFault(RegOp op, const std::wstring& keyId, const std::wstring& nameId);
+    Key& KeyFor(const std::wstring& key);
+
+    mutable std::mutex mutex_;
+    std::map<std::wstring, Key> keys_;
+    std::list<RegFault> faults_;
+    std::vector<RegRead> reads_;
+    std::vector<RegWrite> writes_;
+};
+
+// ---------------------------------------------------------------------------
+// Processes
+
+struct SimProcess {
+    std::uint32_t pid = 0;
+    std::optional<std::wstring> firstModule;  // nullopt: cannot be read
+};
+
+struct TerminateCall {
+    std::uint32_t pid = 0;
+    std::uint32_t exitCode = 0;
+    platform::TerminateResult result;
+};
+
+class SimProcesses : public platform::Processes {
+public:
+    // The list in the system's order.
+    void SetProcesses(const std::vector<SimProcess>& processes);
+    void AddProcess(std::uint32_t pid, const std::wstring& firstModule);
+    void AddUnreadableProcess(std::uint32_t pid);
+    void SetCurrentProcessId(std::uint32_t pid);
+    // Makes EnumProcesses fail (PSAPI missing, a function missing, the call
+    // failing); Ok restores it.
+    void SetListStatus(platform::ProcessListStatus status, std::uint32_t error = 0);
+    // OpenProcess(PROCESS_TERMINATE) or TerminateProcess of this process fails.
+    void FailOpen(std::uint32_t pid, std::uint32_t error);
+    void FailTerminate(std::uint32_t pid, std::uint32_t error);
+
+    std::vector<TerminateCall> Terminations() const;
+    bool IsRunning(std::uint32_t pid) const;
+
+    // --- platform::Processes
+    platform::ProcessListResult EnumProcesses() override;
+    bool FirstModuleBaseName(std::uint32_t processId, std::wstring* name) override;
+    platform::TerminateResult TerminateProcess(std::uint32_t processId,
+                                               std::uint32_t exitCode) override;
+    std::uint32_t CurrentProcessId() override;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<SimProcess> processes_;
+    std::uint32_t currentPid_ = 4242;
+    platform::ProcessListStatus status_ = platform::ProcessListStatus::Ok;
+    std::uint32_t statusError_ = 0;
+    std::map<std::uint32_t, std::uint32_t> openFailures_, terminateFailures_;
+    std::vector<TerminateCall> terminations_;
+};
+
+// ---------------------------------------------------------------------------
+// OS facts
+
+struct RedirectionCall {
+    bool disable = false;  // true: Disable, false: Revert
+    std::uint32_t threadId = 0;
+    platform::FsRedirectionResult result;
+};
+
+class SimOsInfo : public platform::OsInfo {
+public:
+    // `threads` (optional) names the calling thread in the redirection
+    // journal; `files` (optional) receives the current directory, and a
+    // directory missing there cannot be made current.
+    explicit SimOsInfo(platform::Threads* threads = nullptr, SimFiles* files = nullptr);
+
+    void SetVersion(std::uint32_t major, std::uint32_t minor, std::uint32_t platformId = 2);
+    void SetVersionFails();
+    void SetWow64(bool isWow64);
+    void SetWow64FunctionMissing();
+    void SetWow64CallFails(std::uint32_t error);
+    // Result of the next (and later) Disable / Revert calls.
+    void SetDisableResult(const platform::FsRedirectionResult& result);
+    void SetRevertResult(const platform::FsRedirectionResult& result);
+    void SetModuleFileName(const std::wstring& path);
+    void FailSetCurrentDirectory(bool fail);
+    void SetFileVersion(const std::wstring& path, std::uint16_t a, std::uint16_t b,
+                        std::uint16_t c, std::uint16_t d);
+
+    std::vector<RedirectionCall> RedirectionCalls() const;
+    // Whether redirection is off for this thread id now.
+    bool RedirectionDisabled(std::uint32_t threadId) const;
+    std::wstring CurrentDirectory() const;
+    int SetCurrentDirectoryCalls() const;
+    int Wow64Queries() const;
+
+    // --- platform::OsInfo
+    platform::OsVersion GetVersionEx() override;
+    platform::Wow64Query IsWow64Process() override;
+    platform::FsRedirectionResult DisableWow64FsRedirection() override;
+    platform::FsRedirectionResult RevertWow64FsRedirection() override;
+    std::wstring GetModuleFileName() override;
+    bool SetCurrentDirectory(const std::wstring& path) override;
+    platform::FileVersionResult GetFileVersion(const std::wstring& path) override;
+
+private:
+    std::uint32_t ThreadId();
+
+    platform::Threads* threads_;
+    SimFiles* files_;
+    mutable std::mutex mutex_;
+    platform::OsVersion version_{true, 2, 6, 1};
+    platform::Wow64Query wow64_{true, true, false, 0};
+    platform::FsRedirectionResult disableResult_{true, true, true, 0};
+    platform::FsRedirectionResult revertResult_{true, true, true, 0};
+    std::wstring moduleFileName_ = L"C:\\Tool\\262FWUpgradeTool.exe";
+    std::wstring currentDirectory_;
+    bool failSetCurrentDirectory_ = false;
+    int setCurrentDirectoryCalls_ = 0;
+    int wow64Queries_ = 0;
+    std::map<std::wstring, platform::FileVersionResult> versions_;  // by folded path
+    std::vector<RedirectionCall> redirectionCalls_;
+    std::set<std::uint32_t> redirectionOff_;
+};
+
+// ---------------------------------------------------------------------------
+// Message boxes
+
+struct MessageBoxCall {
+    std::wstring text, caption;
+    std::uint32_t type = 0;
+};
+
+class SimUi : public platform::Ui {
+public:
+    void SetAnswer(int answer);  // default IDOK (1)
+    std::vector<MessageBoxCall> Messages() const;
+    void Clear();
+
+    int MessageBox(const std::wstring& text, const std::wstring& caption,
+                   std::uint32_t type) override;
+
+private:
+    mutable std::mutex mutex_;
+    int answer_ = 1;
+    std::vector<MessageBoxCall> messages_;
+};
+
+}  // namespace sim

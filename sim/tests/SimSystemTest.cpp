@@ -1,0 +1,173 @@
+// The simulated system services behave as Windows does where the core relies
+// on it: file dispositions and errors, registry storage, process list.
+#include <gtest/gtest.h>
+
+#include "sim/SimSystem.h"
+
+using platform::FileDisposition;
+using platform::kGenericRead;
+using platform::kGenericWrite;
+
+namespace {
+
+std::vector<std::uint8_t> B(std::initializer_list<int> v) {
+    std::vector<std::uint8_t> out;
+    for (int x : v) out.push_back(static_cast<std::uint8_t>(x));
+    return out;
+}
+
+struct OpenCase {
+    const char* name;
+    bool exists;
+    bool readOnly;
+    std::uint32_t access;
+    FileDisposition disposition;
+    bool ok;
+    std::uint32_t error;              // failure error, or GetLastError after success
+    std::optional<std::size_t> size;  // file size after the open
+};
+
+TEST(SimFilesTest, DispositionsFollowWindows) {
+    const std::vector<OpenCase> cases = {
+        {"create new, missing", false, false, kGenericWrite, FileDisposition::CreateNew, true, 0, 0},
+        {"create new, existing", true, false, kGenericWrite, FileDisposition::CreateNew, false, 80, 3},
+        {"create always truncates", true, false, kGenericWrite, FileDisposition::CreateAlways, true, 183, 0},
+        {"open existing, missing", false, false, kGenericRead, FileDisposition::OpenExisting, false, 2, {}},
+        {"open always keeps data", true, false, kGenericWrite, FileDisposition::OpenAlways, true, 183, 3},
+        {"open always creates", false, false, kGenericWrite, FileDisposition::OpenAlways, true, 0, 0},
+        {"truncate existing", true, false, kGenericWrite, FileDisposition::TruncateExisting, true, 0, 0},
+        {"truncate needs write", true, false, kGenericRead, FileDisposition::TruncateExisting, false, 87, 3},
+        {"read-only for write", true, true, kGenericWrite, FileDisposition::OpenExisting, false, 5, 3},
+        {"read-only for read", true, true, kGenericRead, FileDisposition::OpenExisting, true, 0, 3},
+        {"read-only create always", true, true, kGenericWrite, FileDisposition::CreateAlways, false, 5, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimFiles fs;
+        fs.MakeDirectory(L"C:\\dir");
+        if (c.exists) fs.PutFile(L"C:\\dir\\f.bin", B({1, 2, 3}));
+        if (c.readOnly) fs.SetReadOnly(L"c:\\DIR\\F.BIN", true);
+        const auto r = fs.CreateFile(L"C:\\Dir\\F.bin", c.access, 0, c.disposition, 0);
+        EXPECT_EQ(r.handle.IsValid(), c.ok);
+        EXPECT_EQ(r.error, c.error);
+        const auto data = fs.GetFile(L"c:/dir/f.bin");
+        EXPECT_EQ(data.has_value(), c.size.has_value());
+        if (data && c.size) {
+            EXPECT_EQ(data->size(), *c.size);
+        }
+        if (r.handle.IsValid()) {
+            EXPECT_TRUE(fs.CloseHandle(r.handle));
+        }
+        EXPECT_EQ(fs.OpenHandleCount(), 0);
+    }
+}
+
+TEST(SimFilesTest, DirectoriesAccessAndDelete) {
+    sim::SimFiles fs;
+    EXPECT_EQ(fs.CreateFile(L"C:\\no\\f", kGenericWrite, 0, FileDisposition::CreateAlways, 0).error, 3u);
+    EXPECT_TRUE(fs.CreateDirectory(L"C:\\no").ok);
+    EXPECT_EQ(fs.CreateDirectory(L"c:\\NO\\").error, 183u);
+    EXPECT_EQ(fs.CreateDirectory(L"C:\\a\\b").error, 3u);
+    EXPECT_EQ(fs.DeleteFile(L"C:\\no\\f").error, 2u);
+    fs.PutFile(L"C:\\no\\f", B({9}));
+    EXPECT_EQ(fs.Access(L"C:\\no\\f", 0), 0);
+    EXPECT_EQ(fs.Access(L"C:\\no\\g", 0), sim::kSimErrnoNoEnt);
+    fs.SetReadOnly(L"C:\\no\\f", true);
+    EXPECT_EQ(fs.Access(L"C:\\no\\f", 6), sim::kSimErrnoAccess);
+    EXPECT_EQ(fs.Access(L"C:\\no\\f", 4), 0);
+    EXPECT_EQ(fs.DeleteFile(L"C:\\no\\f").error, 5u);
+    fs.SetReadOnly(L"C:\\no\\f", false);
+    // An open handle without delete sharing blocks the deletion.
+    const auto h = fs.CreateFile(L"C:\\no\\f", kGenericRead, 1, FileDisposition::OpenExisting, 0).handle;
+    EXPECT_EQ(fs.DeleteFile(L"C:\\no\\f").error, 32u);
+    EXPECT_EQ(fs.CreateFile(L"C:\\no\\f", kGenericWrite, 1, FileDisposition::OpenExisting, 0).error, 32u);
+    fs.CloseHandle(h);
+    EXPECT_TRUE(fs.DeleteFile(L"C:\\no\\..\\no\\.\\f").ok);
+    EXPECT_FALSE(fs.Exists(L"C:\\no\\f"));
+    // Relative names resolve against the current directory.
+    fs.SetCurrentDirectory(L"C:\\no");
+    fs.PutFile(L".\\rel.txt", B({1}));
+    EXPECT_TRUE(fs.Exists(L"C:\\no\\rel.txt"));
+}
+
+TEST(SimFilesTest, PositionsTruncationAndFaults) {
+    sim::SimFiles fs;
+    fs.PutFile(L"C:\\f", B({1, 2, 3, 4, 5, 6}));
+    const auto h = fs.CreateFile(L"C:\\f", kGenericRead | kGenericWrite, 0, FileDisposition::OpenExisting, 0).handle;
+    std::uint8_t buf[8] = {};
+    std::uint32_t done = 0;
+    ASSERT_TRUE(fs.Seek(h, 4).ok);
+    EXPECT_TRUE(fs.ReadFile(h, buf, 8, &done).ok);
+    EXPECT_EQ(done, 2u);
+    EXPECT_EQ(buf[0], 5);
+    ASSERT_TRUE(fs.Seek(h, 1).ok);
+    const std::uint8_t w[2] = {0xAA, 0xBB};
+    EXPECT_TRUE(fs.WriteFile(h, w, 2, &done).ok);
+    EXPECT_TRUE(fs.SetEndOfFile(h).ok);
+    EXPECT_EQ(*fs.GetFile(L"C:\\f"), B({1, 0xAA, 0xBB}));
+    std::uint64_t size = 0;
+    EXPECT_TRUE(fs.GetFileSize(h, &size).ok);
+    EXPECT_EQ(size, 3u);
+
+    fs.AddFault({sim::FileOp::Read, L"c:\\F", 0, true, 1});
+    ASSERT_TRUE(fs.Seek(h, 0).ok);
+    EXPECT_TRUE(fs.ReadFile(h, buf, 3, &done).ok);
+    EXPECT_EQ(done, 1u);  // short read
+    EXPECT_TRUE(fs.ReadFile(h, buf, 3, &done).ok);
+    EXPECT_EQ(done, 2u);  // the fault hit once
+    auto& every = fs.AddFault({sim::FileOp::Write, L"", 112, false, 0, 1, -1});
+    EXPECT_TRUE(fs.WriteFile(h, w, 2, &done).ok);  // skip 1: the second and later fail
+    EXPECT_EQ(fs.WriteFile(h, w, 2, &done).error, 112u);
+    EXPECT_EQ(fs.WriteFile(h, w, 2, &done).error, 112u);
+    EXPECT_EQ(every.hits, 2);
+    fs.CloseHandle(h);
+    EXPECT_FALSE(fs.CloseHandle(h));
+    EXPECT_EQ(fs.ReadFile(h, buf, 1, &done).error, 6u);
+}
+
+TEST(SimRegistryTest, StoresAsWindowsAndNeverCreatesKeysOnWrite) {
+    sim::SimRegistry reg;
+    reg.SetMultiString(L"K\\Sub", L"Multi", {L"a", L"b"});
+    const auto r = reg.ReadValue(L"k\\sub\\", L"MULTI", 8192);
+    EXPECT_EQ(r.openStatus, 0u);
+    EXPECT_EQ(r.queryStatus, 0u);
+    EXPECT_EQ(r.type, 7u);
+    EXPECT_EQ(r.data, B({'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}));
+    EXPECT_EQ(reg.ReadValue(L"K\\Sub", L"Multi", 9).queryStatus, sim::kSimErrorMoreData);
+    EXPECT_EQ(reg.ReadValue(L"K\\\\Sub", L"Multi", 100).openStatus, 2u);
+    EXPECT_EQ(reg.ReadValue(L"K\\Sub", L"none", 100).queryStatus, 2u);
+
+    EXPECT_EQ(reg.WriteDword(L"K\\New", L"v", 1).openStatus, 2u);
+    EXPECT_FALSE(reg.HasKey(L"K\\New"));
+    EXPECT_EQ(reg.WriteDword(L"K\\Sub", L"v", 0x12345678).openStatus, 0u);
+    EXPECT_EQ(reg.GetDword(L"k\\sub", L"V"), 0x12345678u);
+    reg.AddFault({sim::RegOp::Set, L"k\\SUB", L"", 5});
+    const auto w = reg.WriteDword(L"K\\Sub", L"v", 2);
+    EXPECT_EQ(w.setStatus, 5u);
+    EXPECT_EQ(reg.GetDword(L"K\\Sub", L"v"), 0x12345678u);
+    ASSERT_EQ(reg.Writes().size(), 3u);
+    EXPECT_TRUE(reg.Writes()[1].ok);
+    EXPECT_FALSE(reg.Writes()[2].ok);
+}
+
+TEST(SimProcessesTest, ListAndTerminate) {
+    sim::SimProcesses p;
+    p.AddProcess(8, L"a.exe");
+    p.AddUnreadableProcess(9);
+    p.FailTerminate(8, 5);
+    std::wstring name;
+    EXPECT_TRUE(p.FirstModuleBaseName(8, &name));
+    EXPECT_EQ(name, L"a.exe");
+    EXPECT_FALSE(p.FirstModuleBaseName(9, &name));
+    EXPECT_EQ(p.EnumProcesses().ids, (std::vector<std::uint32_t>{8, 9}));
+    EXPECT_TRUE(p.TerminateProcess(8, 0).opened);
+    EXPECT_FALSE(p.TerminateProcess(77, 0).opened);
+    EXPECT_TRUE(p.TerminateProcess(9, 3).terminated);
+    EXPECT_FALSE(p.IsRunning(9));
+    ASSERT_EQ(p.Terminations().size(), 3u);
+    EXPECT_EQ(p.Terminations()[2].exitCode, 3u);
+    p.SetListStatus(platform::ProcessListStatus::LibraryMissing, 126);
+    EXPECT_TRUE(p.EnumProcesses().ids.empty());
+}
+
+}  // namespace

@@ -1,17 +1,80 @@
 // The hub device object's construction and the record presets; the facade.
+#include <cstdint>
+
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
+#include "hubaccess/LastError.h"
 #include "hubaccess/VntlHubDev.h"
 
 namespace hubaccess {
 
-// PLACEHOLDER: being written.
+namespace {
+const wchar_t kDash[] = L"----";
+}  // namespace
+
 CVntlHubDev::CVntlHubDev(CHubUtility& utility)
-    : m_utility(utility), m_filter(*utility.Ports().deviceIo, *utility.Ports().clock) {}
-CVntlHubDev::~CVntlHubDev() = default;
-void CVntlHubDev::vInitialPrivateData() {}
-void CVntlHubDev::vClearPrivateData() {}
-void CVntlHubDev::vInitHubStatusFlags() {}
+    : m_utility(utility), m_filter(*utility.Ports().deviceIo, *utility.Ports().clock) {
+    vInitialPrivateData();
+}
+
+// The hub table must still be alive here (or m_pDevList null): its rows are
+// cleared once more on the way out.
+CVntlHubDev::~CVntlHubDev() {
+    if (m_pDevList) vClearPrivateData();
+}
+
+void CVntlHubDev::vInitialPrivateData() {
+    vDEBUG_MSG_printf(L"%s:%d:   Clear  Descriptor", L"CVntlHubDev::vInitialPrivateData", __LINE__);
+    ucListIndex = 0;
+    m_strDescPID.clear();
+    m_strDescVID.clear();
+    m_strDescSN.clear();
+    m_strDescManufacturer.clear();
+    m_strDescProduct.clear();
+    m_strDescBcdDevice.clear();
+    m_strDescBcdUSB.clear();
+}
+
+void CVntlHubDev::vClearPrivateData() {
+    vInitialPrivateData();
+    if (m_pDevList == nullptr) {
+        vDEBUG_ERR_printf(L"%s:%d:  m_pDevList : %x , dwErrorCode %d", L"CVntlHubDev::vClearPrivateData",
+                          __LINE__, reinterpret_cast<std::uintptr_t>(m_pDevList), GetLastSystemError());
+        return;
+    }
+    // Ports, position, companion parent, driver name, configuration table and
+    // result flags are kept: the workers still read them.
+    for (int i = 0; i < kDevListRowsUsed; ++i) {
+        DEV_LIST_ITEM& row = m_pDevList->rows[i];
+        row.m_ucTargetNumber = 0xFF;
+        row.m_strPID30 = kDash;
+        row.m_strPID20 = kDash;
+        row.m_strSN = kDash;
+        row.m_strProduct = kDash;
+        row.m_strVID.clear();
+        row.m_strManufacturer.clear();
+        row.m_strBcdDevice.clear();
+        row.m_strFWVersion.clear();
+        row.m_strUSBType.clear();
+        row.m_strParentHubName.clear();
+        row.m_strObjectName.clear();
+        row.m_strBcdUSB.clear();
+        row.m_strCompanionBcdUSB.clear();
+        row.m_ucHubDepth = 0;
+    }
+    m_pDevList->nCount = 0;
+}
+
+void CVntlHubDev::vInitHubStatusFlags() {
+    if (m_pDevList == nullptr) return;
+    for (int i = 0; i < kDevListRowsUsed; ++i) {
+        DEV_LIST_ITEM& row = m_pDevList->rows[i];
+        row.m_bConfigResult = 0;
+        row.m_bUpdateFWResult = 0;
+        row.m_bReloadFWResult = 0;
+    }
+}
+
 CVntlUSBLib::~CVntlUSBLib() = default;
 
 }  // namespace hubaccess

@@ -76,7 +76,9 @@ public:
 
     // --- signature marks
     BYTE bIsSignatureMarked(Handle hDevice);
-    BYTE ucGetSignatureMarked(Handle hDevice, BYTE* pOut4);
+    // The index byte (register 0x7FC), 255 when the read failed; since 255
+    // is also a legal index byte, *pReadOk (when given) tells the two apart.
+    BYTE ucGetSignatureMarked(Handle hDevice, BYTE* pOut4, bool* pReadOk = nullptr);
     int WriteSignatureWORD(Handle hDevice, WORD value);
     int MarkSignatureforIdentify(Handle hDevice, BYTE ucIndexChar);
 

@@ -1,12 +1,222 @@
 // The temporary firmware image file and its CRC-32.
+//
+// Temp\TempBinData.bin (or TempBinData_B.bin) in the program directory holds
+// the image as the chip keeps it from ROM offset 0x100: the 16-bit length N
+// (little-endian), the N image bytes, a type byte, the 8-bit sum of the image
+// and, in the CRC variant, the image's CRC-32 (least significant byte first).
+#include <exception>
+#include <new>
+#include <vector>
+
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
+#include "hubaccess/LastError.h"
 
 namespace hubaccess {
 
-// PLACEHOLDER: being written.
-BOOL CHubUtility::vCreateTempBinDataFile(const std::wstring&, BOOL, BOOL, BOOL) { return FALSE; }
-void CHubUtility::vInitCRC32Table() {}
-DWORD CHubUtility::CRC32(const BYTE*, std::size_t) const { return 0; }
+namespace {
+
+const wchar_t kMethod[] = L"CHubUtility::vCreateTempBinDataFile";
+
+constexpr WORD kRegChipVersion = 0x5820;
+// Longest image whose file (length word, image, type byte, sum) still fits
+// the 64 KiB the firmware download takes.
+constexpr std::uint64_t kMaxImageLength = 0xFFFC;
+// A "Config_" source: a 256-byte configuration table, then the image record.
+constexpr std::uint64_t kConfigHeaderLength = 256;
+
+// Type byte by bits 4..5 of register 0x5820, without and with CRC.
+constexpr BYTE kTypePlain[4] = {0xAA, 0x4B, 0x3C, 0x2D};
+constexpr BYTE kTypeCrc[4] = {0xA5, 0xB4, 0xC3, 0xD2};
+
+constexpr std::uint32_t kErrorWriteFault = 29;  // ERROR_WRITE_FAULT
+
+constexpr std::uint32_t kCrcPolynomial = 0x04C11DB7u;
+
+std::uint32_t Reflect(std::uint32_t value, int bits) {
+    std::uint32_t out = 0;
+    for (int i = 0; i < bits; ++i)
+        if (value & (1u << i)) out |= 1u << (bits - 1 - i);
+    return out;
+}
+
+enum class ReadStatus { Ok, Failed, Short, TooLong };
+
+// Reads the whole file at `path` into `out` unless it is longer than
+// `limit`. Failed: it cannot be opened or read (the last system error tells
+// why). Throws std::bad_alloc when the buffer cannot be had.
+ReadStatus ReadWholeFile(platform::Files& files, const std::wstring& path, std::uint64_t limit,
+                         std::vector<BYTE>& out, std::uint64_t& size) {
+    size = 0;
+    const platform::FileOpenResult open = files.CreateFile(path, platform::kGenericRead, platform::kFileShareRead,
+                                                           platform::FileDisposition::OpenExisting, 0);
+    if (!open.handle.IsValid()) {
+        SetLastSystemError(open.error);
+        return ReadStatus::Failed;
+    }
+    struct Closer {
+        platform::Files& files;
+        platform::Handle h;
+        ~Closer() { files.CloseHandle(h); }
+    } closer{files, open.handle};
+
+    const platform::FileResult sized = files.GetFileSize(open.handle, &size);
+    if (!sized.ok) {
+        SetLastSystemError(sized.error);
+        return ReadStatus::Failed;
+    }
+    if (size > limit) return ReadStatus::TooLong;
+    if (size > out.max_size()) throw std::bad_alloc();
+    out.assign(static_cast<std::size_t>(size), 0);
+    std::uint64_t total = 0;
+    while (total < size) {
+        const std::uint64_t left = size - total;
+        const std::uint32_t ask = left > 0x100000u ? 0x100000u : static_cast<std::uint32_t>(left);
+        std::uint32_t got = 0;
+        const platform::FileResult r =
+            files.ReadFile(open.handle, out.data() + static_cast<std::size_t>(total), ask, &got);
+        if (!r.ok) {
+            SetLastSystemError(r.error);
+            return ReadStatus::Failed;
+        }
+        if (got == 0) break;
+        total += got;
+    }
+    return total == size ? ReadStatus::Ok : ReadStatus::Short;
+}
+
+}  // namespace
+
+void CHubUtility::vInitCRC32Table() {
+    for (std::uint32_t i = 0; i < m_CRC32Table.size(); ++i) {
+        std::uint32_t value = Reflect(i, 8) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            value = (value & 0x80000000u) ? (value << 1) ^ kCrcPolynomial : value << 1;
+        m_CRC32Table[i] = Reflect(value, 32);
+    }
+}
+
+DWORD CHubUtility::CRC32(const BYTE* data, std::size_t length) const {
+    std::uint32_t value = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < length; ++i) value = (value >> 8) ^ m_CRC32Table[(value ^ data[i]) & 0xFF];
+    return ~value;
+}
+
+BOOL CHubUtility::vCreateTempBinDataFile(const std::wstring& strSrcFile, BOOL bStripHeader, BOOL bWithCRC,
+                                         BOOL bMainName) {
+    platform::Files& files = *m_ports.files;
+    const std::wstring directory = m_szModuleDirectory + L"\\Temp";
+    const std::wstring path = directory + (bMainName ? L"\\TempBinData.bin" : L"\\TempBinData_B.bin");
+    vDEBUG_MSG_printf(L"%s:%d: strTempBinDirectory = [%s]", kMethod, __LINE__, directory);
+
+    // The whole file is built in memory first: a source that cannot be read
+    // or does not fit the format leaves the old file as it is.
+    std::vector<BYTE> image;
+    std::vector<BYTE> content;
+    std::uint64_t length = 0;
+    try {
+        vDEBUG_MSG_printf(L"%s:%d: theFile.Open: [%s]", kMethod, __LINE__, strSrcFile);
+        const std::uint64_t limit = bStripHeader ? ~std::uint64_t{0} : kMaxImageLength;
+        const ReadStatus read = ReadWholeFile(files, strSrcFile, limit, image, length);
+        if (read == ReadStatus::Failed) {
+            vDEBUG_ERR_printf(L"%s:%d: vCreateTempBinDataFile: m_strFWBinFilePath : %s , dwErrorCode %d", kMethod,
+                              __LINE__, m_strFWBinFilePath, GetLastSystemError());
+            return FALSE;
+        }
+        if (read == ReadStatus::Short) {
+            vDEBUG_WRN_printf(L"%s:%d: vCreateTempBinDataFile: FW[%s] ReadFileSize != FWFileSize ", kMethod,
+                              __LINE__, m_strFWBinFilePath);
+            return FALSE;
+        }
+        if (read == ReadStatus::TooLong) {
+            // The length word could not hold it and the download would refuse it.
+            vDEBUG_ERR_printf(L"%s:%d: vCreateTempBinDataFile: [%s] holds %d bytes, more than %d", kMethod,
+                              __LINE__, strSrcFile, length, kMaxImageLength);
+            return FALSE;
+        }
+
+        if (bStripHeader) {
+            if (length < kConfigHeaderLength) {
+                vDEBUG_ERR_printf(L"%s:%d: vCreateTempBinDataFile: [%s] holds %d bytes, less than its %d-byte header",
+                                  kMethod, __LINE__, strSrcFile, length, kConfigHeaderLength);
+                return FALSE;
+            }
+            content.assign(image.begin() + kConfigHeaderLength, image.end());
+        } else {
+            const std::size_t n = image.size();
+            BYTE sum = 0;
+            for (BYTE b : image) sum = static_cast<BYTE>(sum + b);
+            vInitCRC32Table();
+            const DWORD crc = CRC32(image.data(), n);
+
+            BYTE chipVersion = 0;
+            int rc = kChipNoHub;
+            if (m_USBLib.m_pHubDev) rc = m_USBLib.m_pHubDev->VTL262xAccessRegister(0, &chipVersion, kRegChipVersion, 0);
+            if (rc != 0) {
+                vDEBUG_ERR_printf(L"%s:%d: VTL262xAccessRegister Failed,pChildThreadInfo->ucTargetNumber[%d]  ",
+                                  kMethod, __LINE__, 0);
+                chipVersion = 0;
+            }
+            const unsigned kind = (chipVersion & 0x30u) >> 4;
+
+            content.reserve(n + 8);
+            content.push_back(static_cast<BYTE>(n & 0xFF));
+            content.push_back(static_cast<BYTE>((n >> 8) & 0xFF));
+            content.insert(content.end(), image.begin(), image.end());
+            content.push_back(bWithCRC ? kTypeCrc[kind] : kTypePlain[kind]);
+            content.push_back(sum);
+            if (bWithCRC)
+                for (int shift = 0; shift < 32; shift += 8) content.push_back(static_cast<BYTE>(crc >> shift));
+        }
+    } catch (const std::bad_alloc&) {
+        vDEBUG_ERR_printf(L"%s:%d: malloc.  uiFWBinDataFileSize: [%x]", kMethod, __LINE__, length);
+        return FALSE;
+    }
+    std::vector<BYTE>().swap(image);
+
+    const platform::FileResult dir = files.CreateDirectory(directory);
+    if (!dir.ok && dir.error != platform::kErrorAlreadyExists) SetLastSystemError(dir.error);
+    const platform::FileResult removed = files.DeleteFile(path);
+    if (!removed.ok) {
+        vDEBUG_WRN_printf(L"%s:%d: vCreateTempBinDataFile: No strTempBinDataFilePath[%s] to Delete  , ErrorCode = %d",
+                          kMethod, __LINE__, path, removed.error);
+    }
+
+    const platform::FileOpenResult open =
+        files.CreateFile(path, platform::kGenericRead | platform::kGenericWrite,
+                         platform::kFileShareWrite | platform::kFileShareDelete, platform::FileDisposition::OpenAlways,
+                         platform::kFileFlagWriteThrough);
+    if (!open.handle.IsValid()) {
+        SetLastSystemError(open.error);
+        vDEBUG_ERR_printf(L"%s:%d: CreateFile Failed: [%s], ErrorCode = %d", kMethod, __LINE__, path, open.error);
+        return FALSE;
+    }
+
+    // Written from the start and cut behind the last byte, so an older,
+    // longer file leaves nothing behind.
+    std::uint32_t error = 0;
+    platform::FileResult r = files.Seek(open.handle, 0);
+    std::size_t written = 0;
+    while (r.ok && written < content.size()) {
+        std::uint32_t done = 0;
+        r = files.WriteFile(open.handle, content.data() + written,
+                            static_cast<std::uint32_t>(content.size() - written), &done);
+        if (r.ok && done == 0) r = platform::FileResult{false, kErrorWriteFault};
+        written += done;
+    }
+    if (r.ok) r = files.SetEndOfFile(open.handle);
+    if (r.ok) r = files.FlushFileBuffers(open.handle);
+    if (!r.ok) error = r.error;
+    files.CloseHandle(open.handle);
+    if (!r.ok) {
+        // A half-written image must never be downloaded.
+        SetLastSystemError(error);
+        vDEBUG_ERR_printf(L"%s:%d: vCreateTempBinDataFile: m_strFWBinFilePath : %s , dwErrorCode %d", kMethod,
+                          __LINE__, m_strFWBinFilePath, error);
+        files.DeleteFile(path);
+        return FALSE;
+    }
+    return TRUE;
+}
 
 }  // namespace hubaccess

@@ -1,0 +1,76 @@
+// A hub utility on a fully simulated machine, for the hub access tests: the
+// filter driver, files, registry, processes, OS facts and message boxes,
+// with the debug log captured at level 3.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "hubaccess/DebugLog.h"
+#include "hubaccess/HubUtility.h"
+#include "sim/CaptureLogSink.h"
+#include "sim/FilterDriver.h"
+#include "sim/Scheduler.h"
+#include "sim/SimSystem.h"
+
+namespace testing_machine {
+
+struct HubUtilityMachine {
+    HubUtilityMachine() {
+        files.MakeDirectory(L"C:\\Tool");
+        ports.deviceIo = &driver;
+        ports.clock = &sched;
+        ports.threads = &sched;
+        ports.logSink = &sink;
+        ports.files = &files;
+        ports.registry = &registry;
+        ports.processes = &processes;
+        ports.osInfo = &os;
+        ports.ui = &ui;
+        utility = std::make_unique<hubaccess::CHubUtility>(ports);
+        utility->m_szModuleDirectory = L"C:\\Tool";
+        vDEBUG_Initial_printf(sched, sink);
+        g_nMessageLevel = 3;
+        sink.Clear();
+    }
+    ~HubUtilityMachine() {
+        utility.reset();
+        g_nMessageLevel = 0;
+        vDEBUG_Shutdown_printf();
+    }
+
+    // The hub device object, bound to `devList`.
+    hubaccess::CVntlHubDev& HubDev() {
+        auto& dev = utility->m_USBLib.m_pHubDev;
+        if (!dev) dev = std::make_unique<hubaccess::CVntlHubDev>(*utility);
+        dev->m_pDevList = &devList;
+        return *dev;
+    }
+
+    // A record of this kind (L"ERR", L"WRN", L"MSG") from `method` whose
+    // text after "<line>: " begins with `text`.
+    bool HasRecord(const std::wstring& kind, const std::wstring& method, const std::wstring& text) const {
+        const std::wstring head = L"\r\n" + kind + L"::" + method + L":";
+        for (const auto& r : sink.Records()) {
+            if (r.compare(0, head.size(), head) != 0) continue;
+            const std::size_t colon = r.find(L": ", head.size());
+            if (colon != std::wstring::npos && r.compare(colon + 2, text.size(), text) == 0) return true;
+        }
+        return false;
+    }
+
+    sim::Scheduler sched;
+    sim::CaptureLogSink sink;
+    sim::FilterDriver driver{sched};
+    sim::SimFiles files;
+    sim::SimRegistry registry;
+    sim::SimProcesses processes;
+    sim::SimOsInfo os{&sched, &files};
+    sim::SimUi ui;
+    platform::Ports ports;
+    // Declared before the utility: the hub device object clears it on the way out.
+    hubaccess::DEV_LIST devList;
+    std::unique_ptr<hubaccess::CHubUtility> utility;
+};
+
+}  // namespace testing_machine

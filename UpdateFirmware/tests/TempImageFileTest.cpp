@@ -1,0 +1,163 @@
+// The temporary firmware image file: golden bytes, the type byte from hub 0's
+// chip version, CRC-32, and that the file is always written whole or not at all.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "HubUtilityMachine.h"
+#include "sim/HubChip.h"
+
+namespace ha = hubaccess;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+const std::wstring kSource = L"C:\\Tool\\fw.bin";
+const std::wstring kTemp = L"C:\\Tool\\Temp\\TempBinData.bin";
+const std::wstring kObject = L"\\\\.\\USBPDO_50001";
+
+Bytes Pattern(std::size_t n) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    return b;
+}
+
+class TempImageFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m.HubDev();
+        m.devList.nCount = 1;
+        m.devList.rows[0].m_strObjectName = kObject;
+        m.driver.AddInterface(kObject, chip);
+        chip->SetReg(0x5820, 0x25);
+    }
+    // Writes `source`, runs the writer and hands back the temp file.
+    std::optional<Bytes> Run(const Bytes& source, ha::BOOL strip = ha::FALSE, ha::BOOL crc = ha::FALSE,
+                             ha::BOOL expect = ha::TRUE) {
+        m.files.PutFile(kSource, source);
+        EXPECT_EQ(m.utility->vCreateTempBinDataFile(kSource, strip, crc, ha::TRUE), expect);
+        EXPECT_EQ(m.files.OpenHandleCount(), 0);
+        return m.files.GetFile(kTemp);
+    }
+
+    testing_machine::HubUtilityMachine m;
+    std::shared_ptr<sim::HubChip> chip = std::make_shared<sim::HubChip>();
+};
+
+TEST_F(TempImageFileTest, GoldenLayout) {
+    const Bytes image = Pattern(24519);
+    const auto file = Run(image);
+    ASSERT_TRUE(file);
+    ASSERT_EQ(file->size(), 24523u);
+    EXPECT_EQ((*file)[0], 0xC7);
+    EXPECT_EQ((*file)[1], 0x5F);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), file->begin() + 2));
+    std::uint8_t sum = 0;
+    for (auto b : image) sum = static_cast<std::uint8_t>(sum + b);
+    EXPECT_EQ((*file)[24521], 0x3C);
+    EXPECT_EQ((*file)[24522], sum);
+
+    EXPECT_EQ(*Run({0xFF, 0x01, 0x02}), (Bytes{0x03, 0x00, 0xFF, 0x01, 0x02, 0x3C, 0x02}));
+    const Bytes digits = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    const auto withCrc = Run(digits, ha::FALSE, ha::TRUE);
+    ASSERT_TRUE(withCrc);
+    EXPECT_EQ(Bytes(withCrc->begin() + 11, withCrc->end()), (Bytes{0xC3, 0xDD, 0x26, 0x39, 0xF4, 0xCB}));
+
+    // The second name.
+    m.files.PutFile(kSource, digits);
+    EXPECT_EQ(m.utility->vCreateTempBinDataFile(kSource, ha::FALSE, ha::FALSE, ha::FALSE), ha::TRUE);
+    EXPECT_EQ(m.files.GetFile(L"C:\\Tool\\Temp\\TempBinData_B.bin")->size(), 13u);
+}
+
+TEST_F(TempImageFileTest, TypeByteFollowsHubZerosChipVersion) {
+    struct Case {
+        int reg;  // -1: the read fails
+        std::uint8_t plain, crc;
+    };
+    for (const Case c : {Case{0x00, 0xAA, 0xA5}, Case{0x10, 0x4B, 0xB4}, Case{0x25, 0x3C, 0xC3}, Case{0x30, 0x2D, 0xD2},
+                         Case{0xCF, 0xAA, 0xA5}, Case{-1, 0xAA, 0xA5}}) {
+        SCOPED_TRACE(c.reg);
+        m.driver.ClearFaults();
+        if (c.reg < 0) {
+            sim::Fault f;
+            f.match.address = 0x5820;
+            f.times = -1;
+            m.driver.AddFault(f);
+        } else {
+            chip->SetReg(0x5820, static_cast<std::uint8_t>(c.reg));
+        }
+        EXPECT_EQ((*Run({1, 2}))[4], c.plain);
+        EXPECT_EQ((*Run({1, 2}, ha::FALSE, ha::TRUE))[4], c.crc);
+    }
+    // No hub device object at all counts as a failed read.
+    m.utility->m_USBLib.m_pHubDev.reset();
+    EXPECT_EQ((*Run({1, 2}))[4], 0xAA);
+    EXPECT_TRUE(m.HasRecord(L"ERR", L"CHubUtility::vCreateTempBinDataFile",
+                            L"VTL262xAccessRegister Failed,pChildThreadInfo->ucTargetNumber[0]  "));
+}
+
+TEST_F(TempImageFileTest, Crc32Table) {
+    m.utility->vInitCRC32Table();
+    EXPECT_EQ(m.utility->m_CRC32Table[1], 0x77073096u);
+    EXPECT_EQ(m.utility->m_CRC32Table[128], 0xEDB88320u);
+    const ha::BYTE digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(m.utility->CRC32(digits, sizeof digits), 0xCBF43926u);
+}
+
+TEST_F(TempImageFileTest, OlderLongerFileLeavesNoTail) {
+    for (bool deleteFails : {false, true}) {
+        SCOPED_TRACE(deleteFails);
+        m.files.PutFile(kTemp, Bytes(70000, 0xEE));
+        if (deleteFails) {
+            sim::FileFault f;
+            f.op = sim::FileOp::Delete;
+            m.files.AddFault(f);
+        }
+        EXPECT_EQ(*Run({9, 8, 7}), (Bytes{3, 0, 9, 8, 7, 0x3C, 24}));
+    }
+    EXPECT_TRUE(m.HasRecord(L"WRN", L"CHubUtility::vCreateTempBinDataFile",
+                            L"vCreateTempBinDataFile: No strTempBinDataFilePath[" + kTemp + L"] to Delete  , ErrorCode = 5"));
+}
+
+TEST_F(TempImageFileTest, StripHeaderWritesTheRecordBehindTheTable) {
+    const Bytes source = Pattern(300);
+    EXPECT_EQ(*Run(source, ha::TRUE), Bytes(source.begin() + 256, source.end()));
+    EXPECT_EQ(Run(Pattern(256), ha::TRUE)->size(), 0u);
+}
+
+TEST_F(TempImageFileTest, RefusalsWriteNothing) {
+    // The longest image whose file still fits 64 KiB.
+    EXPECT_EQ(Run(Pattern(0xFFFC))->size(), 0x10000u);
+    m.files.DeleteFile(kTemp);
+    m.driver.ClearJournal();
+
+    EXPECT_FALSE(Run(Pattern(0xFFFD), ha::FALSE, ha::FALSE, ha::FALSE));
+    EXPECT_FALSE(Run(Pattern(70000), ha::FALSE, ha::FALSE, ha::FALSE));
+    EXPECT_FALSE(Run(Pattern(255), ha::TRUE, ha::FALSE, ha::FALSE));
+
+    sim::FileFault shortRead;
+    shortRead.op = sim::FileOp::Read;
+    shortRead.shortRead = true;
+    shortRead.shortBytes = 0;  // the file ends before its size
+    m.files.AddFault(shortRead);
+    EXPECT_FALSE(Run(Pattern(24519), ha::FALSE, ha::FALSE, ha::FALSE));
+    EXPECT_TRUE(m.HasRecord(L"WRN", L"CHubUtility::vCreateTempBinDataFile", L"vCreateTempBinDataFile: FW["));
+    m.files.ClearFaults();
+    EXPECT_EQ(m.driver.Journal().size(), 0u);  // no chip read for a refused image
+
+    EXPECT_EQ(m.utility->vCreateTempBinDataFile(L"C:\\Tool\\none.bin", ha::FALSE, ha::FALSE, ha::TRUE), ha::FALSE);
+    EXPECT_TRUE(m.HasRecord(L"ERR", L"CHubUtility::vCreateTempBinDataFile",
+                            L"vCreateTempBinDataFile: m_strFWBinFilePath : "));
+
+    // A write that breaks off leaves no half image behind.
+    sim::FileFault write;
+    write.op = sim::FileOp::Write;
+    m.files.AddFault(write);
+    EXPECT_FALSE(Run(Pattern(24519), ha::FALSE, ha::FALSE, ha::FALSE));
+}
+
+}  // namespace

@@ -8,6 +8,11 @@ platform::Ports Win32Ports::Ports() {
     ports.clock = &clock;
     ports.threads = &threads;
     ports.logSink = &logSink;
+    ports.files = &files;
+    ports.registry = &registry;
+    ports.processes = &processes;
+    ports.osInfo = &osInfo;
+    ports.ui = &ui;
     return ports;
 }
 

@@ -4,8 +4,13 @@
 #include "platform/Ports.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32DeviceIo.h"
+#include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32LogSink.h"
+#include "platform/win32/Win32OsInfo.h"
+#include "platform/win32/Win32Processes.h"
+#include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Threads.h"
+#include "platform/win32/Win32Ui.h"
 
 namespace platform::win32 {
 
@@ -14,6 +19,11 @@ struct Win32Ports {
     Win32Clock clock;
     Win32Threads threads;
     Win32LogSink logSink;
+    Win32Files files;
+    Win32Registry registry;
+    Win32Processes processes;
+    Win32OsInfo osInfo;
+    Win32Ui ui;
 
     // Pointers into this object; valid while it lives.
     platform::Ports Ports();

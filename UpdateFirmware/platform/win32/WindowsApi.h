@@ -1,9 +1,10 @@
 // <windows.h> for the Win32 adapters and their tests.
 //
-// The ports have members named CreateFile, CreateMutex and OutputDebugString;
-// <windows.h> defines macros of the same names (mapping to the ...W
-// functions). Include this header instead of <windows.h> and call the wide
-// functions by their full names.
+// The ports have members named CreateFile, CreateMutex, OutputDebugString,
+// CreateDirectory, DeleteFile, GetModuleFileName, SetCurrentDirectory,
+// GetVersionEx and MessageBox; <windows.h> defines macros of the same names
+// (mapping to the ...W functions). Include this header instead of
+// <windows.h> and call the wide functions by their full names.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -17,3 +18,9 @@
 #undef CreateFile
 #undef CreateMutex
 #undef OutputDebugString
+#undef CreateDirectory
+#undef DeleteFile
+#undef GetModuleFileName
+#undef SetCurrentDirectory
+#undef GetVersionEx
+#undef MessageBox

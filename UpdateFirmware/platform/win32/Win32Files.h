@@ -1,0 +1,31 @@
+// platform::Files on the Win32 file calls and the C library's _waccess.
+#pragma once
+
+#include "platform/Files.h"
+
+namespace platform::win32 {
+
+// A path with an embedded NUL cannot be passed to the system: the calls
+// taking a path fail with ERROR_INVALID_PARAMETER (Access with EINVAL)
+// without reaching it.
+class Win32Files final : public Files {
+public:
+    int Access(const std::wstring& path, int mode) override;
+    // CreateFileW(path, access, share, no security, disposition, flags, no template).
+    FileOpenResult CreateFile(const std::wstring& path, std::uint32_t access, std::uint32_t share,
+                              FileDisposition disposition, std::uint32_t flags) override;
+    // `done` may be null.
+    FileResult ReadFile(Handle file, std::uint8_t* buffer, std::uint32_t count,
+                        std::uint32_t* done) override;
+    FileResult WriteFile(Handle file, const std::uint8_t* buffer, std::uint32_t count,
+                         std::uint32_t* done) override;
+    FileResult Seek(Handle file, std::uint64_t offset) override;
+    FileResult GetFileSize(Handle file, std::uint64_t* size) override;
+    FileResult SetEndOfFile(Handle file) override;
+    FileResult FlushFileBuffers(Handle file) override;
+    bool CloseHandle(Handle file) override;
+    FileResult CreateDirectory(const std::wstring& path) override;
+    FileResult DeleteFile(const std::wstring& path) override;
+};
+
+}  // namespace platform::win32

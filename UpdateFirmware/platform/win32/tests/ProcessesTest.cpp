@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/win32/Win32Processes.h"
+#include "platform/win32/WindowsApi.h"
+
+namespace {
+
+using platform::ProcessListStatus;
+using platform::win32::Win32Processes;
+
+TEST(Win32Processes, ListHoldsThisTestWithItsModuleName) {
+    Win32Processes processes;
+    EXPECT_EQ(processes.CurrentProcessId(), ::GetCurrentProcessId());
+
+    const auto list = processes.EnumProcesses();
+    ASSERT_EQ(list.status, ProcessListStatus::Ok) << list.error;
+    EXPECT_LE(list.ids.size(), 1024u);
+    const std::uint32_t self = processes.CurrentProcessId();
+    EXPECT_NE(std::find(list.ids.begin(), list.ids.end(), self), list.ids.end());
+
+    std::wstring name;
+    ASSERT_TRUE(processes.FirstModuleBaseName(self, &name));
+    EXPECT_EQ(name, L"win32_tests.exe");
+
+    // An ID no process has.
+    std::uint32_t unused = 0x7FFFFFF0u;
+    while (std::find(list.ids.begin(), list.ids.end(), unused) != list.ids.end()) unused -= 4;
+    name = L"unchanged";
+    EXPECT_FALSE(processes.FirstModuleBaseName(unused, &name));
+    EXPECT_EQ(name, L"unchanged");
+    const auto missing = processes.TerminateProcess(unused, 0);
+    EXPECT_FALSE(missing.opened);
+    EXPECT_FALSE(missing.terminated);
+    EXPECT_NE(missing.error, 0u);
+}
+
+TEST(Win32Processes, TerminateEndsProcessWithTheGivenCode) {
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_NE(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    std::wstring commandLine = L"win32_tests.exe --gtest_list_tests";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    // Suspended: it never runs a test of its own.
+    ASSERT_TRUE(::CreateProcessW(self, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                 nullptr, nullptr, &startup, &child));
+
+    Win32Processes processes;
+    const auto result = processes.TerminateProcess(child.dwProcessId, 7);
+    EXPECT_TRUE(result.opened);
+    EXPECT_TRUE(result.terminated);
+    EXPECT_EQ(result.error, 0u);
+
+    EXPECT_EQ(::WaitForSingleObject(child.hProcess, 10000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(::GetExitCodeProcess(child.hProcess, &code));
+    EXPECT_EQ(code, 7u);
+    if (!result.terminated) ::TerminateProcess(child.hProcess, 1);
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
+}
+
+}  // namespace

@@ -347,7 +347,7 @@ BOOL CHubUtility::bRegistryReadWrite(const std::wstring& szSubKeyHub3, const std
         }
         if (r.setStatus != 0) {
             SetLastSystemError(r.lastError);
-            vDEBUG_ERR_printf(L"%s:%d: RegSetValueEx fail, lResult%d, szKeyName[%s], dwErrorCode%d", kMethod,
+            vDEBUG_ERR_printf(L"%s:%d: RegSetValueEx fail, lResult%d, szKeyName[%ws], dwErrorCode%d", kMethod,
                               __LINE__, r.setStatus, szKeyName, GetLastSystemError());
             return FALSE;
         }
@@ -356,7 +356,7 @@ BOOL CHubUtility::bRegistryReadWrite(const std::wstring& szSubKeyHub3, const std
 
     const platform::RegistryReadResult r = m_ports.registry->ReadValue(szSubKeyHub3, szKeyName, kRegistryReadBytes);
     if (r.openStatus != 0) {
-        vDEBUG_ERR_printf(L"%s:%d: RegOpenKeyExW fail, szSubKeyHub3=%s, dwErrorCode=%d", kMethod, __LINE__,
+        vDEBUG_ERR_printf(L"%s:%d: RegOpenKeyExW fail, szSubKeyHub3=%ws, dwErrorCode=%d", kMethod, __LINE__,
                           szSubKeyHub3, r.openStatus);
         return FALSE;
     }

@@ -321,6 +321,7 @@ bool ParseDirective(const wchar_t*& f, Spec& s) {
             ++f;
             s.length = *f == L'l' ? (++f, Length::ll) : Length::l;
             break;
+        case L'w': ++f; s.length = Length::l; break;  // "%ws": a wide string, as %ls
         case L'j': ++f; s.length = Length::j; break;
         case L'z': ++f; s.length = Length::z; break;
         case L't': ++f; s.length = Length::t; break;

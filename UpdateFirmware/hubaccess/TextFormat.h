@@ -23,7 +23,8 @@
 // so %d of 0xFFFFFFFFu gives -1 and %x of -1 gives ffffffff, as printf does.
 // A precision turns the 0 flag off for integers.
 //
-// %s and %S both take any text argument, wide or narrow. Narrow text is
+// %s and %S (and %ws, the Windows wide-string form) take any text argument,
+// wide or narrow. Narrow text is
 // widened byte by byte (byte b becomes U+00bb). A null text pointer prints
 // "(null)". Text stops at the first NUL or after `precision` characters.
 // As with the Windows printf, the 0 flag pads texts and %c with zeros.

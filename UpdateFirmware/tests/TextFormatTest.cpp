@@ -36,6 +36,7 @@ TEST(TextFormat, FormatsLikeTheWindowsWidePrintf) {
         CASE(L"3:0123456789AB\r\n", L"%d:%012S\r\n", 3, "0123456789AB"),
         CASE(L"3:000000012345\r\n", L"%d:%012S\r\n", 3, "12345"),
         CASE(L"0123456789ABCD", L"%012S", "0123456789ABCD"),
+        CASE(L"key=SYSTEM\\X, 5", L"key=%ws, %d", std::wstring(L"SYSTEM\\X"), 5),
         // Bytes, ioctl codes, error numbers.
         CASE(L"001ab203ff10", L"%02x%02x%02x%02x%02x%02x", std::uint8_t{0x00}, std::uint8_t{0x1A},
              std::uint8_t{0xB2}, std::uint8_t{0x03}, std::uint8_t{0xFF}, std::uint8_t{0x10}),

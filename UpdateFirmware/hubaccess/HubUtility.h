@@ -10,15 +10,19 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hubaccess/HubRecords.h"
 #include "hubaccess/VntlHubDev.h"
 #include "hubaccess/WinTypes.h"
 #include "platform/Ports.h"
+#include "platform/SetupApi.h"
 
 namespace hubaccess {
 
 constexpr std::size_t kRegTableSize = 107;
+// Most hub interfaces one restart search returns.
+constexpr std::size_t kMaxHubInterfaceMatches = 16;
 // The register values a configuration table carries at 0x8D, as built in.
 extern const std::array<BYTE, kRegTableSize> kDefaultRegTable;
 
@@ -82,6 +86,44 @@ public:
     int WriteSignatureWORD(Handle hDevice, WORD value);
     int MarkSignatureforIdentify(Handle hDevice, BYTE ucIndexChar);
 
+    // --- USB topology walk
+    BOOL GetDeviceList();
+    DWORD EnumerateHost(Handle hHostController, const std::wstring& strDescription, BYTE bOwnHost);
+    // Walks ports 1..ulPorts of an opened hub at depth ulDepth; portChain is
+    // the hub's own position (the port numbers from the root hub down).
+    void GetHubPort(Handle hHub, ULONG ulPorts, ULONG ulDepth, const std::wstring& strHubName,
+                    const std::wstring& strDescription, BYTE bOwnHost,
+                    const std::vector<BYTE>& portChain);
+    std::wstring strGetExternalHubName(Handle hHub, ULONG ulPort);
+    std::wstring strChangeDeviceNameForMCCI(const std::wstring& strName);
+    BOOL bGet262xFWVersion(DRIVERINFO* pEntry);
+    int GetPortStatus(const std::wstring& strHubName, BYTE ucMask);
+
+    // --- USB hub queries
+    std::wstring WideStrToMultiStr(const std::wstring& text);
+    BOOL GetRootHubName(Handle hHostController);
+    std::wstring GetStringDescriptor(Handle hHub, ULONG ulPortIndex, USHORT* uspLanguageID,
+                                     BYTE ucIndex);
+    void GetDeviceDescriptor(Handle hHub, ULONG ulPort, const BYTE* pDeviceDescriptor18);
+    DWORD vCharToHex(const std::wstring& text);
+
+    // --- filter device object names
+    int GetObjecNameFromDriverName(DRIVERINFO* Driverinfo, BYTE bRetry);
+
+    // --- hub restart; the path lists hold at most kMaxHubInterfaceMatches
+    BYTE ucGetHubHWIds(HUBREC rec, std::vector<std::wstring>* pPaths, BYTE bRestart);
+    BYTE ucGetHWId(const platform::Guid& guid, HUBREC rec, std::vector<std::wstring>* pPaths,
+                   BYTE bRestart);
+    BOOL bChangeDeviceStatus(platform::DeviceInterfaceSet& set, std::uint32_t index);
+    std::wstring vGetSetupDiDeviceRegistryProperty(platform::DeviceInterfaceSet& set,
+                                                   std::uint32_t index, DWORD property);
+
+    // --- hub power management
+    BOOL bSetHubPowerManagementByRegistry(HUBREC rec, DWORD dwValue);
+    // Writes the restore value into every value the run changed (the list
+    // below), whatever walks and rescans happened since.
+    BOOL bRestorePowerManagement();
+
     // --- members shared with the rest of the system
     BYTE m_ucCheckSpeedOnly = 0;
     std::int64_t m_liFrequency = 0;
@@ -111,6 +153,16 @@ public:
     // Deepest tier whose hubs may reset now; one writer, readers poll.
     std::atomic<std::int8_t> m_MaxHubDepth{0};
     std::array<DWORD, 256> m_CRC32Table{};
+
+    // One power-management value changed during the run: recorded when it is
+    // changed, once per key and value name.
+    struct PowerManagementChange {
+        std::wstring key;
+        std::wstring valueName;
+        bool existed = false;  // the value was there before the run
+        DWORD previous = 0;    // and held this number
+    };
+    std::vector<PowerManagementChange> m_PowerManagementChanges;
 
 private:
     platform::Ports m_ports;

@@ -9,6 +9,8 @@ namespace hubaccess {
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
+using ULONG = std::uint32_t;
+using USHORT = std::uint16_t;
 using BOOL = int;
 
 constexpr BOOL TRUE = 1;

@@ -206,7 +206,14 @@ IoctlResult FilterDriver::Execute(OpenHandle& h, HubChip& chip, JournalEntry& e,
             }
             if (!s.active) s = DownloadSession{true, req.dwCommand, req.dwValue, req.dwIndex, {}};
             if (!dropWrite) {
-                s.data.insert(s.data.end(), e.input.begin() + ha::kFilterRequestSize, e.input.end());
+                const std::uint8_t* chunk = e.input.data() + ha::kFilterRequestSize;
+                if (!chip.OnDownloadChunk(s.command, s.image, s.total,
+                                          static_cast<std::uint32_t>(s.data.size()), chunk,
+                                          static_cast<std::uint32_t>(ha::kDownloadChunkData))) {
+                    s = DownloadSession{};
+                    return Fail(platform::kErrorGenFailure);
+                }
+                s.data.insert(s.data.end(), chunk, chunk + ha::kDownloadChunkData);
             }
             if (s.data.size() >= s.total) {
                 HubChip::Download d{s.command, s.image, std::vector<std::uint8_t>(s.data.begin(), s.data.begin() + s.total)};

@@ -1,10 +1,30 @@
 #include "sim/HubChip.h"
 
 #include <algorithm>
+#include <stdexcept>
+
+#include "hubaccess/FilterRequest.h"
 
 namespace sim {
 
-HubChip::HubChip() : regs_(kRegisterCount, 0) {
+namespace {
+
+std::string Hex(std::uint32_t v) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    do {
+        s.insert(s.begin(), digits[v & 0xF]);
+        v >>= 4;
+    } while (v);
+    return "0x" + s;
+}
+
+}  // namespace
+
+HubChip::HubChip() : HubChip(nullptr) {}
+
+HubChip::HubChip(platform::Clock* clk) : clock(clk), regs_(kRegisterCount, 0) {
+    BlankFlash();
     // A USB 3 hub's device descriptor: bLength 18, type 1, bcdUSB 3.00,
     // class 9 (hub), VID 0x7A7D, PID 0x3262, bcdDevice 1.00.
     deviceDescriptor = {18, 1, 0x00, 0x03, 9, 0, 3, 9, 0x7D, 0x7A, 0x62, 0x32, 0x00, 0x01, 1, 2, 0, 1};
@@ -18,10 +38,16 @@ HubChip::HubChip() : regs_(kRegisterCount, 0) {
 }
 
 std::uint8_t HubChip::Reg(std::uint32_t address) const {
+    if (address == kEraseStatus && erase_.active) return EraseStatus();
     return address < regs_.size() ? regs_[address] : 0xFF;
 }
 
 void HubChip::SetReg(std::uint32_t address, std::uint8_t value) {
+    if (address == kEraseStatus) {
+        // Setting the status by hand ends the erase model's say over it.
+        Settle();
+        erase_ = PendingErase{};
+    }
     if (address < regs_.size()) regs_[address] = value;
 }
 
@@ -72,14 +98,122 @@ void HubChip::OnRegisterWrite(std::uint32_t address, std::uint8_t value) {
     if (address == kCpuReset && value == 1) OnCpuReset();
 }
 
+// ---------------------------------------------------------------------------
+// SPI flash
+
+std::uint64_t HubChip::NowMs() const { return clock ? clock->MonotonicMs() : 0; }
+
+bool HubChip::EraseBusy() const {
+    if (!erase_.active || erase_.applied) return false;
+    if (!erase_.valid || eraseNeverFinishes) return true;
+    return clock != nullptr && NowMs() < erase_.doneAtMs;
+}
+
+std::uint8_t HubChip::EraseStatus() const {
+    Settle();
+    return EraseBusy() ? 0 : 1;
+}
+
+void HubChip::Settle() const {
+    if (!erase_.active || !erase_.valid || erase_.applied || EraseBusy()) return;
+    auto& block = config_[erase_.block];
+    const std::size_t from = erase_.part * kErasePartSize;
+    std::fill(block.begin() + from, block.begin() + from + kErasePartSize, 0xFF);
+    erase_.applied = true;
+}
+
+const std::vector<std::uint8_t>& HubChip::ConfigBlock(int image) const {
+    Settle();
+    return config_.at(image);
+}
+
+const std::vector<std::uint8_t>& HubChip::FirmwareArea(int image) const {
+    Settle();
+    return firmware_.at(image);
+}
+
+void HubChip::SetConfigBlock(int image, const std::vector<std::uint8_t>& bytes) {
+    if (bytes.size() > kConfigBlockSize) throw std::out_of_range("configuration block is 256 bytes");
+    Settle();
+    std::copy(bytes.begin(), bytes.end(), config_.at(image).begin());
+}
+
+void HubChip::SetFirmwareArea(int image, std::uint32_t offset, const std::vector<std::uint8_t>& bytes) {
+    auto& area = firmware_.at(image);
+    if (offset > area.size() || bytes.size() > area.size() - offset) {
+        throw std::out_of_range("beyond the firmware area");
+    }
+    std::copy(bytes.begin(), bytes.end(), area.begin() + offset);
+}
+
+void HubChip::BlankFlash() {
+    for (auto& c : config_) c.assign(kConfigBlockSize, 0xFF);
+    for (auto& f : firmware_) f.assign(kFirmwareAreaSize, 0xFF);
+}
+
+void HubChip::Program(std::vector<std::uint8_t>& area, std::size_t offset, const std::uint8_t* data,
+                      std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) area[offset + i] &= data[i];
+}
+
+bool HubChip::OnDownloadChunk(std::uint32_t command, std::uint32_t image, std::uint32_t total,
+                              std::uint32_t offset, const std::uint8_t* data, std::uint32_t count) {
+    namespace ha = hubaccess;
+    const bool config = command == ha::CMD_CONFIG_DOWNLOAD || command == ha::CMD_CONFIG_DOWNLOAD_ALT;
+    const bool firmware = command == ha::CMD_FW_DOWNLOAD || command == ha::CMD_FW_DOWNLOAD_ALT;
+    if (!config && !firmware) return false;
+    const std::string what = std::string(config ? "configuration" : "firmware") + " download " +
+                             Hex(command) + " image " + std::to_string(image);
+    const std::size_t room = config ? kConfigBlockSize : kFirmwareAreaSize;
+    if (image >= static_cast<std::uint32_t>(kImageCount)) {
+        flashErrors.push_back(what + ": no such image");
+        return false;
+    }
+    if (total > room) {
+        flashErrors.push_back(what + ": " + std::to_string(total) + " bytes do not fit");
+        return false;
+    }
+    if (offset >= total) return true;  // padding beyond the announced length
+    count = std::min<std::uint32_t>(count, total - offset);
+
+    Settle();
+    if (config) {
+        if (EraseBusy()) flashErrors.push_back(what + ": programmed while an erase is running");
+        Program(config_[image], offset, data, count);
+    } else {
+        auto& area = firmware_[image];
+        if (offset == 0) std::fill(area.begin(), area.end(), 0xFF);
+        Program(area, offset, data, count);
+    }
+    return true;
+}
+
 void HubChip::OnDownloadComplete(const Download& download) { downloads.push_back(download); }
 
 void HubChip::OnSpiBlockErase(std::uint32_t part, std::uint32_t block) {
     erases.emplace_back(part, block);
+    Settle();
+    erase_ = PendingErase{};
+    erase_.active = true;
+    erase_.valid = block < static_cast<std::uint32_t>(kImageCount) && part < 2;
+    erase_.block = block;
+    erase_.part = part;
+    erase_.doneAtMs = NowMs() + eraseMs;
+    if (!erase_.valid) {
+        flashErrors.push_back("erase of block " + std::to_string(block) + " part " +
+                              std::to_string(part) + ": no such block");
+    }
 }
 
-bool HubChip::OnRomRead(std::uint32_t, std::uint32_t, std::uint8_t* out32) {
-    std::fill(out32, out32 + 32, 0xFF);
+bool HubChip::OnRomRead(std::uint32_t value, std::uint32_t offset, std::uint8_t* out32) {
+    if (value >= static_cast<std::uint32_t>(kImageCount)) return false;
+    Settle();
+    const std::uint64_t end = static_cast<std::uint64_t>(kFirmwareAreaOffset) + kFirmwareAreaSize;
+    if (static_cast<std::uint64_t>(offset) + 32 > end) return false;
+    for (std::uint32_t i = 0; i < 32; ++i) {
+        const std::uint32_t at = offset + i;
+        out32[i] = at < kFirmwareAreaOffset ? config_[value][at] : firmware_[value][at - kFirmwareAreaOffset];
+    }
     return true;
 }
 

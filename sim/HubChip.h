@@ -1,7 +1,28 @@
 // A simulated VTL262x hub chip as the filter driver reaches it: one register
 // file shared by all of the chip's interfaces (the version block, the
 // identification signature and the erase status live in it), its USB
-// descriptors, completed downloads and resets.
+// descriptors, its SPI flash, completed downloads and resets.
+//
+// SPI flash: two images (0 and 1), each a 256-byte configuration block and a
+// firmware area. A ROM read (0x55) with value n addresses image n: offsets
+// 0x00..0xFF are its configuration block, offsets from 0x100 its firmware
+// area (the firmware in its length-word format). Unwritten bytes read 0xFF;
+// programming only clears bits (new = old AND data), so data written over
+// bytes that were not erased comes out corrupted.
+//   - Erase 0x57 (block = configuration image 0 or 1, part 0 = offsets
+//     0x00..0x7F, part 1 = 0x80..0xFF): the erase status (0x7FF) reads 0 at
+//     once and 1 when the erase is done, eraseMs of virtual time later (at
+//     once without a clock), or never with eraseNeverFinishes; the bytes are
+//     erased when it is done. Any other block or part is an error: noted in
+//     flashErrors, and the status never turns 1.
+//   - Configuration download (0x51/0x61, value = image, at most 256 bytes)
+//     programs that image's configuration block chunk by chunk.
+//   - Firmware download (0x50/0x60, value = image) erases that image's
+//     firmware area at its first chunk and programs it from its start.
+//   A download with another image number or too long for its area is
+//   rejected (the request fails) and noted in flashErrors. Programming a
+//   configuration block while an erase is still running is noted there too
+//   (the bytes are programmed all the same).
 #pragma once
 
 #include <array>
@@ -9,6 +30,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/Clock.h"
 
 namespace sim {
 
@@ -24,6 +47,15 @@ public:
     static constexpr std::uint32_t kWrite16 = 0x6400;
     static constexpr std::size_t kRegisterCount = 0x10000;
 
+    // SPI flash geometry.
+    static constexpr int kImageCount = 2;
+    static constexpr std::size_t kConfigBlockSize = 0x100;
+    static constexpr std::size_t kErasePartSize = 0x80;
+    // ROM offset of the firmware area within an image.
+    static constexpr std::uint32_t kFirmwareAreaOffset = 0x100;
+    // Room for the largest image (64 KiB) with its frame and a read-ahead block.
+    static constexpr std::size_t kFirmwareAreaSize = 0x10000 + 0x200;
+
     struct Download {
         std::uint32_t command = 0;  // 0x50/0x51/0x60/0x61
         std::uint32_t image = 0;
@@ -31,6 +63,7 @@ public:
     };
 
     HubChip();
+    explicit HubChip(platform::Clock* clock);
     virtual ~HubChip() = default;
 
     // Register file. Reads past the end give 0xFF.
@@ -59,8 +92,33 @@ public:
     bool supportsNewLayout = true;  // false: new-layout requests are rejected
     bool answersCpuResetCommand = true;
 
-    // Hooks the driver calls; the later flash and USB models extend these.
+    // SPI flash. The clock times the erase; without one an erase is done at
+    // once.
+    platform::Clock* clock = nullptr;
+    std::uint32_t eraseMs = 50;
+    bool eraseNeverFinishes = false;
+    // What went wrong on the flash side, one line each; empty when all was
+    // well.
+    std::vector<std::string> flashErrors;
+
+    // Flash contents as they are now (a pending erase that is due is applied
+    // first).
+    const std::vector<std::uint8_t>& ConfigBlock(int image) const;
+    const std::vector<std::uint8_t>& FirmwareArea(int image) const;
+    // Fixtures: set bytes as they are, without the AND of programming.
+    void SetConfigBlock(int image, const std::vector<std::uint8_t>& bytes);
+    void SetFirmwareArea(int image, std::uint32_t offset, const std::vector<std::uint8_t>& bytes);
+    // Both images blank (all 0xFF).
+    void BlankFlash();
+    // True while an erase has been started and is not done.
+    bool EraseBusy() const;
+
+    // Hooks the driver calls; the later USB model extends these.
     virtual void OnRegisterWrite(std::uint32_t address, std::uint8_t value);
+    // One download chunk: `data` holds the `count` bytes that land at
+    // `offset` of the download (`total` bytes announced). False rejects it.
+    virtual bool OnDownloadChunk(std::uint32_t command, std::uint32_t image, std::uint32_t total,
+                                 std::uint32_t offset, const std::uint8_t* data, std::uint32_t count);
     virtual void OnDownloadComplete(const Download& download);
     virtual void OnSpiBlockErase(std::uint32_t part, std::uint32_t block);
     // Fills `out` with the 32 bytes of the ROM at `offset`; false rejects.
@@ -74,7 +132,25 @@ public:
     std::function<void(HubChip&)> onReset;
 
 private:
+    struct PendingErase {
+        bool active = false;
+        bool valid = false;  // a block and part the chip has
+        bool applied = false;  // the bytes have been erased
+        std::uint32_t block = 0, part = 0;
+        std::uint64_t doneAtMs = 0;
+    };
+    std::uint8_t EraseStatus() const;
+    // Applies a pending erase whose time has come.
+    void Settle() const;
+    void Program(std::vector<std::uint8_t>& area, std::size_t offset, const std::uint8_t* data,
+                 std::size_t count);
+    std::uint64_t NowMs() const;
+
     std::vector<std::uint8_t> regs_;
+    // Mutable: reading the flash or the status applies an erase that is due.
+    mutable PendingErase erase_;
+    mutable std::array<std::vector<std::uint8_t>, kImageCount> config_;
+    mutable std::array<std::vector<std::uint8_t>, kImageCount> firmware_;
 };
 
 }  // namespace sim

@@ -1,21 +1,356 @@
 // The chip operations of the hub device object and the erase-status wait.
+//
+// Every operation addresses a hub by its row in the hub table, opens the
+// row's filter device object, sends its requests and closes the handle again
+// before it returns. A row without an object name has no hub behind it; the
+// operations test the name, never the interface count of the last scan, which
+// a rescan on another thread may have cleared meanwhile.
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "hubaccess/ByteOrder.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
+#include "hubaccess/LastError.h"
 #include "hubaccess/VntlHubDev.h"
+#include "platform/Win32Errors.h"
 
 namespace hubaccess {
+namespace {
 
-// PLACEHOLDER: being written.
-int CVntlHubDev::VTL262xAccessRegister(BYTE, BYTE*, WORD, BYTE) { return -1; }
-int CVntlHubDev::VTL262xFirmwareWrite(BYTE, const std::wstring&, BYTE, BYTE) { return -1; }
-int CVntlHubDev::VTL262xConfigWrite(BYTE, const BYTE*, BYTE, BYTE) { return -1; }
-int CVntlHubDev::VTL262xBlockErase(BYTE, BYTE) { return -1; }
-int CVntlHubDev::VTL262xConfigRead(BYTE, BYTE*, BYTE) { return -1; }
-int CVntlHubDev::VTL262xFirmwareRead(BYTE, BYTE*, std::size_t) { return -1; }
-int CVntlHubDev::VTL262xReset(BYTE, BYTE) { return -1; }
-std::wstring CVntlHubDev::ObjectNameOf(BYTE) const { return {}; }
-platform::DeviceOpenResult CVntlHubDev::OpenFilterObject(const std::wstring&) { return {}; }
-void CVntlHubDev::CloseFilterObject(Handle) {}
-BOOL CHubUtility::PollingRegStatus(Handle, const BYTE*) { return FALSE; }
+constexpr std::uint32_t kRegEraseStatus = 0x7FF;
+constexpr std::uint32_t kRomBlock = 32;
+// The firmware area: a TEMP_BIN_IMAGE (length word, image, type byte, sum)
+// from ROM offset 0x100, read with value 0.
+constexpr std::uint32_t kFirmwareAreaOffset = 0x100;
+constexpr WORD kMinFirmwareLength = 0x5000;
+constexpr WORD kMaxFirmwareLength = 0xFFFE;
+// Length word, type byte and sum around the image.
+constexpr std::uint64_t kImageFrameBytes = 4;
+// Largest download the chip takes, after rounding up to whole chunks.
+constexpr std::uint64_t kMaxFirmwareDownload = 0x10000;
+constexpr std::uint32_t kConfigBytes = 256;
+
+constexpr std::uint64_t kPollBudgetMs = 3000;
+constexpr int kPollBudgetSeconds = 3;
+constexpr std::uint32_t kPollPauseMs = 100;
+
+// Runs `release` when the scope ends, on every path out of it.
+template <class F>
+class OnScopeExit {
+public:
+    explicit OnScopeExit(F release) : m_release(std::move(release)) {}
+    ~OnScopeExit() { m_release(); }
+    OnScopeExit(const OnScopeExit&) = delete;
+    OnScopeExit& operator=(const OnScopeExit&) = delete;
+
+private:
+    F m_release;
+};
+
+}  // namespace
+
+std::wstring CVntlHubDev::ObjectNameOf(BYTE ucTarget) const {
+    if (m_pDevList == nullptr || ucTarget >= m_pDevList->rows.size()) return {};
+    return m_pDevList->rows[ucTarget].m_strObjectName;
+}
+
+platform::DeviceOpenResult CVntlHubDev::OpenFilterObject(const std::wstring& name) {
+    platform::DeviceOpenResult r;
+    if (name.empty()) {
+        r.error = platform::kErrorPathNotFound;
+    } else {
+        r = m_utility.Ports().deviceIo->CreateFile(name, platform::DeviceOpenMode::Filter);
+        if (!r.handle.IsValid() && r.error == 0) r.error = platform::kErrorInvalidHandle;
+    }
+    SetLastSystemError(r.handle.IsValid() ? platform::kErrorSuccess : r.error);
+    return r;
+}
+
+void CVntlHubDev::CloseFilterObject(Handle h) { m_utility.Ports().deviceIo->CloseHandle(h); }
+
+int CVntlHubDev::VTL262xAccessRegister(BYTE ucTarget, BYTE* pData, WORD wAddress, BYTE bWrite) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xAccessRegister";
+    const std::wstring name = ObjectNameOf(ucTarget);
+    if (name.empty()) return kChipNoHub;
+    const platform::DeviceOpenResult dev = OpenFilterObject(name);
+    if (!dev.handle.IsValid()) return kChannelFailed;
+    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    const int rc = m_filter.RegisterReadWriteCmd(dev.handle, pData, 1, wAddress, bWrite, 0);
+    if (rc != kChannelOk) {
+        vDEBUG_ERR_printf(L"%s:%d: RegisterReadWriteCmd failed, CreateFile[%s] ", kMethod, __LINE__,
+                          name);
+    }
+    return rc;
+}
+
+int CVntlHubDev::VTL262xFirmwareWrite(BYTE ucTarget, const std::wstring& strFile, BYTE ucImage,
+                                      BYTE bSel) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xFirmwareWrite";
+    try {
+        if (!m_utility.bCheckFilePathExists(strFile, 0)) return kChannelFailed;
+
+        platform::Files& files = *m_utility.Ports().files;
+        const platform::FileOpenResult file =
+            files.CreateFile(strFile, platform::kGenericRead, platform::kFileShareRead,
+                             platform::FileDisposition::OpenExisting, 0);
+        if (!file.handle.IsValid()) {
+            SetLastSystemError(file.error);
+            vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: dwErrorCode %d", kMethod, __LINE__,
+                              ucTarget, GetLastSystemError());
+            return kChannelFailed;
+        }
+        OnScopeExit closeFile([&] { files.CloseHandle(file.handle); });
+
+        std::uint64_t fileLen = 0;
+        const platform::FileResult sized = files.GetFileSize(file.handle, &fileLen);
+        if (!sized.ok) {
+            SetLastSystemError(sized.error);
+            vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: dwErrorCode %d", kMethod, __LINE__,
+                              ucTarget, GetLastSystemError());
+            return kChannelFailed;
+        }
+        const std::uint64_t rounded = (fileLen + kRomBlock - 1) / kRomBlock * kRomBlock;
+
+        std::vector<BYTE> buffer;
+        bool allocated = rounded <= kMaxFirmwareDownload;
+        if (allocated) {
+            try {
+                buffer.assign(static_cast<std::size_t>(rounded), 0);  // rounding bytes stay 0
+            } catch (const std::bad_alloc&) {
+                SetLastSystemError(platform::kErrorNotEnoughMemory);
+                allocated = false;
+            }
+        }
+        if (!allocated) {
+            vDEBUG_ERR_printf(
+                L"%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWBinaryNamePath  %s , dwErrorCode : %d",
+                kMethod, __LINE__, rounded, strFile, GetLastSystemError());
+            return kChannelFailed;
+        }
+        // Nothing shorter than the frame around an image can be one.
+        if (fileLen < kImageFrameBytes) {
+            vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: %s holds %d bytes, no firmware image",
+                              kMethod, __LINE__, ucTarget, strFile, fileLen);
+            return kChannelFailed;
+        }
+
+        const std::uint32_t wanted = static_cast<std::uint32_t>(fileLen);
+        std::uint32_t got = 0;
+        const platform::FileResult read = files.ReadFile(file.handle, buffer.data(), wanted, &got);
+        if (!read.ok || got != wanted) {
+            SetLastSystemError(read.ok ? platform::kErrorSuccess : read.error);
+            vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: read %d of %d bytes of %s, dwErrorCode %d",
+                              kMethod, __LINE__, ucTarget, got, wanted, strFile, GetLastSystemError());
+            return kChannelFailed;
+        }
+
+        // The length word must describe an image the chip accepts, and the
+        // file must hold all of it with its type byte and sum.
+        const WORD imageLen = GetLe16(buffer.data());
+        if (imageLen < kMinFirmwareLength || fileLen < imageLen + kImageFrameBytes) {
+            vDEBUG_ERR_printf(
+                L"%s:%d: VTL262xFirmwareWrite[%d]: %s refused, wFWLength=%x, dwFWFileLen %d", kMethod,
+                __LINE__, ucTarget, strFile, imageLen, fileLen);
+            return kChannelFailed;
+        }
+
+        const platform::DeviceOpenResult dev = OpenFilterObject(ObjectNameOf(ucTarget));
+        if (!dev.handle.IsValid()) return kChannelFailed;
+        OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+        const int rc = m_filter.DownLoadCMD(dev.handle, buffer.data(), static_cast<std::uint32_t>(rounded),
+                                            static_cast<std::uint8_t>(bSel ? CMD_FW_DOWNLOAD : CMD_FW_DOWNLOAD_ALT),
+                                            ucImage);
+        if (rc != kChannelOk) {
+            vDEBUG_ERR_printf(L"%s:%d: DownLoad[%d] FW return %d, dwErrorCode %d", kMethod, __LINE__,
+                              ucTarget, rc, GetLastSystemError());
+        }
+        return rc;
+    } catch (const std::exception&) {
+        vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: dwErrorCode %d", kMethod, __LINE__,
+                          ucTarget, GetLastSystemError());
+        return kChannelFailed;
+    }
+}
+
+int CVntlHubDev::VTL262xConfigWrite(BYTE ucTarget, const BYTE* pData256, BYTE ucImage, BYTE bSel) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xConfigWrite";
+    const std::wstring name = ObjectNameOf(ucTarget);
+    if (name.empty()) return kChannelNullHandle;
+    const platform::DeviceOpenResult dev = OpenFilterObject(name);
+    if (!dev.handle.IsValid()) {
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", kMethod,
+                          __LINE__, ucTarget, name, GetLastSystemError());
+        return kChannelFailed;
+    }
+    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    const int rc = m_filter.DownLoadCMD(dev.handle, pData256, kConfigBytes,
+                                        static_cast<std::uint8_t>(bSel ? CMD_CONFIG_DOWNLOAD : CMD_CONFIG_DOWNLOAD_ALT),
+                                        ucImage);
+    if (rc != kChannelOk) {
+        vDEBUG_ERR_printf(L"%s:%d: VTL262xConfigWrite[%d] return %d, dwErrorCode %d", kMethod, __LINE__,
+                          ucTarget, rc, GetLastSystemError());
+    }
+    return rc;
+}
+
+int CVntlHubDev::VTL262xBlockErase(BYTE ucTarget, BYTE ucBlock) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xBlockErase";
+    const std::wstring name = ObjectNameOf(ucTarget);
+    if (name.empty()) return kChannelNullHandle;
+    const platform::DeviceOpenResult dev = OpenFilterObject(name);
+    if (!dev.handle.IsValid()) {
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", kMethod,
+                          __LINE__, ucTarget, name, GetLastSystemError());
+        return kChannelFailed;
+    }
+    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    const BYTE ready = 1;
+
+    // Both parts must be erased, each confirmed by the erase status, or the
+    // table written next would land on bytes that still hold the old one.
+    int rc = m_filter.SPIBlockEraseCmd(dev.handle, ucBlock, 0);
+    if (rc != kChannelOk) {
+        vDEBUG_WRN_printf(L"%s:%d: SPIBlockEraseCmd[%d] Bolcok 0, return %d, dwErrorCode %d", kMethod,
+                          __LINE__, ucTarget, rc, GetLastSystemError());
+        return rc;
+    }
+    if (!m_utility.PollingRegStatus(dev.handle, &ready)) {
+        vDEBUG_WRN_printf(L"%s:%d: PollingRegStatus [Dev%d] TimeOut!!! Bolcok 0, dwErrorCode %d", kMethod,
+                          __LINE__, ucTarget, GetLastSystemError());
+        return kChannelFailed;
+    }
+    rc = m_filter.SPIBlockEraseCmd(dev.handle, ucBlock, 1);
+    if (rc != kChannelOk) {
+        vDEBUG_ERR_printf(L"%s:%d: SPIBlockEraseCmd[%d] return %d, dwErrorCode %d", kMethod, __LINE__,
+                          ucTarget, rc, GetLastSystemError());
+        return rc;
+    }
+    if (!m_utility.PollingRegStatus(dev.handle, &ready)) {
+        vDEBUG_ERR_printf(L"%s:%d: PollingRegStatus [Dev%d] TimeOut!!! Bolcok 0, dwErrorCode %d", kMethod,
+                          __LINE__, ucTarget, GetLastSystemError());
+        return kChannelFailed;
+    }
+    return kChannelOk;
+}
+
+BOOL CHubUtility::PollingRegStatus(Handle hDevice, const BYTE* pWanted) {
+    static const wchar_t kMethod[] = L"CHubUtility::PollingRegStatus";
+    if (pWanted == nullptr) return FALSE;
+    platform::Clock& clock = *m_ports.clock;
+    CVNTLFILTER0 filter(*m_ports.deviceIo, clock);
+    // The budget runs on the monotonic clock: a calendar change during an
+    // erase can neither end the wait early nor make it endless.
+    const std::uint64_t start = clock.MonotonicMs();
+    for (;;) {
+        BYTE status = 0;
+        if (filter.RegisterReadWriteCmd(hDevice, &status, 1, kRegEraseStatus, 0, 0) != kChannelOk) {
+            vDEBUG_ERR_printf(L"%s:%d: RegisterReadWriteCmd Failed ,  dwErrorCode %d", kMethod, __LINE__,
+                              GetLastSystemError());
+            return FALSE;
+        }
+        // A status read in time is taken even when the budget has just run out.
+        if (status == *pWanted) {
+            vDEBUG_MSG_printf(L"%s:%d:   ucTargetValue=%d, pBLockEraseStatus[0]=%d", kMethod, __LINE__,
+                              *pWanted, status);
+            clock.Sleep(kPollPauseMs);
+            return TRUE;
+        }
+        if (clock.MonotonicMs() - start > kPollBudgetMs) {
+            vDEBUG_ERR_printf(L"%s:%d:  Time Out (%ds), ucTargetValue=%d", kMethod, __LINE__,
+                              kPollBudgetSeconds, *pWanted);
+            return FALSE;
+        }
+        clock.Sleep(kPollPauseMs);
+    }
+}
+
+int CVntlHubDev::VTL262xConfigRead(BYTE ucTarget, BYTE* pOut256, BYTE ucImage) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xConfigRead";
+    const platform::DeviceOpenResult dev = OpenFilterObject(ObjectNameOf(ucTarget));
+    if (!dev.handle.IsValid()) {
+        vDEBUG_ERR_printf(L"%s:%d: Target[%d] CreateFile FAIL, ret:%d", kMethod, __LINE__, ucTarget,
+                          GetLastSystemError());
+        return kChannelFailed;
+    }
+    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    if (pOut256 == nullptr) return kChannelFailed;
+    int rc = kChannelOk;
+    for (std::uint32_t offset = 0; offset < kConfigBytes; offset += kRomBlock) {
+        BYTE block[kRomBlock];
+        if (m_filter.ReadConfigFWCmd(dev.handle, block, offset, ucImage) != kChannelOk) {
+            vDEBUG_ERR_printf(L"%s:%d: Target[%d] ReadConfigFWCmd FAIL, ret:%d", kMethod, __LINE__,
+                              ucTarget, GetLastSystemError());
+            rc = kChannelFailed;
+            break;
+        }
+        std::memcpy(pOut256 + offset, block, kRomBlock);
+    }
+    if (rc != kChannelOk) {
+        vDEBUG_ERR_printf(L"%s:%d: Target[%d] ReadConfigFWCmd FAIL, ret:%d", kMethod, __LINE__, ucTarget,
+                          rc);
+    }
+    return rc;
+}
+
+int CVntlHubDev::VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outCapacity) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xFirmwareRead";
+    const std::wstring name = ObjectNameOf(ucTarget);
+    const platform::DeviceOpenResult dev = OpenFilterObject(name);
+    if (!dev.handle.IsValid()) {
+        vDEBUG_ERR_printf(L"%s:%d: Target[%d] CreateFile FAIL[%s], ret:%d", kMethod, __LINE__, ucTarget,
+                          name, GetLastSystemError());
+        return kChannelFailed;
+    }
+    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+
+    // The first block carries the length word. A failed read leaves 0xFFFF,
+    // which the range test refuses.
+    BYTE first[kRomBlock];
+    std::memset(first, 0xFF, sizeof first);
+    m_filter.ReadConfigFWCmd(dev.handle, first, kFirmwareAreaOffset, 0);
+    const WORD length = GetLe16(first);
+    if (length < kMinFirmwareLength || length > kMaxFirmwareLength) {
+        vDEBUG_ERR_printf(L"%s:%d: Target[%d] ReadConfigFWCmd FAIL, wFWLength=%x, Error:%d", kMethod,
+                          __LINE__, ucTarget, length, GetLastSystemError());
+        return kChannelFailed;
+    }
+
+    // Length word, image, type byte and sum, in whole blocks.
+    const std::uint32_t blocks = (length + kRomBlock + kRomBlock - 1) / kRomBlock;
+    const std::size_t needed = static_cast<std::size_t>(blocks) * kRomBlock;
+    if (pOut == nullptr || needed > outCapacity) {
+        vDEBUG_ERR_printf(L"%s:%d: Target[%d] firmware area of %d bytes does not fit in %d bytes",
+                          kMethod, __LINE__, ucTarget, needed, pOut ? outCapacity : 0);
+        return kChannelFailed;
+    }
+    std::memcpy(pOut, first, kRomBlock);
+    for (std::uint32_t i = 1; i < blocks; ++i) {
+        const std::uint32_t offset = kFirmwareAreaOffset + i * kRomBlock;
+        if (m_filter.ReadConfigFWCmd(dev.handle, pOut + i * kRomBlock, offset, 0) != kChannelOk) {
+            vDEBUG_ERR_printf(L"%s:%d: Target[%d] ReadConfigFWCmd FAIL, offset=%x, Error:%d", kMethod,
+                              __LINE__, ucTarget, offset, GetLastSystemError());
+            return kChannelFailed;
+        }
+    }
+    return kChannelOk;
+}
+
+int CVntlHubDev::VTL262xReset(BYTE ucTarget, BYTE bByRegister) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xReset";
+    const std::wstring name = ObjectNameOf(ucTarget);
+    const platform::DeviceOpenResult dev = OpenFilterObject(name);
+    if (!dev.handle.IsValid()) {
+        vDEBUG_ERR_printf(L"%s:%d: Target[%d] CreateFile FAIL,objectname=%s,  Error:%d", kMethod, __LINE__,
+                          ucTarget, name, GetLastSystemError());
+        return kChipNoHub;
+    }
+    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    return m_filter.SendCpuResetByFilterDriver(dev.handle, bByRegister);
+}
 
 }  // namespace hubaccess

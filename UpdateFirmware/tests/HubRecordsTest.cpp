@@ -108,14 +108,6 @@ TEST(HubRecordsTest, PositionIndexIsTheLowByteSigned) {
     for (const Case& c : cases)
         EXPECT_EQ(ha::ComputePositionIndex(c.depth, c.ports, c.port), c.expected)
             << int(c.depth) << "," << int(c.ports) << "," << int(c.port);
-
-    // The full position tells the colliding pair apart.
-    const ha::HubPosition rootPort2{L"USB#ROOT_HUB30#1", {2}};
-    const ha::HubPosition tier1Port2{L"USB#ROOT_HUB30#1", {1, 2}};
-    const ha::HubPosition otherRootPort2{L"USB#ROOT_HUB30#2", {2}};
-    EXPECT_NE(rootPort2, tier1Port2);
-    EXPECT_NE(rootPort2, otherRootPort2);
-    EXPECT_EQ(rootPort2, (ha::HubPosition{L"USB#ROOT_HUB30#1", {2}}));
 }
 
 TEST(HubRecordsTest, TextFieldsKeepAtMost259Characters) {

@@ -1,6 +1,8 @@
 // A hub utility on a fully simulated machine, for the hub access tests: the
 // filter driver, files, registry, processes, OS facts and message boxes,
-// with the debug log captured at level 3.
+// the Windows USB stack (SetupAPI, launcher and code page included), with
+// the debug log captured at level 3. Device requests go to the USB stack,
+// which hands those it does not know on to the filter driver.
 #pragma once
 
 #include <memory>
@@ -12,13 +14,14 @@
 #include "sim/FilterDriver.h"
 #include "sim/Scheduler.h"
 #include "sim/SimSystem.h"
+#include "sim/UsbStack.h"
 
 namespace testing_machine {
 
 struct HubUtilityMachine {
     HubUtilityMachine() {
         files.MakeDirectory(L"C:\\Tool");
-        ports.deviceIo = &driver;
+        ports.deviceIo = &usb;
         ports.clock = &sched;
         ports.threads = &sched;
         ports.logSink = &sink;
@@ -27,6 +30,9 @@ struct HubUtilityMachine {
         ports.processes = &processes;
         ports.osInfo = &os;
         ports.ui = &ui;
+        ports.setupApi = &usb;
+        ports.launcher = &usb;
+        ports.codePage = &usb;
         utility = std::make_unique<hubaccess::CHubUtility>(ports);
         utility->m_szModuleDirectory = L"C:\\Tool";
         vDEBUG_Initial_printf(sched, sink);
@@ -67,6 +73,7 @@ struct HubUtilityMachine {
     sim::SimProcesses processes;
     sim::SimOsInfo os{&sched, &files};
     sim::SimUi ui;
+    sim::UsbStack usb{sched, driver, &registry};
     platform::Ports ports;
     // Declared before the utility: the hub device object clears it on the way out.
     hubaccess::DEV_LIST devList;

@@ -13,6 +13,9 @@ platform::Ports Win32Ports::Ports() {
     ports.processes = &processes;
     ports.osInfo = &osInfo;
     ports.ui = &ui;
+    ports.setupApi = &setupApi;
+    ports.launcher = &launcher;
+    ports.codePage = &codePage;
     return ports;
 }
 

@@ -3,12 +3,15 @@
 
 #include "platform/Ports.h"
 #include "platform/win32/Win32Clock.h"
+#include "platform/win32/Win32CodePage.h"
 #include "platform/win32/Win32DeviceIo.h"
 #include "platform/win32/Win32Files.h"
+#include "platform/win32/Win32Launcher.h"
 #include "platform/win32/Win32LogSink.h"
 #include "platform/win32/Win32OsInfo.h"
 #include "platform/win32/Win32Processes.h"
 #include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32SetupApi.h"
 #include "platform/win32/Win32Threads.h"
 #include "platform/win32/Win32Ui.h"
 
@@ -24,6 +27,9 @@ struct Win32Ports {
     Win32Processes processes;
     Win32OsInfo osInfo;
     Win32Ui ui;
+    Win32SetupApi setupApi;
+    Win32Launcher launcher;
+    Win32CodePage codePage;
 
     // Pointers into this object; valid while it lives.
     platform::Ports Ports();

@@ -341,6 +341,7 @@ BOOL CHubUtility::bRegistryReadWrite(const std::wstring& szSubKeyHub3, const std
         const DWORD number = pData->number & 0xFFFFu;
         const platform::RegistryWriteResult r = m_ports.registry->WriteDword(szSubKeyHub3, szKeyName, number);
         if (r.openStatus != 0) {
+            SetLastSystemError(r.openStatus);
             vDEBUG_ERR_printf(L"%s:%d: RegCreateKeyEx fail, szSubKeyHub3=%s, dwErrorCode=%d", kMethod, __LINE__,
                               szSubKeyHub3, r.openStatus);
             return FALSE;
@@ -356,6 +357,7 @@ BOOL CHubUtility::bRegistryReadWrite(const std::wstring& szSubKeyHub3, const std
 
     const platform::RegistryReadResult r = m_ports.registry->ReadValue(szSubKeyHub3, szKeyName, kRegistryReadBytes);
     if (r.openStatus != 0) {
+        SetLastSystemError(r.openStatus);
         vDEBUG_ERR_printf(L"%s:%d: RegOpenKeyExW fail, szSubKeyHub3=%ws, dwErrorCode=%d", kMethod, __LINE__,
                           szSubKeyHub3, r.openStatus);
         return FALSE;

@@ -136,6 +136,10 @@ public:
     CVntlUSBLib m_USBLib;
     BYTE m_bAllHubCheck4ReEnum = 0;
     std::array<DWORD, kDevListRowsUsed> m_ulOldPositionIndex{};
+    // The full positions of the hubs a re-enumeration looks for, parallel to
+    // m_ulOldPositionIndex; the walk compares these (an empty one matches
+    // nothing).
+    std::array<HubPosition, kDevListRowsUsed> m_OldPositions{};
     std::array<BYTE, kConfigTableSize> m_ucFileConfigTable{};
     std::array<BYTE, kRegTableSize> m_ucRegTable{};
     std::wstring m_szModuleDirectory;
@@ -165,6 +169,12 @@ public:
     std::vector<PowerManagementChange> m_PowerManagementChanges;
 
 private:
+    // The walk's filters and entry steps for the hub on one port (GetHubPort).
+    void TakeHub(Handle hHub, ULONG port, ULONG ulDepth, const std::wstring& strHubName,
+                 const std::wstring& strDescription, BYTE bOwnHost, const HubPosition& position,
+                 std::int8_t positionIndex, CVntlHubDev& hubDev, std::wstring* pConnectedName,
+                 bool* pNameRead);
+
     platform::Ports m_ports;
     bool m_redirectionDisabled = false;
 };

@@ -86,6 +86,16 @@ public:
     int WriteSignatureWORD(Handle hDevice, WORD value);
     int MarkSignatureforIdentify(Handle hDevice, BYTE ucIndexChar);
 
+    // --- hub update services
+    BOOL vInitializeCriticalSection();
+    void vDeleteCriticalSection();
+    BYTE vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig256, BYTE ucImage);
+    BOOL vUpdateFirmware(BYTE ucTarget, BYTE ucImage);
+    // Reads configuration image 0 and the firmware area into pBuf, which
+    // holds `capacity` bytes.
+    BOOL bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity);
+    BOOL ReEnumrationTargetHub(BYTE ucTarget);
+
     // --- USB topology walk
     BOOL GetDeviceList();
     DWORD EnumerateHost(Handle hHostController, const std::wstring& strDescription, BYTE bOwnHost);
@@ -133,7 +143,7 @@ public:
     std::unique_ptr<platform::Mutex> m_EnumCriticalSection;
     std::unique_ptr<platform::Mutex> m_VerifyFWCriticalSection;
     std::unique_ptr<platform::Mutex> m_ThreadCriticalSection;
-    CVntlUSBLib m_USBLib;
+    CVntlUSBLib m_USBLib{*this};
     BYTE m_bAllHubCheck4ReEnum = 0;
     std::array<DWORD, kDevListRowsUsed> m_ulOldPositionIndex{};
     // The full positions of the hubs a re-enumeration looks for, parallel to

@@ -27,6 +27,14 @@ public:
     explicit CVntlHubDev(CHubUtility& utility);
     virtual ~CVntlHubDev();
 
+    // The scan: fills the hub table (at most kDevListRowsUsed rows), the
+    // entries and m_MaxHubDepth. -4 when the walk found no hub interface.
+    int OpenDevice(DEV_LIST* pList);
+    // The rescan of a running update: walks and relinks into the entries
+    // only; the hub table, its count and m_MaxHubDepth stay as they are.
+    // -4 when the walk found no hub interface.
+    int ScanEntries();
+
     // Record presets.
     void vInitialPrivateData();
     void vClearPrivateData();
@@ -64,9 +72,14 @@ protected:
 
 class CVntlUSBLib {
 public:
-    CVntlUSBLib() = default;
+    explicit CVntlUSBLib(CHubUtility& utility) : m_utility(utility) {}
     virtual ~CVntlUSBLib();
+    // Creates the hub device object on first use, then scans into pList.
+    int OpenDev(DEV_LIST* pList, int unused);
     std::unique_ptr<CVntlHubDev> m_pHubDev;
+
+private:
+    CHubUtility& m_utility;
 };
 
 }  // namespace hubaccess

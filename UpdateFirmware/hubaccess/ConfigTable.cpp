@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "hubaccess/AsciiText.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
 #include "hubaccess/LastError.h"
@@ -79,18 +80,6 @@ std::uint32_t ParseHex(const std::wstring& field) {
     return static_cast<std::uint32_t>(value);
 }
 
-bool EqualsNoCase(const std::wstring& a, const wchar_t* b) {
-    const std::size_t n = std::wcslen(b);
-    if (a.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        wchar_t x = a[i], y = b[i];
-        if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-        if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // Collects register values from the lines of a table file, one line at a time.
 class RegTableParser {
 public:
@@ -133,7 +122,7 @@ private:
         const std::size_t tab = m_line.find(L'\t');
         if (tab == std::wstring::npos) return;
         const std::wstring field = m_line.substr(0, tab);
-        if (EqualsNoCase(field, L"DefaultValue")) return;
+        if (EqualsIgnoringAsciiCase(field, L"DefaultValue")) return;
         if (field.find(L"0x") == std::wstring::npos) return;
         m_table[m_count++] = static_cast<BYTE>(ParseHex(field) & 0xFF);
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hubaccess/AsciiText.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
 #include "hubaccess/LastError.h"
@@ -27,16 +28,6 @@ constexpr std::uint32_t kRestartPauseMs = 500;
 // An enumeration that keeps failing with errors other than "no more items"
 // ends here.
 constexpr std::uint32_t kMaxInterfaceIndex = 4096;
-
-std::wstring ToUpperAscii(std::wstring text) {
-    for (wchar_t& c : text)
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-    return text;
-}
-
-bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
 
 std::wstring AfterLastBackslash(const std::wstring& text) {
     const std::size_t slash = text.rfind(L'\\');

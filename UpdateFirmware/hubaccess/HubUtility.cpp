@@ -3,6 +3,7 @@
 
 #include <exception>
 
+#include "hubaccess/AsciiText.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/LastError.h"
 #include "hubaccess/TextFormat.h"
@@ -35,12 +36,6 @@ constexpr std::uint32_t kRegistryReadBytes = 8192;
 
 constexpr std::uint32_t kErrnoNoEnt = 2;
 constexpr std::uint32_t kErrnoAccess = 13;
-
-std::wstring ToUpperAscii(std::wstring text) {
-    for (auto& c : text)
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-    return text;
-}
 
 // The leading decimal number of a text, as _wtoi reads it (0 when none).
 long long LeadingDecimal(const std::wstring& text) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hubaccess/AsciiText.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
 #include "hubaccess/LastError.h"
@@ -32,14 +33,6 @@ constexpr std::uint32_t kRetryPauseMs = 5000;
 // An enumeration that keeps failing with errors other than "no more items"
 // ends its pass here.
 constexpr std::uint32_t kMaxInterfaceIndex = 4096;
-
-std::wstring ToUpperAscii(std::wstring text) {
-    for (wchar_t& c : text)
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-    return text;
-}
-
-bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) { return ToUpperAscii(a) == ToUpperAscii(b); }
 
 // The text after the first "#" (the whole text when it has none), upper-cased.
 std::wstring AfterFirstHashUpper(const std::wstring& text) {
@@ -139,7 +132,7 @@ int CHubUtility::GetObjecNameFromDriverName(DRIVERINFO* Driverinfo, BYTE bRetry)
             strDeviceName = AfterFirstHashUpper(detail.devicePath);
             const std::wstring pdoShortName = PdoShortName(*set, index);
             examined = true;
-            if (strDeviceName != wantedPath && !EqualsIgnoringCase(pdoShortName, driverName)) continue;
+            if (strDeviceName != wantedPath && !EqualsIgnoringAsciiCase(pdoShortName, driverName)) continue;
 
             // Without its PDO name there is no object name to open: such an
             // interface is passed over, not reported as found.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "hubaccess/AsciiText.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
 #include "hubaccess/LastError.h"
@@ -32,16 +33,6 @@ constexpr wchar_t kEnumRenesas[] = L"System\\CurrentControlSet\\Enum\\RENESAS_US
 constexpr wchar_t kEnumNusb3[] = L"System\\CurrentControlSet\\Enum\\NUSB3\\";
 constexpr wchar_t kWdfValueName[] = L"IdleInWorkingState";
 constexpr wchar_t kDeviceValueName[] = L"EnableSelectiveSuspend";
-
-bool Contains(const std::wstring& text, const wchar_t* part) {
-    return text.find(part) != std::wstring::npos;
-}
-
-std::wstring ToUpperAscii(std::wstring text) {
-    for (auto& c : text)
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-    return text;
-}
 
 // A registry path as the registry compares it: letter case ignored, one
 // trailing '\\' dropped.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hubaccess/ByteOrder.h"
+#include "hubaccess/AsciiText.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
 #include "hubaccess/LastError.h"
@@ -47,30 +48,6 @@ constexpr BYTE kSpeedUsb3Only = 2;
 
 // ERROR_INVALID_DATA: a reply too short for the field the walk needs.
 constexpr std::uint32_t kErrorInvalidData = 13;
-
-wchar_t FoldAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    return true;
-}
-
-bool BeginsWithNoCase(const std::wstring& text, const std::wstring& head) {
-    return text.size() >= head.size() && EqualsNoCase(text.substr(0, head.size()), head);
-}
-
-std::wstring UpperAscii(std::wstring text) {
-    for (auto& c : text) c = FoldAscii(c);
-    return text;
-}
-
-std::wstring LowerAscii(std::wstring text) {
-    for (auto& c : text)
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    return text;
-}
 
 // True when `mark` first occurs in `text` after its first character.
 bool OccursAfterStart(const std::wstring& text, const wchar_t* mark) {
@@ -246,7 +223,7 @@ BOOL CHubUtility::GetDeviceList() {
                 vDEBUG_MSG_printf(L"%s:%d: Enum: strHostControllerName : %s ,", kMethod, __LINE__, path);
                 continue;
             }
-            const BYTE bOwnHost = OccursAfterStart(UpperAscii(path), kOwnHostVendor) ? 1 : 0;
+            const BYTE bOwnHost = OccursAfterStart(ToUpperAscii(path), kOwnHostVendor) ? 1 : 0;
             vDEBUG_MSG_printf(L"%s:%d: Enum: strHostControllerName : %s ,", kMethod, __LINE__, path);
             EnumerateHost(host.Get(), description, bOwnHost);
         }
@@ -373,11 +350,11 @@ void CHubUtility::TakeHub(Handle hHub, ULONG port, ULONG ulDepth, const std::wst
                           bool* pNameRead) {
     static constexpr wchar_t kMethod[] = L"CHubUtility::GetHubPort";
 
-    if (m_ucCheckSpeedOnly == kSpeedUsb3Only && !BeginsWithNoCase(strbcdUSB, kUsb3Head)) {
+    if (m_ucCheckSpeedOnly == kSpeedUsb3Only && !StartsWithIgnoringAsciiCase(strbcdUSB, kUsb3Head)) {
         vDEBUG_WRN_printf(L"%s:%d:  Check USB 3.0 Only!!!strBCDUSB[%s]", kMethod, __LINE__, strbcdUSB);
         return;
     }
-    if (m_ucCheckSpeedOnly == kSpeedUsb2Only && !BeginsWithNoCase(strbcdUSB, kUsb2Head)) {
+    if (m_ucCheckSpeedOnly == kSpeedUsb2Only && !StartsWithIgnoringAsciiCase(strbcdUSB, kUsb2Head)) {
         vDEBUG_WRN_printf(L"%s:%d:  Check USB 2.0 Only!!!strBCDUSB[%s]", kMethod, __LINE__, strbcdUSB);
         return;
     }
@@ -396,8 +373,8 @@ void CHubUtility::TakeHub(Handle hHub, ULONG port, ULONG ulDepth, const std::wst
 
     if (!m_bAllHubCheck4ReEnum) {
         vDEBUG_MSG_printf(L"%s:%d: m_bAllHubCheck4ReEnum == FALSE", kMethod, __LINE__);
-        if (!m_strVID_Indetify.empty() && !EqualsNoCase(strVID, kDefaultTargetVid) &&
-            !EqualsNoCase(strVID, m_strVID_Indetify)) {
+        if (!m_strVID_Indetify.empty() && !EqualsIgnoringAsciiCase(strVID, kDefaultTargetVid) &&
+            !EqualsIgnoringAsciiCase(strVID, m_strVID_Indetify)) {
             vDEBUG_WRN_printf(L"%s:%d:  VID compare Error, this->strVID=%s, this->m_strVID_Indetify=%s", kMethod,
                               __LINE__, strVID, m_strVID_Indetify);
             return;
@@ -419,36 +396,36 @@ void CHubUtility::TakeHub(Handle hHub, ULONG port, ULONG ulDepth, const std::wst
     vDEBUG_MSG_printf(L"%s:%d:  get ExternalHubName, strConnectedHubName=%s, ulPortIndex=%d", kMethod, __LINE__,
                       connectedName, port);
 
-    if (m_bCheckManuString == 1 && !EqualsNoCase(strIManufacture, m_strManuString_Indetify)) {
+    if (m_bCheckManuString == 1 && !EqualsIgnoringAsciiCase(strIManufacture, m_strManuString_Indetify)) {
         vDEBUG_WRN_printf(L"%s:%d:  Manufactory compare Error, this->strIManufacture=%s, this->m_strManuString_Indetify=%s",
                           kMethod, __LINE__, strIManufacture, m_strManuString_Indetify);
         return;
     }
     if (!m_strPID30_Indetify.empty()) {
-        if (!BeginsWithNoCase(strbcdUSB, kUsb3Head)) {
+        if (!StartsWithIgnoringAsciiCase(strbcdUSB, kUsb3Head)) {
             vDEBUG_WRN_printf(L"%s:%d:  Current connection is not USB3.0, this->strbcdUSB=%s", kMethod, __LINE__,
                               strbcdUSB);
             return;
         }
-        if (!EqualsNoCase(strPID, m_strPID30_Indetify)) {
+        if (!EqualsIgnoringAsciiCase(strPID, m_strPID30_Indetify)) {
             vDEBUG_WRN_printf(L"%s:%d:  USB3.0 PID compare Error, this->strPID=%s, this->m_strPID30_Indetify=%s, ",
                               kMethod, __LINE__, strPID, m_strPID30_Indetify);
             return;
         }
     }
     if (!m_strPID20_Indetify.empty()) {
-        if (!BeginsWithNoCase(strbcdUSB, kUsb2Head)) {
+        if (!StartsWithIgnoringAsciiCase(strbcdUSB, kUsb2Head)) {
             vDEBUG_WRN_printf(L"%s:%d:  Current connection is not USB2.0, this->strbcdUSB=%s", kMethod, __LINE__,
                               strbcdUSB);
             return;
         }
-        if (!EqualsNoCase(strPID, m_strPID20_Indetify)) {
+        if (!EqualsIgnoringAsciiCase(strPID, m_strPID20_Indetify)) {
             vDEBUG_WRN_printf(L"%s:%d:  USB2.0 PID compare Error, this->strPID=%s, this->m_strPID20_Indetify=%s, ",
                               kMethod, __LINE__, strPID, m_strPID20_Indetify);
             return;
         }
     }
-    if (EqualsNoCase(strVID, kExcludedVid)) return;
+    if (EqualsIgnoringAsciiCase(strVID, kExcludedVid)) return;
 
     const std::wstring driverName = BoundedText(strChangeDeviceNameForMCCI(connectedName));
     vDEBUG_MSG_printf(L"%s:%d:  strChangeDeviceNameForMCCI=%s", kMethod, __LINE__, driverName);
@@ -493,7 +470,7 @@ void CHubUtility::TakeHub(Handle hHub, ULONG port, ULONG ulDepth, const std::wst
     } else if (!m_strFW_Indetify.empty()) {
         std::wstring version;
         for (int i = 0; i < 6; ++i) textfmt::FormatTo(version, 2, L"%02X", entry.ucFWVersion.bytes[i]);
-        if (!EqualsNoCase(version, m_strFW_Indetify)) {
+        if (!EqualsIgnoringAsciiCase(version, m_strFW_Indetify)) {
             vDEBUG_MSG_printf(L"%s:%d:  Filter Out FW version this->m_strFW_Indetify = [%s], Get FW Version=%s",
                               kMethod, __LINE__, m_strFW_Indetify, version);
             return;
@@ -561,11 +538,11 @@ std::wstring CHubUtility::strGetExternalHubName(Handle hHub, ULONG ulPort) {
 
 std::wstring CHubUtility::strChangeDeviceNameForMCCI(const std::wstring& strName) {
     if (strName.size() < 2 || strName.front() != L'{' || strName.back() != L'}') return strName;
-    const std::wstring head = UpperAscii(strName.substr(1, 8));
+    const std::wstring head = ToUpperAscii(strName.substr(1, 8));
     const std::wstring tail = strName.size() > 9 ? strName.substr(9) : std::wstring();
     const DWORD value = vCharToHex(head) - 1u;
     std::wstring result = textfmt::Format(L"{%08s%s", textfmt::Format(L"%x", value), tail);
-    result = LowerAscii(result);
+    result = ToLowerAscii(result);
     std::replace(result.begin(), result.end(), L'-', L'_');
     return result;
 }

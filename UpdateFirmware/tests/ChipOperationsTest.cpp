@@ -110,11 +110,7 @@ protected:
         vDEBUG_Shutdown_printf();
     }
 
-    bool LogHas(const std::wstring& text) const {
-        for (const auto& r : sink.Records())
-            if (r.find(text) != std::wstring::npos) return true;
-        return false;
-    }
+    bool LogHas(const std::wstring& text) const { return sink.Contains(text); }
     std::vector<sim::JournalEntry> Requests(std::uint32_t command) const {
         std::vector<sim::JournalEntry> out;
         for (const auto& e : driver.Journal())

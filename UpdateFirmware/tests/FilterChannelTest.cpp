@@ -44,11 +44,7 @@ protected:
         std::copy(std::begin(e.words), std::end(e.words), w.begin());
         return w;
     }
-    bool LogHas(const std::wstring& text) const {
-        for (const auto& r : sink.Records())
-            if (r.find(text) != std::wstring::npos) return true;
-        return false;
-    }
+    bool LogHas(const std::wstring& text) const { return sink.Contains(text); }
     sim::Fault& FailWith(sim::FaultKind kind, std::uint32_t error = 0) {
         sim::Fault f;
         f.kind = kind;

@@ -55,13 +55,7 @@ protected:
     // A record of this kind from `method` whose text after "<line>: " begins
     // with `text`.
     bool HasRecord(const std::wstring& kind, const std::wstring& method, const std::wstring& text) const {
-        const std::wstring head = L"\r\n" + kind + L"::" + method + L":";
-        for (const auto& r : sink.Records()) {
-            if (r.compare(0, head.size(), head) != 0) continue;
-            const std::size_t colon = r.find(L": ", head.size());
-            if (colon != std::wstring::npos && r.compare(colon + 2, text.size(), text) == 0) return true;
-        }
-        return false;
+        return sink.HasRecord(kind, method, text);
     }
 
     sim::Scheduler sched;

@@ -217,8 +217,79 @@ bool HubChip::OnRomRead(std::uint32_t value, std::uint32_t offset, std::uint8_t*
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// CPU reset
+
+namespace {
+
+constexpr std::uint32_t kMinImageLength = 0x5000;
+constexpr std::uint32_t kMaxImageLength = 0xFFFE;
+// The version block's own bytes; 0x7FB on belong to the signature and the
+// erase status.
+constexpr std::size_t kVersionBytes = 11;
+
+}  // namespace
+
+std::uint32_t HubChip::Crc32(const std::uint8_t* data, std::size_t length) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+std::vector<std::uint8_t> HubChip::FirmwareAreaFor(const std::vector<std::uint8_t>& image, std::uint8_t type) {
+    std::vector<std::uint8_t> area;
+    area.reserve(image.size() + 4);
+    area.push_back(static_cast<std::uint8_t>(image.size()));
+    area.push_back(static_cast<std::uint8_t>(image.size() >> 8));
+    area.insert(area.end(), image.begin(), image.end());
+    area.push_back(type);
+    std::uint8_t sum = 0;
+    for (std::uint8_t b : image) sum = static_cast<std::uint8_t>(sum + b);
+    area.push_back(sum);
+    return area;
+}
+
+void HubChip::RegisterImageVersion(const std::vector<std::uint8_t>& image, const Version& version) {
+    imageVersions[Crc32(image.data(), image.size())] = version;
+}
+
+bool HubChip::ImageValid(int image) const {
+    const std::vector<std::uint8_t>& area = FirmwareArea(image);
+    const std::uint32_t length = area[0] | (static_cast<std::uint32_t>(area[1]) << 8);
+    if (length < kMinImageLength || length > kMaxImageLength) return false;
+    std::uint8_t sum = 0;
+    for (std::uint32_t i = 0; i < length; ++i) sum = static_cast<std::uint8_t>(sum + area[2 + i]);
+    return sum == area[2 + length + 1];
+}
+
+void HubChip::PowerOn() {
+    Settle();
+    erase_ = PendingErase{};
+    regs_[kSignatureMark] = 0xFF;
+    regs_[kSignatureIndex] = 0xFF;
+    regs_[kEraseStatus] = 1;
+    regs_[kCpuStartPosition] = 0;
+    regs_[kCpuReset] = 0;
+
+    if (keepOldVersionResets > 0) {
+        --keepOldVersionResets;
+        return;
+    }
+    std::fill(regs_.begin() + kVersionBlock, regs_.begin() + kVersionBlock + kVersionBytes, 0);
+    runningImage_ = ImageValid(0) ? 0 : ImageValid(1) ? 1 : -1;
+    if (runningImage_ < 0) return;  // the version bytes stay 0: invalid
+    const std::vector<std::uint8_t>& area = FirmwareArea(runningImage_);
+    const std::uint32_t length = area[0] | (static_cast<std::uint32_t>(area[1]) << 8);
+    const auto known = imageVersions.find(Crc32(area.data() + 2, length));
+    if (known != imageVersions.end()) SetVersion(known->second);
+}
+
 void HubChip::OnCpuReset() {
     ++cpuResets;
+    PowerOn();
     if (onReset) onReset(*this);
 }
 

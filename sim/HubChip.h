@@ -23,11 +23,35 @@
 //   rejected (the request fails) and noted in flashErrors. Programming a
 //   configuration block while an erase is still running is noted there too
 //   (the bytes are programmed all the same).
+//
+// CPU reset (command 0x54, or 0x5810 <- 1 on the register path):
+//   - The registers the model gives a meaning return to their power-on
+//     values: the signature (0x7FB and 0x7FC read 0xFF), the erase status
+//     (0x7FF reads 1, ready; an erase that is not done by then is abandoned,
+//     its bytes stay as they were), the CPU start position and reset
+//     registers (0x5846, 0x5810: 0) and the version block (below). The
+//     model knows no reset value for any other register: they keep theirs.
+//   - The chip then runs the first image it finds valid: image 0 when the
+//     length word L of its firmware area lies in 0x5000..0xFFFE and the 8-bit
+//     sum of its L image bytes equals the sum byte behind the type byte, else
+//     image 1 under the same test, else none.
+//   - The version block reports the version registered for the image it runs
+//     (imageVersions, keyed by the CRC-32 of the L image bytes). With no valid
+//     image, or with an image nobody registered, the block is invalid: its
+//     bytes 0..10 (0x7F0..0x7FA) are 0, so a reader sees "000000000000".
+//   - keepOldVersionResets > 0: that many resets keep the version block (and
+//     the running image) as they were before the reset, as if the new
+//     firmware had not taken; each such reset counts it down.
+//   - Then onReset runs. The USB stack hooks it to take the chip's interfaces
+//     away and bring them back at the same positions with new PDO names;
+//     coming back late or never is the stack's per-device choice
+//     (UsbDeviceSpec::restartDelayMs, neverReturns).
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -128,8 +152,30 @@ public:
     std::vector<Download> downloads;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> erases;  // (part, block)
     int cpuResets = 0;
-    // Called after every reset (register path or command 0x54).
+    // Called after every reset (register path or command 0x54), once the
+    // chip has restarted as described above.
     std::function<void(HubChip&)> onReset;
+
+    // --- reset behaviour
+    using Version = std::array<std::uint8_t, 6>;
+    // The version each image reports when the chip runs it, by the CRC-32 of
+    // its L image bytes.
+    std::map<std::uint32_t, Version> imageVersions;
+    int keepOldVersionResets = 0;
+    // Registers the version of an image given as its L image bytes.
+    void RegisterImageVersion(const std::vector<std::uint8_t>& image, const Version& version);
+    // The image the chip ran after its last reset: 0, 1, or -1 (none valid,
+    // or no reset yet).
+    int RunningImage() const { return runningImage_; }
+    // True when `image`'s firmware area holds an image the chip would run.
+    bool ImageValid(int image) const;
+
+    // CRC-32 (reflected, polynomial 0xEDB88320, as zip).
+    static std::uint32_t Crc32(const std::uint8_t* data, std::size_t length);
+    // A firmware area for `image`: length word, the image bytes, the type
+    // byte and the 8-bit sum of the image bytes.
+    static std::vector<std::uint8_t> FirmwareAreaFor(const std::vector<std::uint8_t>& image,
+                                                     std::uint8_t type = 0);
 
 private:
     struct PendingErase {
@@ -145,12 +191,15 @@ private:
     void Program(std::vector<std::uint8_t>& area, std::size_t offset, const std::uint8_t* data,
                  std::size_t count);
     std::uint64_t NowMs() const;
+    // The register file and version block as a reset leaves them.
+    void PowerOn();
 
     std::vector<std::uint8_t> regs_;
     // Mutable: reading the flash or the status applies an erase that is due.
     mutable PendingErase erase_;
     mutable std::array<std::vector<std::uint8_t>, kImageCount> config_;
     mutable std::array<std::vector<std::uint8_t>, kImageCount> firmware_;
+    int runningImage_ = -1;
 };
 
 }  // namespace sim

@@ -24,8 +24,9 @@ IoctlResult Fail(std::uint32_t error) { return {IoctlStatus::Failed, error, 0}; 
 
 FilterDriver::FilterDriver(platform::Clock& clock) : clock_(clock) {}
 
-void FilterDriver::AddInterface(const std::wstring& objectName, std::shared_ptr<HubChip> chip) {
-    interfaces_[objectName] = Interface{std::move(chip), true};
+void FilterDriver::AddInterface(const std::wstring& objectName, std::shared_ptr<HubChip> chip,
+                                std::optional<InterfaceIds> ids) {
+    interfaces_[objectName] = Interface{std::move(chip), true, ids};
 }
 
 void FilterDriver::RemoveInterface(const std::wstring& objectName) { interfaces_.erase(objectName); }
@@ -121,7 +122,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
         } else {
             // Keep the chip alive even if a reset removes the interface.
             std::shared_ptr<HubChip> chip = itf->second.chip;
-            r = Execute(h->second, *chip, e, reply, faulted && kind == FaultKind::DropWrite);
+            r = Execute(h->second, itf->second, *chip, e, reply, faulted && kind == FaultKind::DropWrite);
         }
         if (r.Succeeded()) {
             std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(reply.size()), outCapacity);
@@ -137,7 +138,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
     return r;
 }
 
-IoctlResult FilterDriver::Execute(OpenHandle& h, HubChip& chip, JournalEntry& e,
+IoctlResult FilterDriver::Execute(OpenHandle& h, const Interface& itf, HubChip& chip, JournalEntry& e,
                                   std::vector<std::uint8_t>& reply, bool dropWrite) {
     if (e.input.size() < ha::kFilterRequestSize) return Fail(platform::kErrorInvalidParameter);
     const std::uint32_t inLen = static_cast<std::uint32_t>(e.input.size());
@@ -147,6 +148,10 @@ IoctlResult FilterDriver::Execute(OpenHandle& h, HubChip& chip, JournalEntry& e,
         switch (req.dwRequestKind) {
             case ha::LEGACY_GET_DEVICE_DESCRIPTOR:
                 reply.assign(chip.deviceDescriptor.begin(), chip.deviceDescriptor.end());
+                if (itf.ids) {
+                    ha::PutLe16(&reply[2], itf.ids->bcdUSB);
+                    ha::PutLe16(&reply[10], itf.ids->idProduct);
+                }
                 return Done(0);
             case ha::LEGACY_GET_STRING_DESCRIPTOR:
                 if (req.dwValue > 0xFF) return Fail(platform::kErrorInvalidParameter);

@@ -76,8 +76,15 @@ public:
     explicit FilterDriver(platform::Clock& clock);
 
     // Device objects. A detached interface cannot be opened and fails the
-    // requests of handles still open on it.
-    void AddInterface(const std::wstring& objectName, std::shared_ptr<HubChip> chip);
+    // requests of handles still open on it. The device descriptor is the
+    // chip's; `ids`, when given, is what the interface shows in its place for
+    // bcdUSB and idProduct (a chip's USB 2.0 and USB 3.0 interfaces differ there).
+    struct InterfaceIds {
+        std::uint16_t bcdUSB = 0;
+        std::uint16_t idProduct = 0;
+    };
+    void AddInterface(const std::wstring& objectName, std::shared_ptr<HubChip> chip,
+                      std::optional<InterfaceIds> ids = std::nullopt);
     void RemoveInterface(const std::wstring& objectName);
     void SetAttached(const std::wstring& objectName, bool attached);
 
@@ -99,6 +106,7 @@ private:
     struct Interface {
         std::shared_ptr<HubChip> chip;
         bool attached = true;
+        std::optional<InterfaceIds> ids;
     };
     struct DownloadSession {
         bool active = false;
@@ -113,7 +121,7 @@ private:
     Fault* FindFault(const JournalEntry& e);
     // Carries out a request on the chip; fills `reply` and returns the
     // result as the driver would report it.
-    platform::IoctlResult Execute(OpenHandle& h, HubChip& chip, JournalEntry& e,
+    platform::IoctlResult Execute(OpenHandle& h, const Interface& itf, HubChip& chip, JournalEntry& e,
                                   std::vector<std::uint8_t>& reply, bool dropWrite);
     platform::IoctlResult NoAnswer(std::uint32_t timeoutMs);
 

@@ -370,7 +370,8 @@ void UsbStack::Start(int node, std::uint64_t atMs) {
         std::replace(shortName.begin(), shortName.end(), L'-', L'_');
         n.filterObject = L"\\\\.\\" + shortName + L"0001";
         filterKeys_[Key(n.filterObject)] = node;
-        if (n.spec.chip) filter_.AddInterface(n.filterObject, n.spec.chip);
+        if (n.spec.chip)
+            filter_.AddInterface(n.filterObject, n.spec.chip, FilterDriver::InterfaceIds{n.spec.bcdUSB, n.spec.pid});
     }
     if (n.generation > 1) {
         UsbEvent e;

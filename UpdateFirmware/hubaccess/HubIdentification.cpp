@@ -303,7 +303,8 @@ void Scan::IdentifyEntry(const DRIVERINFO& entry) {
         const std::size_t start = m_utility.m_ucCustomerCodeStart;
         const std::wstring strCustomerCode =
             start < version.size() ? version.substr(start, m_utility.m_ucCustomerCodeLength) : std::wstring();
-        if (strCustomerCode != codeFilter) {
+        // Hexadecimal digits: an upper-case filter names the same code.
+        if (!EqualsIgnoringAsciiCase(strCustomerCode, codeFilter)) {
             vDEBUG_WRN_printf(
                 L"%s:%d:  Filter Out FW Customer Code strCustomerCode = [%s], Get FW Version=%s, pUtility.m_strFWCustomerCode_Indetify=%s",
                 m_method, __LINE__, strCustomerCode, version, codeFilter);

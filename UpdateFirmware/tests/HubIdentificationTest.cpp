@@ -315,9 +315,10 @@ TEST(HubIdentificationTest, VersionAndCustomerCodeFilters) {
          L" Filter Out FW version this->m_strFW_Indetify = [0A1B2C3D4E50], " + version},
         {L"", L"1b2c", 2, 4, true, true, L""},
         {L"", L"4e5f", 8, 9, true, true, L""},
-        {L"", L"1B2C", 2, 4, true, false,
+        {L"", L"1B2C", 2, 4, true, true, L""},
+        {L"", L"1B2D", 2, 4, true, false,
          L" Filter Out FW Customer Code strCustomerCode = [1b2c], " + version +
-             L", pUtility.m_strFWCustomerCode_Indetify=1B2C"},
+             L", pUtility.m_strFWCustomerCode_Indetify=1B2D"},
         {L"", L"5f", 13, 2, true, false,
          L" Filter Out FW Customer Code strCustomerCode = [], " + version + L", pUtility.m_strFWCustomerCode_Indetify=5f"},
     };

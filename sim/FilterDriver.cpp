@@ -15,7 +15,6 @@ namespace ha = hubaccess;
 
 namespace {
 
-constexpr std::uint32_t kErrorInvalidFunction = 1;
 
 IoctlResult Done(std::uint32_t bytes) { return {IoctlStatus::Completed, 0, bytes}; }
 IoctlResult Fail(std::uint32_t error) { return {IoctlStatus::Failed, error, 0}; }
@@ -170,9 +169,9 @@ IoctlResult FilterDriver::Execute(OpenHandle& h, const Interface& itf, HubChip& 
     }
 
     if (e.ioctl != ha::IOCTL_FILTER_WRITE && e.ioctl != ha::IOCTL_FILTER_READ) {
-        return Fail(kErrorInvalidFunction);
+        return Fail(platform::kErrorInvalidFunction);
     }
-    if (!chip.supportsNewLayout) return Fail(kErrorInvalidFunction);
+    if (!chip.supportsNewLayout) return Fail(platform::kErrorInvalidFunction);
     const auto req = ha::FILTER_REQUEST::Decode(e.input.data());
     if (req.dwRequestType != ha::kRequestTypeVendor) return Fail(platform::kErrorInvalidParameter);
     const bool isWrite = e.ioctl == ha::IOCTL_FILTER_WRITE;

@@ -215,11 +215,11 @@ FileFault* SimFiles::FindFault(FileOp op, const std::wstring& key) {
 SimFiles::OpenFile* SimFiles::FindHandle(Handle file, std::uint32_t* error) {
     const auto it = handles_.find(file.raw);
     if (it == handles_.end()) {
-        *error = kSimErrorInvalidHandle;
+        *error = platform::kErrorInvalidHandle;
         return nullptr;
     }
     if (it->second.key.empty()) {
-        *error = kSimErrorAccessDenied;
+        *error = platform::kErrorAccessDenied;
         return nullptr;
     }
     return &it->second;
@@ -255,7 +255,7 @@ FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t acce
     FileOpenResult r;
     const std::wstring full = Resolve(path);
     if (full.empty()) {
-        r.error = kSimErrorPathNotFound;
+        r.error = platform::kErrorPathNotFound;
         return r;
     }
     const std::wstring key = Key(full);
@@ -264,11 +264,11 @@ FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t acce
         return r;
     }
     if (DirectoryExists(full)) {
-        r.error = kSimErrorAccessDenied;
+        r.error = platform::kErrorAccessDenied;
         return r;
     }
     if (!DirectoryExists(Parent(full))) {
-        r.error = kSimErrorPathNotFound;
+        r.error = platform::kErrorPathNotFound;
         return r;
     }
     const bool write = (access & platform::kGenericWrite) != 0;
@@ -278,7 +278,7 @@ FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t acce
     switch (disposition) {
         case FileDisposition::CreateNew:
             if (exists) {
-                r.error = kSimErrorFileExists;
+                r.error = platform::kErrorFileExists;
                 return r;
             }
             break;
@@ -287,7 +287,7 @@ FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t acce
             break;
         case FileDisposition::OpenExisting:
             if (!exists) {
-                r.error = kSimErrorFileNotFound;
+                r.error = platform::kErrorFileNotFound;
                 return r;
             }
             break;
@@ -295,26 +295,26 @@ FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t acce
             break;
         case FileDisposition::TruncateExisting:
             if (!exists) {
-                r.error = kSimErrorFileNotFound;
+                r.error = platform::kErrorFileNotFound;
                 return r;
             }
             if (!write) {
-                r.error = kSimErrorInvalidParameter;
+                r.error = platform::kErrorInvalidParameter;
                 return r;
             }
             truncate = true;
             break;
         default:
-            r.error = kSimErrorInvalidParameter;
+            r.error = platform::kErrorInvalidParameter;
             return r;
     }
     if (exists && it->second.readOnly && (write || truncate)) {
-        r.error = kSimErrorAccessDenied;
+        r.error = platform::kErrorAccessDenied;
         return r;
     }
     if (!SharingAllows(key, access, share) ||
         (truncate && !SharingAllows(key, platform::kGenericWrite, share))) {
-        r.error = kSimErrorSharingViolation;
+        r.error = platform::kErrorSharingViolation;
         return r;
     }
     if (!exists) {
@@ -332,7 +332,7 @@ FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t acce
     // As GetLastError after a successful open of an existing file.
     const bool reportsExisting =
         disposition == FileDisposition::CreateAlways || disposition == FileDisposition::OpenAlways;
-    r.error = (exists && reportsExisting) ? kSimErrorAlreadyExists : 0;
+    r.error = (exists && reportsExisting) ? platform::kErrorAlreadyExists : 0;
     return r;
 }
 
@@ -343,8 +343,8 @@ FileResult SimFiles::ReadFile(Handle file, std::uint8_t* buffer, std::uint32_t c
     std::uint32_t error = 0;
     OpenFile* h = FindHandle(file, &error);
     if (h == nullptr) return Fail(error);
-    if (!(h->access & platform::kGenericRead)) return Fail(kSimErrorAccessDenied);
-    if (count > 0 && buffer == nullptr) return Fail(kSimErrorInvalidParameter);
+    if (!(h->access & platform::kGenericRead)) return Fail(platform::kErrorAccessDenied);
+    if (count > 0 && buffer == nullptr) return Fail(platform::kErrorInvalidParameter);
     std::uint32_t want = count;
     if (auto* f = FindFault(FileOp::Read, h->key)) {
         if (!f->shortRead) return Fail(f->error);
@@ -367,8 +367,8 @@ FileResult SimFiles::WriteFile(Handle file, const std::uint8_t* buffer, std::uin
     std::uint32_t error = 0;
     OpenFile* h = FindHandle(file, &error);
     if (h == nullptr) return Fail(error);
-    if (!(h->access & platform::kGenericWrite)) return Fail(kSimErrorAccessDenied);
-    if (count > 0 && buffer == nullptr) return Fail(kSimErrorInvalidParameter);
+    if (!(h->access & platform::kGenericWrite)) return Fail(platform::kErrorAccessDenied);
+    if (count > 0 && buffer == nullptr) return Fail(platform::kErrorInvalidParameter);
     if (auto* f = FindFault(FileOp::Write, h->key)) return Fail(f->error);
     auto& data = nodes_.at(h->key).data;
     const std::uint64_t end = h->position + count;
@@ -402,7 +402,7 @@ FileResult SimFiles::SetEndOfFile(Handle file) {
     std::uint32_t error = 0;
     OpenFile* h = FindHandle(file, &error);
     if (h == nullptr) return Fail(error);
-    if (!(h->access & platform::kGenericWrite)) return Fail(kSimErrorAccessDenied);
+    if (!(h->access & platform::kGenericWrite)) return Fail(platform::kErrorAccessDenied);
     nodes_.at(h->key).data.resize(static_cast<std::size_t>(h->position), 0);
     return Ok();
 }
@@ -412,7 +412,7 @@ FileResult SimFiles::FlushFileBuffers(Handle file) {
     std::uint32_t error = 0;
     OpenFile* h = FindHandle(file, &error);
     if (h == nullptr) return Fail(error);
-    if (!(h->access & platform::kGenericWrite)) return Fail(kSimErrorAccessDenied);
+    if (!(h->access & platform::kGenericWrite)) return Fail(platform::kErrorAccessDenied);
     return Ok();
 }
 
@@ -424,11 +424,11 @@ bool SimFiles::CloseHandle(Handle file) {
 FileResult SimFiles::CreateDirectory(const std::wstring& path) {
     std::lock_guard<std::mutex> guard(mutex_);
     const std::wstring full = Resolve(path);
-    if (full.empty()) return Fail(kSimErrorPathNotFound);
+    if (full.empty()) return Fail(platform::kErrorPathNotFound);
     const std::wstring key = Key(full);
     if (auto* f = FindFault(FileOp::CreateDirectory, key)) return Fail(f->error);
-    if (IsRoot(full) || nodes_.count(key)) return Fail(kSimErrorAlreadyExists);
-    if (!DirectoryExists(Parent(full))) return Fail(kSimErrorPathNotFound);
+    if (IsRoot(full) || nodes_.count(key)) return Fail(platform::kErrorAlreadyExists);
+    if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
     Node node;
     node.path = full;
     node.directory = true;
@@ -439,17 +439,17 @@ FileResult SimFiles::CreateDirectory(const std::wstring& path) {
 FileResult SimFiles::DeleteFile(const std::wstring& path) {
     std::lock_guard<std::mutex> guard(mutex_);
     const std::wstring full = Resolve(path);
-    if (full.empty()) return Fail(kSimErrorPathNotFound);
+    if (full.empty()) return Fail(platform::kErrorPathNotFound);
     const std::wstring key = Key(full);
     if (auto* f = FindFault(FileOp::Delete, key)) return Fail(f->error);
-    if (DirectoryExists(full)) return Fail(kSimErrorAccessDenied);
-    if (!DirectoryExists(Parent(full))) return Fail(kSimErrorPathNotFound);
+    if (DirectoryExists(full)) return Fail(platform::kErrorAccessDenied);
+    if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
     const auto it = nodes_.find(key);
-    if (it == nodes_.end()) return Fail(kSimErrorFileNotFound);
-    if (it->second.readOnly) return Fail(kSimErrorAccessDenied);
+    if (it == nodes_.end()) return Fail(platform::kErrorFileNotFound);
+    if (it->second.readOnly) return Fail(platform::kErrorAccessDenied);
     for (const auto& [raw, h] : handles_)
         if (h.key == key && !(h.share & platform::kFileShareDelete))
-            return Fail(kSimErrorSharingViolation);
+            return Fail(platform::kErrorSharingViolation);
     // Handles that allowed the deletion stay open but no longer reach the
     // file: every call but CloseHandle fails on them.
     for (auto& [raw, h] : handles_)
@@ -599,7 +599,7 @@ platform::RegistryReadResult SimRegistry::ReadValue(const std::wstring& subKey,
     }
     const auto it = id ? keys_.find(*id) : keys_.end();
     if (it == keys_.end()) {
-        r.openStatus = kSimErrorFileNotFound;
+        r.openStatus = platform::kErrorFileNotFound;
         return r;
     }
     if (auto* f = FindFault(RegOp::Query, keyId, nameId)) {
@@ -608,12 +608,12 @@ platform::RegistryReadResult SimRegistry::ReadValue(const std::wstring& subKey,
     }
     const auto vi = it->second.values.find(nameId);
     if (vi == it->second.values.end()) {
-        r.queryStatus = kSimErrorFileNotFound;
+        r.queryStatus = platform::kErrorFileNotFound;
         return r;
     }
     r.type = vi->second.type;
     if (vi->second.data.size() > maxBytes) {
-        r.queryStatus = kSimErrorMoreData;
+        r.queryStatus = platform::kErrorMoreData;
         return r;
     }
     r.data = vi->second.data;
@@ -632,7 +632,7 @@ platform::RegistryWriteResult SimRegistry::WriteDword(const std::wstring& subKey
     if (auto* f = FindFault(RegOp::Open, keyId, nameId)) {
         r.openStatus = f->status;
     } else if (!id || keys_.count(*id) == 0) {
-        r.openStatus = kSimErrorFileNotFound;
+        r.openStatus = platform::kErrorFileNotFound;
     } else if (auto* sf = FindFault(RegOp::Set, keyId, nameId)) {
         r.setStatus = sf->status;
         r.lastError = sf->status;
@@ -728,7 +728,7 @@ platform::TerminateResult SimProcesses::TerminateProcess(std::uint32_t processId
     const auto it = std::find_if(processes_.begin(), processes_.end(),
                                  [&](const SimProcess& p) { return p.pid == processId; });
     if (it == processes_.end()) {
-        r.error = kSimErrorInvalidParameter;
+        r.error = platform::kErrorInvalidParameter;
     } else if (const auto f = openFailures_.find(processId); f != openFailures_.end()) {
         r.error = f->second;
     } else if (const auto t = terminateFailures_.find(processId); t != terminateFailures_.end()) {

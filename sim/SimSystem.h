@@ -24,16 +24,7 @@
 
 namespace sim {
 
-// Win32 error codes and C library errno values the simulation reports.
-constexpr std::uint32_t kSimErrorFileNotFound = 2;
-constexpr std::uint32_t kSimErrorPathNotFound = 3;
-constexpr std::uint32_t kSimErrorAccessDenied = 5;
-constexpr std::uint32_t kSimErrorInvalidHandle = 6;
-constexpr std::uint32_t kSimErrorSharingViolation = 32;
-constexpr std::uint32_t kSimErrorFileExists = 80;
-constexpr std::uint32_t kSimErrorInvalidParameter = 87;
-constexpr std::uint32_t kSimErrorAlreadyExists = 183;
-constexpr std::uint32_t kSimErrorMoreData = 234;
+// C library errno values the simulation reports (Win32 codes: platform/Win32Errors.h).
 constexpr int kSimErrnoNoEnt = 2;
 constexpr int kSimErrnoAccess = 13;
 constexpr int kSimErrnoInval = 22;
@@ -54,7 +45,7 @@ enum class FileOp {
 struct FileFault {
     FileOp op = FileOp::Open;
     std::wstring path;  // empty: any path; else compared like the file system does
-    std::uint32_t error = kSimErrorAccessDenied;
+    std::uint32_t error = platform::kErrorAccessDenied;
     bool shortRead = false;
     std::uint32_t shortBytes = 0;
     int skip = 0;   // matching calls to let through first
@@ -147,7 +138,7 @@ struct RegFault {
     RegOp op = RegOp::Open;
     std::wstring key;   // empty: any key
     std::wstring name;  // empty: any value (Query and Set)
-    std::uint32_t status = kSimErrorAccessDenied;
+    std::uint32_t status = platform::kErrorAccessDenied;
     int skip = 0;
     int times = 1;  // -1: every one
     int hits = 0;

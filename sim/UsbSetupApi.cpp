@@ -69,7 +69,7 @@ bool UsbStack::PropertyBytes(int node, std::uint32_t property, std::uint32_t* re
             *bytes = SzBytes(n.pdoName);
             return true;
         default:
-            *error = kErrorInvalidData;
+            *error = platform::kErrorInvalidData;
             return false;
     }
     *error = kErrorNoSuchDevinst;

@@ -690,7 +690,7 @@ std::vector<std::uint8_t> NameBlock(std::vector<std::uint8_t> head, std::wstring
 
 IoctlResult UsbStack::ControllerIoctl(const Node& n, std::uint32_t code, std::uint32_t outCapacity,
                                       const UsbFault* fault, std::vector<std::uint8_t>& reply) {
-    if (code != wire::kIoctlRootHubNameOrNodeInfo) return Fail(kErrorInvalidFunction);
+    if (code != wire::kIoctlRootHubNameOrNodeInfo) return Fail(platform::kErrorInvalidFunction);
     const int root = n.children[0];
     if (!Usable(root)) return Fail(platform::kErrorDeviceNotConnected);
     if (outCapacity < wire::kRootHubNameFixedSize) return Fail(platform::kErrorInsufficientBuffer);
@@ -723,7 +723,7 @@ IoctlResult UsbStack::HubIoctl(const Node& n, std::uint32_t code, const std::vec
     if (code == wire::kIoctlDescriptorFromConnection) minOut = minIn = wire::kDescriptorRequestHeaderSize;
     if (!ex && code != wire::kIoctlConnectionInfo && code != wire::kIoctlConnectionName &&
         code != wire::kIoctlDescriptorFromConnection) {
-        return Fail(kErrorInvalidFunction);
+        return Fail(platform::kErrorInvalidFunction);
     }
     if (in.size() < minIn) return Fail(platform::kErrorInvalidParameter);
     if (outCapacity < minOut) return Fail(platform::kErrorInsufficientBuffer);

@@ -70,8 +70,6 @@ constexpr std::uint32_t kDescriptorRequestHeaderSize = 12;
 }  // namespace usbwire
 
 // Error codes the stack reports beyond platform/Win32Errors.h.
-constexpr std::uint32_t kErrorInvalidFunction = 1;
-constexpr std::uint32_t kErrorInvalidData = 13;
 constexpr std::uint32_t kErrorNoSuchDevinst = 0xE000020B;
 
 // The driver stack that enumerates a hub; it decides the hub's names and the

@@ -18,7 +18,6 @@ namespace {
 
 namespace ul = usblayout;
 
-constexpr std::uint32_t kErrorInvalidData = 13;
 // The most a string descriptor holds.
 constexpr WORD kStringDescriptorLength = 255;
 // Asked for string descriptor 0: bLength, bDescriptorType, the first LANGID.
@@ -68,7 +67,7 @@ BOOL CHubUtility::GetRootHubName(Handle hHostController) {
         const ULONG actualLength =
             ul::DecodeRootHubNameLength(probe.data(), std::min<std::size_t>(first.bytesReturned, probe.size()));
         if (!ul::IsValidRootHubNameLength(actualLength)) {
-            SetLastSystemError(kErrorInvalidData);
+            SetLastSystemError(platform::kErrorInvalidData);
             vDEBUG_ERR_printf(L"%s:%d: GetRootHubName: ActualLength[%u] refused , dwErrorCode %d", kMethod, __LINE__,
                               actualLength, GetLastSystemError());
             return FALSE;
@@ -89,7 +88,7 @@ BOOL CHubUtility::GetRootHubName(Handle hHostController) {
         const std::size_t got = std::min<std::size_t>(second.bytesReturned, block.size());
         const std::wstring name = second.Succeeded() ? ul::DecodeRootHubName(block.data(), got) : std::wstring();
         if (!second.Succeeded() || name.empty()) {
-            SetLastSystemError(second.Succeeded() ? kErrorInvalidData : second.error);
+            SetLastSystemError(second.Succeeded() ? platform::kErrorInvalidData : second.error);
             vDEBUG_ERR_printf(L"%s:%d: GetRootHubName: Get Root Hub Name Fail , dwErrorCode %d", kMethod, __LINE__,
                               GetLastSystemError());
             return FALSE;
@@ -117,7 +116,7 @@ std::wstring CHubUtility::GetStringDescriptor(Handle hHub, ULONG ulPortIndex, US
             hHub, ul::kIoctlGetDescriptorFromNodeConnection, block.data(), blockSize, block.data(), blockSize);
         WORD firstLanguage = 0;
         if (!r.Succeeded() || !ul::DecodeFirstLanguageId(block, r.bytesReturned, &firstLanguage)) {
-            SetLastSystemError(r.Succeeded() ? kErrorInvalidData : r.error);
+            SetLastSystemError(r.Succeeded() ? platform::kErrorInvalidData : r.error);
             vDEBUG_ERR_printf(
                 L"%s:%d: GetStringDescriptor : IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION Get uspLanguageID Fail , dwErrorCode %d",
                 kMethod, __LINE__, GetLastSystemError());

@@ -47,7 +47,6 @@ constexpr BYTE kSpeedUsb2Only = 1;
 constexpr BYTE kSpeedUsb3Only = 2;
 
 // ERROR_INVALID_DATA: a reply too short for the field the walk needs.
-constexpr std::uint32_t kErrorInvalidData = 13;
 
 // True when `mark` first occurs in `text` after its first character.
 bool OccursAfterStart(const std::wstring& text, const wchar_t* mark) {
@@ -130,7 +129,7 @@ bool NodePortCount(platform::DeviceIo& io, Handle h, ULONG* ports) {
     if (!Request(io, h, lay::kIoctlGetNodeInformation, info, &got)) return false;
     BYTE count = 0;
     if (!lay::DecodeNodeInfoPorts(info.data(), got, &count)) {
-        SetLastSystemError(kErrorInvalidData);
+        SetLastSystemError(platform::kErrorInvalidData);
         return false;
     }
     *ports = count;
@@ -146,7 +145,7 @@ bool ConnectionRequest(platform::DeviceIo& io, Handle h, ULONG port, bool ex, la
                  buffer, &got))
         return false;
     if (!lay::DecodeConnectionInfo(buffer.data(), got, ex, info)) {
-        SetLastSystemError(kErrorInvalidData);
+        SetLastSystemError(platform::kErrorInvalidData);
         return false;
     }
     return true;

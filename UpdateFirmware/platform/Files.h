@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Handle.h"
+#include "Win32Errors.h"
 
 namespace platform {
 
@@ -70,7 +71,5 @@ public:
     virtual FileResult CreateDirectory(const std::wstring& path) = 0;
     virtual FileResult DeleteFile(const std::wstring& path) = 0;
 };
-
-constexpr std::uint32_t kErrorAlreadyExists = 183;
 
 }  // namespace platform

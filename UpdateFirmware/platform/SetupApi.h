@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "Win32Errors.h"
+
 namespace platform {
 
 struct Guid {
@@ -43,7 +45,6 @@ constexpr std::uint32_t kSpdrpPhysicalDeviceObjectName = 0x0E;
 constexpr std::uint32_t kSpdrpBusNumber = 0x15;
 constexpr std::uint32_t kSpdrpAddress = 0x1C;
 
-constexpr std::uint32_t kErrorNoMoreItems = 259;
 constexpr std::uint32_t kRegNone = 0;
 constexpr std::uint32_t kRegBinary = 3;
 

@@ -1,4 +1,5 @@
-// Win32 error codes the core reasons about. Values are the system's own.
+// Win32 error codes the core and the simulated machine reason about. Values
+// are the system's own.
 #pragma once
 
 #include <cstdint>
@@ -6,15 +7,22 @@
 namespace platform {
 
 constexpr std::uint32_t kErrorSuccess = 0;
+constexpr std::uint32_t kErrorInvalidFunction = 1;
 constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+constexpr std::uint32_t kErrorInvalidData = 13;
 constexpr std::uint32_t kErrorGenFailure = 31;
+constexpr std::uint32_t kErrorSharingViolation = 32;
+constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 constexpr std::uint32_t kErrorSemTimeout = 121;
 constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorAlreadyExists = 183;
+constexpr std::uint32_t kErrorMoreData = 234;
+constexpr std::uint32_t kErrorNoMoreItems = 259;
 constexpr std::uint32_t kErrorIoPending = 997;
 constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 

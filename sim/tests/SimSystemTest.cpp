@@ -133,7 +133,7 @@ TEST(SimRegistryTest, StoresAsWindowsAndNeverCreatesKeysOnWrite) {
     EXPECT_EQ(r.queryStatus, 0u);
     EXPECT_EQ(r.type, 7u);
     EXPECT_EQ(r.data, B({'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}));
-    EXPECT_EQ(reg.ReadValue(L"K\\Sub", L"Multi", 9).queryStatus, sim::kSimErrorMoreData);
+    EXPECT_EQ(reg.ReadValue(L"K\\Sub", L"Multi", 9).queryStatus, platform::kErrorMoreData);
     EXPECT_EQ(reg.ReadValue(L"K\\\\Sub", L"Multi", 100).openStatus, 2u);
     EXPECT_EQ(reg.ReadValue(L"K\\Sub", L"none", 100).queryStatus, 2u);
 

@@ -1,0 +1,7 @@
+#include "app/MainDialog.h"
+
+namespace app {
+
+CMy262FWUpgradeToolDlg* pFWUpdateDlg = nullptr;
+
+}  // namespace app

@@ -8,10 +8,13 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "hubaccess/HubRecords.h"
 #include "hubaccess/WinTypes.h"
+#include "app/RunView.h"
 
 namespace app {
 
@@ -106,6 +109,25 @@ public:
 
     // --- control 1004's text
     std::wstring m_strCurVersionText;
+
+    // ===================================================================
+    // Results, messages and exit codes (RunResults.cpp)
+    // ===================================================================
+
+    // The view every control change goes through; set before the run starts
+    // (the Win32 dialog, or a fake in tests). Null: nothing is shown.
+    RunView* m_pRunView = nullptr;
+
+    // The description of a hub's failure that the workers format; any worker
+    // may overwrite it (the last writer wins). Behind a lock of its own.
+    void SetRunMessage(const std::wstring& text);
+    std::wstring GetRunMessage() const;
+
+private:
+    mutable std::mutex m_RunMessageLock;
+    std::wstring m_strRunMessage;
+
+public:
 };
 
 // The one dialog of the process (set before the dialog runs).

@@ -159,6 +159,29 @@ public:
     void SetRunMessage(const std::wstring& text);
     std::wstring GetRunMessage() const;
 
+    // ===================================================================
+    // Firmware files (FirmwareFiles.cpp)
+    // ===================================================================
+
+    // Splits a "Config_" file: its first 256 bytes into the hub utility's
+    // m_ucFileConfigTable (0xFF where the file is shorter), the rest
+    // unchanged into Temp\TempBinData.bin. FALSE when the file cannot be
+    // read, is shorter than 256 bytes, or the image cannot be written whole.
+    BOOL bConfig_File2TempBinFile(const std::wstring& strPath);
+    // The run's firmware preparation: a "Config_" file is split, a packed
+    // file unpacked into the program's Temp folder (the named file is only
+    // read, never deleted) and framed, a plain image framed; then the
+    // temporary image is checked (CheckTempBinImage). Returns 0 when the
+    // image is ready (m_bTempImagePrepared set), 1 when no firmware file is
+    // named (nothing prepared), -10 when preparation or the check failed: the
+    // result text is shown, the bars are red and no temporary image is left.
+    int nPrepareFirmwareFile();
+    // Set only when this run prepared and checked the temporary image; the
+    // workers write no firmware without it.
+    std::atomic<bool> m_bTempImagePrepared{false};
+    // <module directory>\Temp\TempBinData.bin
+    std::wstring strTempBinDataFilePath() const;
+
 private:
     mutable std::mutex m_RunMessageLock;
     std::wstring m_strRunMessage;

@@ -182,6 +182,22 @@ public:
     // <module directory>\Temp\TempBinData.bin
     std::wstring strTempBinDataFilePath() const;
 
+    // ===================================================================
+    // Side modes (SideModes.cpp): run on the coordinator after the scan
+    // ===================================================================
+
+    // /O: writes the version text file, shows the rows and, only when the
+    // file was written whole, "Output Version File PASS" and green bars.
+    // 0, or -1 when the file could not be written.
+    int outputFWVersionTask();
+    // Writes "VTL262xVersion.txt" in the module directory: one line
+    // "%d:%012S\r\n" per hub of the table. 0, or -1 (nothing half-written
+    // stays).
+    int nOutputVerTextFile();
+    // /I: exactly two hubs whose serial texts are equal ignoring case: 0;
+    // else -3. Shows the result text and colours the bars.
+    int nCmpHubSNTask();
+
 private:
     mutable std::mutex m_RunMessageLock;
     std::wstring m_strRunMessage;

@@ -267,7 +267,9 @@ TEST_P(Prepare, WritesOnlyACheckedImage) {
         EXPECT_FALSE(m.view.GetStatus().text.empty());
     }
     // The named file is never deleted or changed.
-    if (!row.content.empty()) EXPECT_EQ(*m.files.GetFile(row.path), row.content);
+    if (!row.content.empty()) {
+        EXPECT_EQ(*m.files.GetFile(row.path), row.content);
+    }
     // No unpacked copy stays behind.
     EXPECT_FALSE(m.files.Exists(L"C:\\Tool\\Temp\\14041503e500.bin"));
 }

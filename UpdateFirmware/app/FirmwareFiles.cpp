@@ -195,6 +195,17 @@ std::wstring CMy262FWUpgradeToolDlg::strTempBinDataFilePath() const {
     return textfmt::Format(L"%s\\%s\\%s", dir, L"Temp", L"TempBinData.bin");
 }
 
+BOOL CMy262FWUpgradeToolDlg::bReadFirmwareTrailer(const std::wstring& path) {
+    FW_FILE_TRAILER trailer;
+    if (!hubaccess::pUtility || !bReadFwFileTrailer(*hubaccess::pUtility->Ports().files, path, &trailer)) return FALSE;
+    vApplyFwFileTrailer(trailer, *hubaccess::pUtility, *this);
+    return TRUE;
+}
+
+std::wstring CMy262FWUpgradeToolDlg::VersionTextFromFileName(const std::wstring& path) {
+    return strFWVersionFromFileName(path);
+}
+
 BOOL CMy262FWUpgradeToolDlg::bConfig_File2TempBinFile(const std::wstring& strPath) {
     hubaccess::CHubUtility& utility = *hubaccess::pUtility;
     platform::Files& files = *utility.Ports().files;
@@ -236,7 +247,7 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
     const std::wstring tempImage = strTempBinDataFilePath();
 
     // Whatever an earlier run left is never written to a hub.
-    m_bTempImagePrepared = false;
+    m_bImagePrepared = false;
     files.DeleteFile(tempImage);
 
     const auto fail = [&](const wchar_t* text) {
@@ -308,7 +319,7 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
                           TempImageCheckText(check), image.size());
         return fail(kTextNotValid);
     }
-    m_bTempImagePrepared = true;
+    m_bImagePrepared = true;
     return 0;
 }
 

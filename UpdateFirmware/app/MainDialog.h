@@ -172,15 +172,22 @@ public:
     // file unpacked into the program's Temp folder (the named file is only
     // read, never deleted) and framed, a plain image framed; then the
     // temporary image is checked (CheckTempBinImage). Returns 0 when the
-    // image is ready (m_bTempImagePrepared set), 1 when no firmware file is
+    // image is ready (m_bImagePrepared set), 1 when no firmware file is
     // named (nothing prepared), -10 when preparation or the check failed: the
     // result text is shown, the bars are red and no temporary image is left.
     int nPrepareFirmwareFile();
     // Set only when this run prepared and checked the temporary image; the
     // workers write no firmware without it.
-    std::atomic<bool> m_bTempImagePrepared{false};
+    std::atomic<bool> m_bImagePrepared{false};
     // <module directory>\Temp\TempBinData.bin
     std::wstring strTempBinDataFilePath() const;
+    // Start's reading of a packed file (opened read-only): the trailer's
+    // filters, type, trailer words and version text (vApplyFwFileTrailer).
+    // FALSE when the file cannot be read or is shorter than its trailer;
+    // nothing is changed then.
+    BOOL bReadFirmwareTrailer(const std::wstring& path);
+    // The version text a file name carries (strFWVersionFromFileName).
+    static std::wstring VersionTextFromFileName(const std::wstring& path);
 
     // ===================================================================
     // Side modes (SideModes.cpp): run on the coordinator after the scan

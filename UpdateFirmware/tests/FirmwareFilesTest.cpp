@@ -116,6 +116,13 @@ TEST(FirmwareFiles, TrailerSetsOnlyTheFiltersItNames) {
     m.files.PutFile(L"C:\\fw\\short.BIN", std::vector<BYTE>(56));
     EXPECT_FALSE(app::bReadFwFileTrailer(m.files, L"C:\\fw\\short.BIN", &read));
     EXPECT_FALSE(app::bReadFwFileTrailer(m.files, L"C:\\fw\\none.BIN", &read));
+    // Start's use: a file it cannot read changes nothing.
+    m.dlg->m_strCurFileFWVer = L"keep";
+    EXPECT_FALSE(m.dlg->bReadFirmwareTrailer(L"C:\\fw\\short.BIN"));
+    EXPECT_EQ(m.dlg->m_strCurFileFWVer, L"keep");
+    EXPECT_TRUE(m.dlg->bReadFirmwareTrailer(L"C:\\fw\\VTL262XFW.BIN"));
+    EXPECT_EQ(m.dlg->m_strCurFileFWVer, L"14041503e500");
+    EXPECT_EQ(app::CMy262FWUpgradeToolDlg::VersionTextFromFileName(L"C:\\a\\Config_1_2.bin"), L"Config12");
 }
 
 TEST(FirmwareFiles, VersionTextFromFileName) {
@@ -253,7 +260,7 @@ TEST_P(Prepare, WritesOnlyACheckedImage) {
     m.dlg->m_ucFWType = row.typeFromStart;
 
     EXPECT_EQ(m.dlg->nPrepareFirmwareFile(), row.expected);
-    EXPECT_EQ(m.dlg->m_bTempImagePrepared.load(), row.expected == 0);
+    EXPECT_EQ(m.dlg->m_bImagePrepared.load(), row.expected == 0);
     if (row.expected == 0) {
         ASSERT_TRUE(m.files.Exists(temp));
         EXPECT_EQ(*m.files.GetFile(temp), row.image);
@@ -318,7 +325,7 @@ TEST(FirmwareFiles, PackedFileGivesTheVersionAndKeepsTheUsersFile) {
     m.utility->m_strFWBinFilePath = L"C:\\fw\\VTL262XFW.BIN";
     EXPECT_EQ(m.dlg->nPrepareFirmwareFile(), -10);
     EXPECT_EQ(m.view.GetStatus().text, kNotValid);
-    EXPECT_FALSE(m.dlg->m_bTempImagePrepared.load());
+    EXPECT_FALSE(m.dlg->m_bImagePrepared.load());
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ int ClampToInt(long long v) {
 }
 
 COLORREF Resolve(COLORREF stored, COLORREF system) {
-    return stored == CLR_DEFAULT ? system : stored;
+    return stored == kClrDefault ? system : stored;
 }
 
 // (old max << 16) | (old min & 0xFFFF), as the 32-bit result of the message.
@@ -31,7 +31,7 @@ std::intptr_t PackedRange(int oldMin, int oldMax) {
 }  // namespace
 
 int CTextProgressCtrl::UpperBound() const {
-    if (!(m_dwStyle & PBS_MARQUEE)) return m_nRangeMax;
+    if (!(m_dwStyle & pbs::MARQUEE)) return m_nRangeMax;
     const double limit =
         std::trunc(((static_cast<double>(m_nMarqueePercent) + 100.0) * m_nRangeMax + 0.5) / 100.0);
     return ClampToInt(static_cast<long long>(
@@ -55,62 +55,62 @@ bool CTextProgressCtrl::Handle(std::uint32_t msg, std::uintptr_t wParam, std::in
     const int wInt = static_cast<int>(static_cast<std::int32_t>(wParam));
     const COLORREF lColor = static_cast<COLORREF>(lParam);
     switch (msg) {
-    case PBM_SETRANGE: {
+    case pbm::SETRANGE: {
         result = PackedRange(m_nRangeMin, m_nRangeMax);
         const auto packed = static_cast<std::uint32_t>(lParam);
         m_nRangeMin = static_cast<int>(packed & 0xFFFFu);
         m_nRangeMax = static_cast<int>((packed >> 16) & 0xFFFFu);
         return true;
     }
-    case PBM_SETRANGE32:
+    case pbm::SETRANGE32:
         result = PackedRange(m_nRangeMin, m_nRangeMax);
         m_nRangeMin = wInt;
         m_nRangeMax = static_cast<int>(static_cast<std::int32_t>(lParam));
         return true;
-    case PBM_SETPOS:
+    case pbm::SETPOS:
         result = SetPos(wInt, fx);
         return true;
-    case PBM_DELTAPOS:
+    case pbm::DELTAPOS:
         result = SetPos(static_cast<long long>(m_nPos) + wInt, fx);
         return true;
-    case PBM_SETSTEP:
+    case pbm::SETSTEP:
         result = m_nStep;
         m_nStep = wInt;
         return true;
-    case PBM_GETSTEP:
+    case pbm::GETSTEP:
         result = m_nStep;
         return true;
-    case PBM_STEPIT: {
+    case pbm::STEPIT: {
         long long n = static_cast<long long>(m_nPos) + m_nStep;
         if (n < m_nRangeMin) n = m_nRangeMax - (m_nRangeMin - n);
         else if (n > m_nRangeMax) n = m_nRangeMin + (n - m_nRangeMax);
         result = SetPos(n, fx);
         return true;
     }
-    case PBM_GETRANGE:
+    case pbm::GETRANGE:
         if (range) {
             range->iLow = m_nRangeMin;
             range->iHigh = m_nRangeMax;
         }
         result = wParam ? m_nRangeMin : m_nRangeMax;
         return true;
-    case PBM_GETPOS:
+    case pbm::GETPOS:
         result = m_nPos;
         return true;
-    case PBM_SETBARCOLOR:
+    case pbm::SETBARCOLOR:
         result = static_cast<std::intptr_t>(m_crBar);
         m_crBar = lColor;
         fx.repaint = true;
         return true;
-    case PBM_SETBKCOLOR:
+    case pbm::SETBKCOLOR:
         result = static_cast<std::intptr_t>(m_crBackground);
         m_crBackground = lColor;
         fx.repaint = true;
         return true;
-    case PBM_GETBARCOLOR:
+    case pbm::GETBARCOLOR:
         result = static_cast<std::intptr_t>(Resolve(m_crBar, sys.highlight));
         return true;
-    case PBM_GETBKCOLOR:
+    case pbm::GETBKCOLOR:
         result = static_cast<std::intptr_t>(Resolve(m_crBackground, sys.btnFace));
         return true;
     case PBM_SETTEXTCOLOR:
@@ -139,15 +139,15 @@ bool CTextProgressCtrl::Handle(std::uint32_t msg, std::uintptr_t wParam, std::in
         m_nTextAlign = wInt;
         fx.repaint = true;
         return true;
-    case PBM_SETMARQUEE:
+    case pbm::SETMARQUEE:
         m_bShowPercent = 0;
         if (wParam) {
-            m_dwStyle |= PBS_MARQUEE;
+            m_dwStyle |= pbs::MARQUEE;
             fx.startTimer = true;
             fx.timerMs = static_cast<std::uint32_t>(lParam);
         } else {
             fx.killTimer = true;
-            m_dwStyle &= ~PBS_MARQUEE;
+            m_dwStyle &= ~pbs::MARQUEE;
         }
         fx.styleChanged = true;
         fx.repaint = true;
@@ -182,8 +182,8 @@ ProgressLayout CTextProgressCtrl::Layout(
     out.backColor = Resolve(m_crBackground, sys.btnFace);
     out.textColor = Resolve(m_crText, sys.windowText);
     out.textOnBarColor = Resolve(m_crTextOnBar, sys.window);
-    out.vertical = (m_dwStyle & PBS_VERTICAL) != 0;
-    const bool marquee = (m_dwStyle & PBS_MARQUEE) != 0;
+    out.vertical = (m_dwStyle & pbs::VERTICAL) != 0;
+    const bool marquee = (m_dwStyle & pbs::MARQUEE) != 0;
 
     // A position outside the range (the range may have changed under it)
     // paints clamped: never a bar past its frame. A marquee segment may run

@@ -13,21 +13,26 @@
 
 namespace widgets {
 
-// Progress-bar messages, the control's private messages and styles.
-constexpr std::uint32_t PBM_SETRANGE = 0x401;
-constexpr std::uint32_t PBM_SETPOS = 0x402;
-constexpr std::uint32_t PBM_DELTAPOS = 0x403;
-constexpr std::uint32_t PBM_SETSTEP = 0x404;
-constexpr std::uint32_t PBM_STEPIT = 0x405;
-constexpr std::uint32_t PBM_SETRANGE32 = 0x406;
-constexpr std::uint32_t PBM_GETRANGE = 0x407;
-constexpr std::uint32_t PBM_GETPOS = 0x408;
-constexpr std::uint32_t PBM_SETBARCOLOR = 0x409;
-constexpr std::uint32_t PBM_SETMARQUEE = 0x40A;
-constexpr std::uint32_t PBM_GETSTEP = 0x40D;
-constexpr std::uint32_t PBM_GETBKCOLOR = 0x40E;
-constexpr std::uint32_t PBM_GETBARCOLOR = 0x40F;
-constexpr std::uint32_t PBM_SETBKCOLOR = 0x2001;
+// The progress-bar messages the control answers (named as the system names
+// them; in namespaces of their own so they never meet the system's macros).
+namespace pbm {
+constexpr std::uint32_t SETRANGE = 0x401;
+constexpr std::uint32_t SETPOS = 0x402;
+constexpr std::uint32_t DELTAPOS = 0x403;
+constexpr std::uint32_t SETSTEP = 0x404;
+constexpr std::uint32_t STEPIT = 0x405;
+constexpr std::uint32_t SETRANGE32 = 0x406;
+constexpr std::uint32_t GETRANGE = 0x407;
+constexpr std::uint32_t GETPOS = 0x408;
+constexpr std::uint32_t SETBARCOLOR = 0x409;
+constexpr std::uint32_t SETMARQUEE = 0x40A;
+constexpr std::uint32_t GETSTEP = 0x40D;
+constexpr std::uint32_t GETBKCOLOR = 0x40E;
+constexpr std::uint32_t GETBARCOLOR = 0x40F;
+constexpr std::uint32_t SETBKCOLOR = 0x2001;
+}  // namespace pbm
+
+// The control's private messages for its text.
 constexpr std::uint32_t PBM_SETTEXTCOLOR = 0x466;
 constexpr std::uint32_t PBM_GETTEXTCOLOR = 0x467;
 constexpr std::uint32_t PBM_SETTEXTBKCOLOR = 0x468;
@@ -36,12 +41,15 @@ constexpr std::uint32_t PBM_SETSHOWTEXT = 0x46A;
 constexpr std::uint32_t PBM_ALIGNTEXT = 0x46B;
 constexpr std::uint32_t PBM_SETMARQUEEOPTIONS = 0x46C;
 
-constexpr std::uint32_t PBS_VERTICAL = 0x04;
-constexpr std::uint32_t PBS_MARQUEE = 0x08;
+// Styles.
+namespace pbs {
+constexpr std::uint32_t VERTICAL = 0x04;
+constexpr std::uint32_t MARQUEE = 0x08;
+}  // namespace pbs
 
 constexpr std::uint32_t kMarqueeTimerId = 1;
 
-// The system colours the CLR_DEFAULT settings stand for.
+// The system colours the kClrDefault settings stand for.
 struct ProgressSysColors {
     COLORREF highlight = 0;   // bar
     COLORREF btnFace = 0;     // empty part
@@ -75,12 +83,12 @@ struct ProgressLayout {
 
 class CTextProgressCtrl {
 public:
-    // The window's style bits (PBS_VERTICAL, PBS_MARQUEE, ...).
+    // The window's style bits (pbs::VERTICAL, pbs::MARQUEE, ...).
     explicit CTextProgressCtrl(std::uint32_t style = 0) : m_dwStyle(style) {}
 
     // Handles a progress-bar or private message. Returns false for a message
     // that is not the control's own (the window passes it on). `range` is
-    // filled by PBM_GETRANGE when the caller passed a PBRANGE.
+    // filled by pbm::GETRANGE when the caller passed a PBRANGE.
     bool Handle(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam,
                 const ProgressSysColors& sys, std::intptr_t& result, ProgressEffects& fx,
                 ProgressRange* range = nullptr);
@@ -116,10 +124,10 @@ private:
 
     std::uint32_t m_dwStyle;
     int m_bShowPercent = 1;
-    COLORREF m_crBar = CLR_DEFAULT;
-    COLORREF m_crBackground = CLR_DEFAULT;
-    COLORREF m_crText = CLR_DEFAULT;
-    COLORREF m_crTextOnBar = CLR_DEFAULT;
+    COLORREF m_crBar = kClrDefault;
+    COLORREF m_crBackground = kClrDefault;
+    COLORREF m_crText = kClrDefault;
+    COLORREF m_crTextOnBar = kClrDefault;
     int m_nTextAlign = 1;
     int m_nPos = 0;
     int m_nStep = 10;

@@ -10,7 +10,7 @@ namespace widgets {
 using COLORREF = std::uint32_t;
 
 // "Use the system colour": the stored colour stands for a system colour.
-constexpr COLORREF CLR_DEFAULT = 0xFF000000u;
+constexpr COLORREF kClrDefault = 0xFF000000u;
 
 constexpr COLORREF Rgb(unsigned r, unsigned g, unsigned b) {
     return (r & 0xFFu) | ((g & 0xFFu) << 8) | ((b & 0xFFu) << 16);

@@ -4,9 +4,37 @@
 // on the main thread, and torn down in the reverse order when wmain returns:
 // first the ports, then the hub utility (its constructor creates the debug
 // log's lock, makes the program's directory current and, on 64-bit Windows,
-// turns file-system redirection off for this thread).
+// turns file-system redirection off for this thread), then the application:
+// the common controls, the dialog's state with its command text, and the
+// modal dialog, whose end gives the exit code.
+#include "app/DialogFrame.h"
+#include "app/MainDialog.h"
 #include "hubaccess/HubUtility.h"
 #include "platform/win32/Win32Ports.h"
+#include "platform/win32/dialog/MainDialogWindow.h"
+
+#include <commctrl.h>
+
+namespace {
+
+int InitInstance() {
+    INITCOMMONCONTROLSEX icc{};
+    icc.dwSize = sizeof icc;
+    icc.dwICC = 0xFF;
+    ::InitCommonControlsEx(&icc);
+
+    app::CMy262FWUpgradeToolDlg dialogState;
+    app::pFWUpdateDlg = &dialogState;
+    dialogState.g_strInitCmd += app::BuildCommandText(::GetCommandLineW());
+
+    platform::win32::dialog::MainDialogWindow dialog(::GetModuleHandleW(nullptr), dialogState, {});
+    dialog.DoModal();
+    const int exitCode = dialog.exitCode();
+    app::pFWUpdateDlg = nullptr;
+    return exitCode;
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     (void)argc;
@@ -17,6 +45,8 @@ int wmain(int argc, wchar_t** argv) {
     hubaccess::CHubUtility utility(ports);
     hubaccess::pUtility = &utility;
 
+    const int exitCode = InitInstance();
+
     hubaccess::pUtility = nullptr;
-    return 0;
+    return exitCode;
 }

@@ -16,6 +16,7 @@ namespace {
 constexpr UINT kMsgPosted = WM_APP + 0x10;    // run the posted updates
 constexpr UINT kMsgExit = WM_APP + 0x11;      // wParam: exit code
 constexpr UINT kMsgRunEnded = WM_APP + 0x12;  // a waiting close or OK may go on
+constexpr UINT kMsgGetBarPos = WM_APP + 0x13; // wParam: control id; result: PBM_GETPOS
 
 constexpr int kHubLabelIds[app::kDialogHubRows] = {IDC_STATIC_HUB1, IDC_STATIC_HUB2, IDC_STATIC_HUB3,
                                                    IDC_STATIC_HUB4, IDC_STATIC_HUB5};
@@ -52,6 +53,7 @@ BOOL MainDialogWindow::OnInitDialog() {
     {
         std::lock_guard<std::mutex> lock(postedLock_);
         uiWindow_ = hwnd();
+        uiThreadId_ = ::GetCurrentThreadId();
     }
     // The bars are bound first, as data exchange binds them; the version
     // text 1004 shows the (empty) current-version string.
@@ -84,7 +86,7 @@ void MainDialogWindow::vSetupDialogControls() {
     m_staticDeviceNumber.Attach(hwnd(), IDC_STATIC_DEVICE_NUMBER);
     m_staticDeviceNumber.SetTextColor(RGB(0, 0, 0));
     ::ShowWindow(::GetDlgItem(hwnd(), IDC_STATIC_WARNING), SW_HIDE);
-    m_staticStatus.Attach(hwnd(), IDC_STATIC_STATUS);
+    BindStatusStatic();
     m_staticStatus.StopTextBlink();
     ::SendMessageW(m_staticStatus.hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(m_fontResult), TRUE);
 
@@ -98,6 +100,11 @@ void MainDialogWindow::vSetupDialogControls() {
     for (TextProgressWindow& bar : m_progressHub) setUpBar(bar.hwnd(), true);
 
     ::SetTimer(hwnd(), app::kUiTimerId, app::kUiTimerMs, nullptr);
+}
+
+ColorStaticWindow& MainDialogWindow::BindStatusStatic() {
+    if (!m_staticStatus.hwnd()) m_staticStatus.Attach(hwnd(), IDC_STATIC_STATUS);
+    return m_staticStatus;
 }
 
 void MainDialogWindow::SetResultFont(HFONT font) {
@@ -148,7 +155,7 @@ void MainDialogWindow::OnWindowPosChanging(WINDOWPOS* pos) {
 }
 
 void MainDialogWindow::OnTimer(UINT_PTR id) {
-    if (id == app::kUiTimerId && hooks_.timer) hooks_.timer();
+    if (model_.OnTimer(id)) ::KillTimer(hwnd(), id);
 }
 
 void MainDialogWindow::OnClose() {
@@ -160,7 +167,7 @@ void MainDialogWindow::OnClose() {
         return;
     }
     try {
-        if (hooks_.removeBinFiles) hooks_.removeBinFiles();
+        if (model_.m_pfnRemoveBinFiles) model_.m_pfnRemoveBinFiles();
     } catch (...) {
         vDEBUG_ERR_printf(L"%s:%d: OnClose: dwErrorCode %d", L"CMy262FWUpgradeToolDlg::OnClose", __LINE__,
                           static_cast<int>(::GetLastError()));
@@ -174,7 +181,7 @@ void MainDialogWindow::OnBnClickedButtonOk() {
         okPending_ = true;
         return;
     }
-    if (hooks_.removeBinFiles) hooks_.removeBinFiles();
+    if (model_.m_pfnRemoveBinFiles) model_.m_pfnRemoveBinFiles();
     const int code = model_.m_iRet.load();
     vDEBUG_MSG_printf(L"%s:%d:  m_iRet[ %d]", L"CMy262FWUpgradeToolDlg::OnBnClickedButtonOk", __LINE__, code);
     Finish(code);
@@ -199,12 +206,24 @@ void MainDialogWindow::RequestExit(int code) {
 }
 
 void MainDialogWindow::PostToUi(std::function<void()> fn) {
-    std::lock_guard<std::mutex> lock(postedLock_);
+    {
+        std::lock_guard<std::mutex> lock(postedLock_);
+        HWND ui = uiWindow_.load();
+        if (!ui) return;
+        if (::GetCurrentThreadId() != uiThreadId_) {
+            const bool wake = posted_.empty();
+            posted_.push_back(std::move(fn));
+            if (wake) ::PostMessageW(ui, kMsgPosted, 0, 0);
+            return;
+        }
+    }
+    RunPosted();
+    fn();
+}
+
+int MainDialogWindow::BarPos(int controlId) {
     HWND ui = uiWindow_.load();
-    if (!ui) return;
-    const bool wake = posted_.empty();
-    posted_.push_back(std::move(fn));
-    if (wake) ::PostMessageW(ui, kMsgPosted, 0, 0);
+    return ui ? static_cast<int>(::SendMessageW(ui, kMsgGetBarPos, static_cast<WPARAM>(controlId), 0)) : 0;
 }
 
 void MainDialogWindow::RunPosted() {
@@ -224,6 +243,12 @@ bool MainDialogWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
     case kMsgPosted:
         RunPosted();
         return true;
+    case kMsgGetBarPos: {
+        RunPosted();
+        HWND bar = ::GetDlgItem(hwnd(), static_cast<int>(wParam));
+        result = bar ? ::SendMessageW(bar, PBM_GETPOS, 0, 0) : 0;
+        return true;
+    }
     case kMsgExit:
         // The run has ended and asks the process to end; a close that
         // waited for it ends with its own code.

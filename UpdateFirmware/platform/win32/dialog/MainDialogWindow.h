@@ -23,10 +23,6 @@ struct MainDialogHooks {
     std::function<BOOL()> initDialog;
     // BN_CLICKED of Start (1001).
     std::function<void()> start;
-    // WM_TIMER of timer 1.
-    std::function<void()> timer;
-    // Removes the extracted embedded firmware file (OK and close).
-    std::function<void()> removeBinFiles;
 };
 
 class MainDialogWindow : public DialogBase {
@@ -51,13 +47,21 @@ public:
     // run); a close that waited for the run wins with 18.
     void RequestExit(int code);
     // Any thread: run `fn` on the UI thread, after the updates posted before
-    // it. Dropped when the dialog has ended.
+    // it (on the UI thread itself: at once, after those). Dropped when the
+    // dialog has ended.
     void PostToUi(std::function<void()> fn);
+    // Any thread: the position of a bar, after the updates posted before.
+    int BarPos(int controlId);
+    // Any thread: the dialog's window while it exists, else null.
+    HWND uiWindow() const { return uiWindow_.load(); }
 
     app::CMy262FWUpgradeToolDlg& model() { return model_; }
     TextProgressWindow& mainBar() { return m_progressMain; }
     TextProgressWindow& hubBar(int row) { return m_progressHub[row]; }
     ColorStaticWindow& statusStatic() { return m_staticStatus; }
+    // UI thread: control 1003 bound to its colour static (done by the set-up,
+    // or here when a result is shown before it).
+    ColorStaticWindow& BindStatusStatic();
     ColorStaticWindow& deviceNumberStatic() { return m_staticDeviceNumber; }
     // The result font of the status text; the old one is deleted only after
     // the new one is in place.
@@ -103,6 +107,7 @@ private:
     std::atomic<bool> closePending_{false};
     std::atomic<bool> okPending_{false};
     std::atomic<HWND> uiWindow_{nullptr};
+    DWORD uiThreadId_ = 0;
     std::mutex postedLock_;
     std::deque<std::function<void()>> posted_;
 };

@@ -12,6 +12,7 @@
 #include "hubaccess/HubUtility.h"
 #include "platform/win32/Win32Ports.h"
 #include "platform/win32/dialog/MainDialogWindow.h"
+#include "platform/win32/dialog/Win32RunView.h"
 
 #include <commctrl.h>
 
@@ -28,8 +29,11 @@ int InitInstance() {
     dialogState.g_strInitCmd += app::BuildCommandText(::GetCommandLineW());
 
     platform::win32::dialog::MainDialogWindow dialog(::GetModuleHandleW(nullptr), dialogState, {});
+    platform::win32::dialog::Win32RunView view(dialog);
+    dialogState.m_pRunView = &view;
     dialog.DoModal();
     const int exitCode = dialog.exitCode();
+    dialogState.m_pRunView = nullptr;
     app::pFWUpdateDlg = nullptr;
     return exitCode;
 }

@@ -19,14 +19,19 @@ DialogRun::DialogRun(std::function<void(app::CMy262FWUpgradeToolDlg&)> prepare, 
     if (prepare) prepare(model_);
     app::pFWUpdateDlg = &model_;
     window_ = std::make_unique<MainDialogWindow>(::GetModuleHandleW(nullptr), model_, std::move(hooks));
+    view_ = std::make_unique<Win32RunView>(*window_);
+    model_.m_pRunView = view_.get();
     ui_ = std::thread([this] {
         window_->DoModal();
         exitCode_ = window_->exitCode();
         hwnd_ = nullptr;
         ended_ = true;
     });
-    WaitFor([this] { return window_->hwnd() != nullptr || ended_; });
-    hwnd_ = window_->hwnd();
+    // Ready once WM_INITDIALOG has been handled: the first posted update
+    // runs in the modal loop after it.
+    WaitFor([this] { return window_->uiWindow() != nullptr || ended_; });
+    if (!ended_) OnUi([] {});
+    hwnd_ = window_->uiWindow();
 }
 
 DialogRun::~DialogRun() {
@@ -38,6 +43,7 @@ DialogRun::~DialogRun() {
         }
     }
     if (ui_.joinable()) ui_.join();
+    model_.m_pRunView = nullptr;
     app::pFWUpdateDlg = nullptr;
 }
 

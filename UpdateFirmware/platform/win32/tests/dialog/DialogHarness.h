@@ -10,11 +10,13 @@
 
 #include "app/MainDialog.h"
 #include "platform/win32/dialog/MainDialogWindow.h"
+#include "platform/win32/dialog/Win32RunView.h"
 
 namespace dialogtest {
 
 using platform::win32::dialog::MainDialogHooks;
 using platform::win32::dialog::MainDialogWindow;
+using platform::win32::dialog::Win32RunView;
 
 // Polls `done` every 20 ms for up to `ms` milliseconds.
 bool WaitFor(const std::function<bool()>& done, int ms = 10000);
@@ -29,6 +31,8 @@ public:
     // The dialog's window once WM_INITDIALOG has run (null until then).
     HWND hwnd() const { return hwnd_.load(); }
     MainDialogWindow& window() { return *window_; }
+    // The run's view on this dialog (the model's m_pRunView).
+    Win32RunView& view() { return *view_; }
     app::CMy262FWUpgradeToolDlg& model() { return model_; }
     // Waits until the dialog has ended; its exit code, or -999 on time-out.
     int WaitForExit(int ms = 10000);
@@ -39,6 +43,7 @@ public:
 private:
     app::CMy262FWUpgradeToolDlg model_;
     std::unique_ptr<MainDialogWindow> window_;
+    std::unique_ptr<Win32RunView> view_;
     std::atomic<HWND> hwnd_{nullptr};
     std::atomic<bool> ended_{false};
     std::atomic<int> exitCode_{-999};

@@ -5,6 +5,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <string>
+#include <thread>
+
+#include "app/RunResults.h"
 
 #include "DialogHarness.h"
 #include "app/DialogFrame.h"
@@ -118,27 +121,43 @@ TEST(MainDialog, ShowsTheControlsOfItsTemplate) {
 }
 
 TEST(MainDialog, FailedRunShowsRedStatusAndRedBars) {
-    DialogRun run;
+    DialogRun run([](app::CMy262FWUpgradeToolDlg& m) {
+        m.m_devList.nCount = 2;
+        m.m_devList.rows[0].m_strFWVersion = L"121030000000";
+        m.m_devList.rows[1].m_strFWVersion = L"121030000001";
+    });
     const HWND dlg = run.hwnd();
     ASSERT_TRUE(dlg);
-    run.OnUi([&] {
-        MainDialogWindow& w = run.window();
-        LOGFONTW lf{};
-        lf.lfHeight = 40;
-        lf.lfWeight = FW_BOLD;
-        wcscpy(lf.lfFaceName, L"Arial");
-        w.SetResultFont(::CreateFontIndirectW(&lf));
-        w.statusStatic().SetTextColor(kRed);
-        ::SetWindowTextW(w.statusStatic().hwnd(), L"Failed!!(-4)");
-        for (HWND bar : {w.mainBar().hwnd(), w.hubBar(0).hwnd(), w.hubBar(1).hwnd()}) {
-            ::SendMessageW(bar, PBM_SETBARCOLOR, 0, kRed);
-            ::SendMessageW(bar, PBM_SETPOS, 100, 0);
-        }
-        ::RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    app::CMy262FWUpgradeToolDlg& m = run.model();
+    // The run, from a thread of its own: scanning, then two hubs fail.
+    std::thread worker([&] {
+        m.m_MainThreadInfo.ucMainStatus = app::MAIN_THREAD_SCANNING;
+        m.vShowHubInfo(2);
+        m.vSetHubBarPos(0, 40);
+        m.vSetHubBarPos(6, 40);  // a seventh hub has no row
+        run.view().ShowControl(app::RowControlId(7, app::RowPart::Bar), true);
     });
+    worker.join();
+    EXPECT_TRUE(WaitFor([&] { return run.view().GetBarPos(app::kIdProgressMain) > 3; }))
+        << "timer 1 sweeps the main bar while the run scans";
+    EXPECT_EQ(run.view().GetBarPos(app::RowControlId(0, app::RowPart::Bar)), 40);
+    worker = std::thread([&] {
+        m.vSetAllProgressColor(app::kColourRed);
+        const app::ResultLine line = app::FinalResultLine(2, false, -4, false);
+        m.vShowUpddateResult(line.text, line.colour, line.height);
+        m.vShowUpddateResult(line.text, line.colour, line.height);  // the font is replaced
+        m.m_MainThreadInfo.bAllPass = 0;
+        m.m_MainThreadInfo.ucMainStatus = app::MAIN_THREAD_FINISH;
+        m.SetExitcode(-4);
+    });
+    worker.join();
+    ASSERT_TRUE(WaitFor([&] { return run.view().GetBarPos(app::kIdProgressMain) == 100; }));
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(dlg) != FALSE; }));
-    ::Sleep(300);
+    run.OnUi([&] { ::RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN); });
+    ::Sleep(200);
     run.OnUi([] {});
+    EXPECT_FALSE(run.Ended()) << "an interactive run waits for OK";
+
     Screenshot shot(dlg);
     if (const char* path = std::getenv("DIALOG_TEST_SCREENSHOT")) shot.SaveBmp(path);
     const HWND status = ::GetDlgItem(dlg, IDC_STATIC_STATUS);
@@ -152,11 +171,30 @@ TEST(MainDialog, FailedRunShowsRedStatusAndRedBars) {
         EXPECT_EQ(shot.At(bar, 4, rc.bottom / 2), kRed);
         EXPECT_EQ(shot.At(bar, rc.right - 4, rc.bottom / 2), kRed);
     }
-    // A bar not touched keeps its empty part in the face colour.
-    const HWND idle = ::GetDlgItem(dlg, IDC_PROGRESS_HUB3);
-    RECT rc;
-    ::GetClientRect(idle, &rc);
-    EXPECT_EQ(shot.At(idle, 4, rc.bottom / 2), ::GetSysColor(COLOR_BTNFACE));
+    // Rows 1 and 2 shown with their versions, the other rows hidden.
+    EXPECT_EQ(Text(::GetDlgItem(dlg, IDC_STATIC_HUB2_VERSION)), L"121030000001");
+    EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(dlg, IDC_PROGRESS_HUB2)));
+    EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dlg, IDC_PROGRESS_HUB3)));
+    EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dlg, IDC_STATIC_HUB5)));
+}
+
+TEST(MainDialog, ConsoleOutputGoesToStandardOutput) {
+    DialogRun run;
+    ASSERT_TRUE(run.hwnd());
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+    const HANDLE saved = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    ::SetStdHandle(STD_OUTPUT_HANDLE, writeEnd);
+    run.view().ConsolePrint(L"=====VNTL Hub FWUpg Tool(x)======\r\n");
+    run.view().ConsolePrint(L"Search Hub.\r");
+    ::SetStdHandle(STD_OUTPUT_HANDLE, saved);
+    ::CloseHandle(writeEnd);
+    char buf[256] = {};
+    DWORD got = 0;
+    std::string text;
+    while (::ReadFile(readEnd, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
+    ::CloseHandle(readEnd);
+    EXPECT_EQ(text, "=====VNTL Hub FWUpg Tool(x)======\r\nSearch Hub.\r");
 }
 
 TEST(MainDialog, UnattendedModesNeverShowTheWindow) {
@@ -218,9 +256,7 @@ TEST(MainDialog, ClosingEndsWith18AndEnterNeverEnds) {
     for (const Way& way : ways) {
         SCOPED_TRACE(way.name);
         std::atomic<int> removed{0};
-        MainDialogHooks hooks;
-        hooks.removeBinFiles = [&] { ++removed; };
-        DialogRun run({}, hooks);
+        DialogRun run([&](app::CMy262FWUpgradeToolDlg& m) { m.m_pfnRemoveBinFiles = [&] { ++removed; }; });
         const HWND dlg = run.hwnd();
         ASSERT_TRUE(dlg);
         ::PostMessageW(dlg, WM_COMMAND, IDOK, 0);  // Enter
@@ -234,9 +270,10 @@ TEST(MainDialog, ClosingEndsWith18AndEnterNeverEnds) {
 
 TEST(MainDialog, OkEndsWithTheRunsCodeOnlyWhenEnabled) {
     std::atomic<int> removed{0};
-    MainDialogHooks hooks;
-    hooks.removeBinFiles = [&] { ++removed; };
-    DialogRun run([](app::CMy262FWUpgradeToolDlg& m) { m.m_iRet = -4; }, hooks);
+    DialogRun run([&](app::CMy262FWUpgradeToolDlg& m) {
+        m.m_iRet = -4;
+        m.m_pfnRemoveBinFiles = [&] { ++removed; };
+    });
     const HWND dlg = run.hwnd();
     ASSERT_TRUE(dlg);
     const HWND ok = ::GetDlgItem(dlg, IDC_BUTTON_OK);
@@ -254,10 +291,9 @@ TEST(MainDialog, OkEndsWithTheRunsCodeOnlyWhenEnabled) {
 
 TEST(MainDialog, CloseDuringARunWaitsForItsEnd) {
     std::atomic<int> removed{0};
-    MainDialogHooks hooks;
-    hooks.removeBinFiles = [&] { ++removed; };
+    auto counting = [&](app::CMy262FWUpgradeToolDlg& m) { m.m_pfnRemoveBinFiles = [&] { ++removed; }; };
     {
-        DialogRun run({}, hooks);
+        DialogRun run(counting);
         ASSERT_TRUE(run.hwnd());
         run.window().SetRunGoing(true);
         ::PostMessageW(run.hwnd(), WM_CLOSE, 0, 0);
@@ -272,7 +308,7 @@ TEST(MainDialog, CloseDuringARunWaitsForItsEnd) {
     }
     {
         // The run's own end request after a waiting close still gives 18.
-        DialogRun run({}, hooks);
+        DialogRun run(counting);
         ASSERT_TRUE(run.hwnd());
         run.window().SetRunGoing(true);
         ::PostMessageW(run.hwnd(), WM_CLOSE, 0, 0);

@@ -112,6 +112,17 @@ public:
     std::wstring m_strCurVersionText;
 
     // ===================================================================
+    // Dialog frame (the Win32 dialog reads these)
+    // ===================================================================
+
+    // A run is going: from Start until the run's clean-up has ended. While it
+    // is set, closing the window (and OK) waits; the dialog ends once it is
+    // cleared.
+    std::atomic<bool> m_bRunGoing{false};
+    // Clears the per-run state before a run: the eight child records.
+    void vResetRunState();
+
+    // ===================================================================
     // Results, messages and exit codes (RunResults.cpp)
     // ===================================================================
 

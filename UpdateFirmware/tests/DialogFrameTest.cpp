@@ -46,3 +46,28 @@ TEST(DialogFrame, UnattendedWindowIsNeverShownAndKeepsItsOtherFlags) {
 }
 
 }  // namespace
+
+#include "app/MainDialog.h"
+
+namespace {
+
+TEST(DialogFrame, ResetRunStateClearsEveryChildRecordOnly) {
+    app::CMy262FWUpgradeToolDlg dlg;
+    dlg.m_MainThreadInfo.ucMainStatus = app::MAIN_THREAD_FINISH;
+    for (std::size_t i = 0; i < dlg.m_ChildThreadInfo.size(); ++i) {
+        dlg.m_ChildThreadInfo[i].hDlgWnd = 0x1234;
+        dlg.m_ChildThreadInfo[i].ucTargetNumber = static_cast<hubaccess::BYTE>(i);
+        dlg.m_ChildThreadInfo[i].ucTotalTarget = 8;
+        dlg.m_ChildThreadInfo[i].ucThreadState = app::CHILD_THREAD_FINISH;
+    }
+    dlg.vResetRunState();
+    for (const app::CHILD_THREAD_INFO& c : dlg.m_ChildThreadInfo) {
+        EXPECT_EQ(c.hDlgWnd, 0u);
+        EXPECT_EQ(c.ucTargetNumber, 0);
+        EXPECT_EQ(c.ucTotalTarget, 0);
+        EXPECT_EQ(c.ucThreadState, 0);
+    }
+    EXPECT_EQ(dlg.m_MainThreadInfo.ucMainStatus, app::MAIN_THREAD_FINISH);
+}
+
+}  // namespace

@@ -18,6 +18,11 @@ constexpr UINT kMsgExit = WM_APP + 0x11;      // wParam: exit code
 constexpr UINT kMsgRunEnded = WM_APP + 0x12;  // a waiting close or OK may go on
 constexpr UINT kMsgGetBarPos = WM_APP + 0x13; // wParam: control id; result: PBM_GETPOS
 
+// While a close or OK waits for the run: how often the dialog looks whether
+// the run has ended.
+constexpr UINT_PTR kRunEndTimerId = 2;
+constexpr UINT kRunEndTimerMs = 100;
+
 constexpr int kHubLabelIds[app::kDialogHubRows] = {IDC_STATIC_HUB1, IDC_STATIC_HUB2, IDC_STATIC_HUB3,
                                                    IDC_STATIC_HUB4, IDC_STATIC_HUB5};
 constexpr int kHubSpeedIds[app::kDialogHubRows] = {IDC_STATIC_HUB1_SPEED, IDC_STATIC_HUB2_SPEED,
@@ -155,13 +160,32 @@ void MainDialogWindow::OnWindowPosChanging(WINDOWPOS* pos) {
 }
 
 void MainDialogWindow::OnTimer(UINT_PTR id) {
+    if (id == kRunEndTimerId) {
+        if (!RunGoing()) GoOnAfterRun();
+        return;
+    }
     if (model_.OnTimer(id)) ::KillTimer(hwnd(), id);
 }
 
+void MainDialogWindow::WaitForRunEnd() {
+    ::SetTimer(hwnd(), kRunEndTimerId, kRunEndTimerMs, nullptr);
+}
+
+void MainDialogWindow::GoOnAfterRun() {
+    ::KillTimer(hwnd(), kRunEndTimerId);
+    if (closePending_) {
+        OnClose();
+    } else if (okPending_) {
+        okPending_ = false;
+        OnBnClickedButtonOk();
+    }
+}
+
 void MainDialogWindow::OnClose() {
-    if (runGoing_) {
+    if (RunGoing()) {
         // The run first finishes its hubs and its clean-up; then the close goes on.
         closePending_ = true;
+        WaitForRunEnd();
         vDEBUG_MSG_printf(L"%s:%d: OnClose: deferred until the run has ended", L"CMy262FWUpgradeToolDlg::OnClose",
                           __LINE__);
         return;
@@ -177,8 +201,9 @@ void MainDialogWindow::OnClose() {
 
 void MainDialogWindow::OnBnClickedButtonOk() {
     if (!::IsWindowEnabled(::GetDlgItem(hwnd(), IDC_BUTTON_OK))) return;
-    if (runGoing_) {
+    if (RunGoing()) {
         okPending_ = true;
+        WaitForRunEnd();
         return;
     }
     if (model_.m_pfnRemoveBinFiles) model_.m_pfnRemoveBinFiles();
@@ -189,12 +214,13 @@ void MainDialogWindow::OnBnClickedButtonOk() {
 
 void MainDialogWindow::Finish(int exitCode) {
     ::KillTimer(hwnd(), app::kUiTimerId);
+    ::KillTimer(hwnd(), kRunEndTimerId);
     exitCode_ = exitCode;
     EndDialog(IDOK);
 }
 
 void MainDialogWindow::SetRunGoing(bool going) {
-    runGoing_ = going;
+    model_.m_bRunGoing = going;
     if (going) return;
     std::lock_guard<std::mutex> lock(postedLock_);
     if (HWND ui = uiWindow_.load()) ::PostMessageW(ui, kMsgRunEnded, 0, 0);
@@ -252,17 +278,12 @@ bool MainDialogWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
     case kMsgExit:
         // The run has ended and asks the process to end; a close that
         // waited for it ends with its own code.
-        runGoing_ = false;
+        model_.m_bRunGoing = false;
         if (closePending_) OnClose();
         else Finish(static_cast<int>(static_cast<INT_PTR>(wParam)));
         return true;
     case kMsgRunEnded:
-        if (runGoing_) return true;
-        if (closePending_) OnClose();
-        else if (okPending_) {
-            okPending_ = false;
-            OnBnClickedButtonOk();
-        }
+        if (!RunGoing()) GoOnAfterRun();
         return true;
     default:
         return false;

@@ -41,8 +41,9 @@ public:
     // Any thread: a run is going (Start until the run's clean-up has ended).
     // While it goes, closing (and OK) waits; when it ends, a waiting close
     // ends the dialog with 18.
+    // (The flag is the model's m_bRunGoing, which the run may also set.)
     void SetRunGoing(bool going);
-    bool RunGoing() const { return runGoing_.load(); }
+    bool RunGoing() const { return model_.m_bRunGoing.load(); }
     // Any thread: end the dialog with this exit code (unattended ends of a
     // run); a close that waited for the run wins with 18.
     void RequestExit(int code);
@@ -92,6 +93,8 @@ private:
     void OnBnClickedButtonOk();
     void Finish(int exitCode);
     void RunPosted();
+    void WaitForRunEnd();
+    void GoOnAfterRun();
 
     app::CMy262FWUpgradeToolDlg& model_;
     MainDialogHooks hooks_;
@@ -103,7 +106,6 @@ private:
     ColorStaticWindow m_staticStatus;
 
     int exitCode_ = 0;
-    std::atomic<bool> runGoing_{false};
     std::atomic<bool> closePending_{false};
     std::atomic<bool> okPending_{false};
     std::atomic<HWND> uiWindow_{nullptr};

@@ -317,6 +317,19 @@ TEST(MainDialog, CloseDuringARunWaitsForItsEnd) {
         EXPECT_EQ(run.WaitForExit(), 18);
     }
     {
+        // The run sets and clears the flag itself; OK pressed meanwhile waits
+        // too and then ends with the run's code.
+        DialogRun run([](app::CMy262FWUpgradeToolDlg& m) { m.m_iRet = -7; });
+        ASSERT_TRUE(run.hwnd());
+        run.model().m_bRunGoing = true;
+        const HWND ok = ::GetDlgItem(run.hwnd(), IDC_BUTTON_OK);
+        ::PostMessageW(run.hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BUTTON_OK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+        ::Sleep(300);
+        EXPECT_FALSE(run.Ended());
+        run.model().m_bRunGoing = false;
+        EXPECT_EQ(run.WaitForExit(), -7);
+    }
+    {
         // Without a close, the run's end request gives its code.
         DialogRun run;
         ASSERT_TRUE(run.hwnd());

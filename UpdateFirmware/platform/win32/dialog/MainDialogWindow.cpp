@@ -34,8 +34,6 @@ constexpr int kHubVersionIds[app::kDialogHubRows] = {IDC_STATIC_HUB1_VERSION, ID
 constexpr int kHubBarIds[app::kDialogHubRows] = {IDC_PROGRESS_HUB1, IDC_PROGRESS_HUB2, IDC_PROGRESS_HUB3,
                                                  IDC_PROGRESS_HUB4, IDC_PROGRESS_HUB5};
 
-const wchar_t* const kDialogClass = L"CMy262FWUpgradeToolDlg";
-
 }  // namespace
 
 int MainDialogWindow::HubLabelId(int row) { return kHubLabelIds[row]; }
@@ -85,7 +83,8 @@ BOOL MainDialogWindow::OnInitDialog() {
 void MainDialogWindow::vSetupDialogControls() {
     const std::wstring title = app::WindowTitle();
     ::SetWindowTextW(hwnd(), title.c_str());
-    vDEBUG_MSG_printf(L"%s:%d: FWUpgToolVersion [%s], pFWUpdateDlg->g_strInitCmd=[%s]", kDialogClass,
+    vDEBUG_MSG_printf(L"%s:%d: FWUpgToolVersion [%s], pFWUpdateDlg->g_strInitCmd=[%s]",
+                      L"CMy262FWUpgradeToolDlg::OnInitDialog",
                       __LINE__, title, model_.g_strInitCmd);
 
     m_staticDeviceNumber.Attach(hwnd(), IDC_STATIC_DEVICE_NUMBER);

@@ -18,6 +18,9 @@
 
 namespace {
 
+// How long the end of the process waits for a run to let go of its state.
+constexpr int kRunWindDownMs = 5000;
+
 int InitInstance() {
     INITCOMMONCONTROLSEX icc{};
     icc.dwSize = sizeof icc;
@@ -33,6 +36,9 @@ int InitInstance() {
     dialogState.m_pRunView = &view;
     dialog.DoModal();
     const int exitCode = dialog.exitCode();
+    // A run that asked for the end winds down at once; its state and the hub
+    // utility are destroyed only after it has let go of them.
+    for (int waited = 0; dialogState.m_bRunGoing && waited < kRunWindDownMs; waited += 50) ::Sleep(50);
     dialogState.m_pRunView = nullptr;
     app::pFWUpdateDlg = nullptr;
     return exitCode;

@@ -189,6 +189,10 @@ void MainDialogWindow::OnClose() {
                           __LINE__);
         return;
     }
+    CloseNow();
+}
+
+void MainDialogWindow::CloseNow() {
     try {
         if (model_.m_pfnRemoveBinFiles) model_.m_pfnRemoveBinFiles();
     } catch (...) {
@@ -277,8 +281,7 @@ bool MainDialogWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
     case kMsgExit:
         // The run has ended and asks the process to end; a close that
         // waited for it ends with its own code.
-        model_.m_bRunGoing = false;
-        if (closePending_) OnClose();
+        if (closePending_) CloseNow();
         else Finish(static_cast<int>(static_cast<INT_PTR>(wParam)));
         return true;
     case kMsgRunEnded:

@@ -91,6 +91,8 @@ protected:
 
 private:
     void OnBnClickedButtonOk();
+    // The close itself: the extracted firmware file goes, the dialog ends with 18.
+    void CloseNow();
     void Finish(int exitCode);
     void RunPosted();
     void WaitForRunEnd();

@@ -13,6 +13,7 @@
 #   FW_PAYLOAD_RC               generated .rc with the build's payload
 #   FW_PAYLOAD_PLACEHOLDER_RC   generated .rc with the placeholder package
 #   FW_PAYLOAD_PLACEHOLDER_TARGETS  targets that build placeholder programs
+#   FW_PAYLOAD_PLACEHOLDER_FILES    the files FW_PAYLOAD_PLACEHOLDER_RC embeds
 
 set(VTL_PAYLOAD_DIR "" CACHE PATH
     "Folder holding the real payload under its fixed names; missing items become placeholders")
@@ -131,6 +132,8 @@ file(CONFIGURE OUTPUT "${FW_PAYLOAD_RC}" CONTENT "${_rc_build}")
 file(CONFIGURE OUTPUT "${FW_PAYLOAD_PLACEHOLDER_RC}" CONTENT "${_rc_placeholder}")
 set_source_files_properties("${FW_PAYLOAD_RC}" PROPERTIES OBJECT_DEPENDS "${_build_files}")
 set_source_files_properties("${FW_PAYLOAD_PLACEHOLDER_RC}" PROPERTIES OBJECT_DEPENDS "${_placeholder_files}")
+# Source properties belong to a directory: the tests' directory sets it again.
+set(FW_PAYLOAD_PLACEHOLDER_FILES "${_placeholder_files}")
 
 if(_placeholders)
   list(JOIN _placeholders ", " _list)

@@ -147,6 +147,11 @@ int CPayload::InstallFilterDriver(const std::wstring& base) {
 }
 
 int CPayload::nLoadFilterDriverLib(const std::wstring& base) {
+    if (base.empty()) {  // no temporary folder: nothing goes to the drive's root
+        SetLastSystemError(platform::kErrorPathNotFound);
+        vDEBUG_ERR_printf(kInfRecord, kLoadLibMethod, __LINE__, GetLastSystemError());
+        return -1;
+    }
     const std::wstring folder = strPackageFolder(base);
     EnsureFolder(folder.substr(0, folder.rfind(L'\\')));
     EnsureFolder(folder);
@@ -192,6 +197,11 @@ int CPayload::Launch_INF(const std::wstring& base) {
 }
 
 int CPayload::nLoadDelInstall_INF(const std::wstring& base) {
+    if (base.empty()) {
+        SetLastSystemError(platform::kErrorPathNotFound);
+        vDEBUG_ERR_printf(kInfRecord, kLoadDelMethod, __LINE__, GetLastSystemError());
+        return -10;
+    }
     const std::wstring folder = strPackageFolder(base);
     EnsureFolder(folder.substr(0, folder.rfind(L'\\')));
     EnsureFolder(folder);

@@ -164,6 +164,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FilterDriver, RemovalAfterARunThatInstalledNothingWritesBatchAndInf) {
     PayloadMachine m;
+    EXPECT_EQ(m.payload->InstallFilterDriver(L""), -1);  // no temporary folder
+    EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(L""), -1);
+    EXPECT_TRUE(m.launcher.Calls().empty());
     ASSERT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
     EXPECT_EQ(m.launcher.Calls().size(), 1u);
     EXPECT_FALSE(m.files.Exists(PayloadMachine::kPackage));

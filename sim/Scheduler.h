@@ -145,6 +145,15 @@ public:
 
     // Virtual milliseconds since the scheduler was created.
     std::uint64_t NowMs() const;
+    // A scheduling point for the simulated devices (each open, request and
+    // close calls it): under a non-zero seed the baton may go to any
+    // runnable participant, the caller included; under seed 0, outside
+    // Run() and for a thread that is no participant it does nothing, so
+    // FIFO runs keep their order.
+    void Preempt();
+    // Scheduling points passed so far at which another participant ran.
+    std::uint64_t PreemptionCount() const;
+    std::uint64_t Seed() const;
     // Moves the calendar clock (CalendarSeconds) by `deltaSeconds`.
     void AdjustCalendarSeconds(std::int64_t deltaSeconds);
     // One line per event: virtual time, participant, event.

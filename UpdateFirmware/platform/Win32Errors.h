@@ -23,7 +23,9 @@ constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr std::uint32_t kErrorMoreData = 234;
 constexpr std::uint32_t kErrorNoMoreItems = 259;
+constexpr std::uint32_t kErrorOperationAborted = 995;
 constexpr std::uint32_t kErrorIoPending = 997;
 constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
+constexpr std::uint32_t kErrorNotFound = 1168;
 
 }  // namespace platform

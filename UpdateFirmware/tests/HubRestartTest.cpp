@@ -181,6 +181,7 @@ struct OneProperty : platform::DeviceInterfaceSet {
         return value;
     }
     platform::PropChangeResult PropertyChange(std::uint32_t, platform::PropChangeScope) override { return {}; }
+    platform::DeviceInstanceIdResult GetDeviceInstanceId(std::uint32_t) override { return {}; }
 };
 
 std::vector<std::uint8_t> Utf16(const std::wstring& text) {

@@ -57,6 +57,7 @@ public:
         return inner->DeviceIoControl(device, code, in, inLen, out, outCapacity);
     }
     bool CloseHandle(platform::Handle device) override { return inner->CloseHandle(device); }
+    bool CancelIoEx(platform::Handle device) override { return inner->CancelIoEx(device); }
 
     platform::DeviceIo* inner = nullptr;
     platform::Clock* clock = nullptr;

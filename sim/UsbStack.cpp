@@ -837,6 +837,20 @@ IoctlResult UsbStack::HubIoctl(const Node& n, std::uint32_t code, const std::vec
 // ---------------------------------------------------------------------------
 // Code page
 
+std::wstring UsbStack::ThreadAnsiToWide(const std::string& text) {
+    static const std::uint16_t k1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                            0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::wstring out;
+    for (char ch : text) {
+        const auto b = static_cast<std::uint8_t>(ch);
+        if (b == 0) break;
+        out += static_cast<wchar_t>(b >= 0x80 && b < 0xA0 ? k1252[b - 0x80] : b);
+    }
+    return out;
+}
+
 std::wstring UsbStack::AnsiRoundTrip(const std::wstring& text) {
     std::wstring out;
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -306,6 +306,9 @@ public:
 
     // --- platform::CodePage: ASCII passes, anything else becomes '?'.
     std::wstring AnsiRoundTrip(const std::wstring& text) override;
+    // The thread's code page is Windows-1252: bytes 0x80..0x9F read as its
+    // characters there (0x80 is U+20AC), the others as the same code point.
+    std::wstring ThreadAnsiToWide(const std::string& text) override;
 
 private:
     enum class Kind { Controller, Hub, Device };

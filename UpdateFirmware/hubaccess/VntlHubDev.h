@@ -30,10 +30,12 @@ public:
     // The scan: fills the hub table (at most kDevListRowsUsed rows), the
     // entries and m_MaxHubDepth. -4 when the walk found no hub interface.
     int OpenDevice(DEV_LIST* pList);
-    // The rescan of a running update: walks and relinks into the entries
-    // only; the hub table, its count and m_MaxHubDepth stay as they are.
-    // -4 when the walk found no hub interface.
-    int ScanEntries();
+    // The rescan of a re-identification: walks, restarts silent hubs and
+    // relinks into `entries` / `count` only. The hub table, its count,
+    // m_MaxHubDepth and this object's own entries (m_DriverInfo, m_DriverNum:
+    // the run's identification scan) stay as they are. -4 when the walk found
+    // no hub interface.
+    int ScanEntries(std::array<DRIVERINFO, kDriverInfoCapacity>& entries, BYTE& count);
 
     // Record presets.
     void vInitialPrivateData();
@@ -54,6 +56,8 @@ public:
     std::wstring m_strDescPID, m_strDescVID, m_strDescSN, m_strDescManufacturer, m_strDescProduct,
         m_strDescBcdDevice, m_strDescBcdUSB;
     DEV_LIST* m_pDevList = nullptr;
+    // The hub interfaces of the run's identification scan (OpenDevice); no
+    // rescan rewrites them.
     std::array<DRIVERINFO, kDriverInfoCapacity> m_DriverInfo{};
     BYTE ucListIndex = 0;
     BYTE m_DriverNum = 0;

@@ -148,6 +148,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
     JournalEntry e;
     e.number = ++requestCount_;
     e.timeMs = clock_.MonotonicMs();
+    e.thread = scheduler_ ? scheduler_->CurrentThreadId() : 0;
     e.ioctl = code;
     e.outCapacity = outCapacity;
     if (in && inLen) e.input.assign(in, in + inLen);

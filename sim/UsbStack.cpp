@@ -158,7 +158,11 @@ void UsbStack::NewInstance(int node) {
     n.spec.driverKey = DefaultDriverKey(nextClassInstance_);
     IndexName(n.spec.name, node);
     IndexName(n.spec.interfacePath, node);
+    // A new device instance starts with Windows' defaults: selective suspend on.
+    const std::optional<std::uint32_t> configured = n.spec.powerValue;
+    n.spec.powerValue = 1;
     AddRegistryKeys(n);
+    n.spec.powerValue = configured;
 }
 
 UsbStack::~UsbStack() {

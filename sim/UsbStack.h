@@ -148,7 +148,8 @@ struct UsbDeviceSpec {
     std::optional<bool> wdfKey;
     // A CPU reset brings the interface back as a new device instance (a
     // firmware with another serial number): new instance id in its name and
-    // path, new driver key, hence new power-management keys.
+    // path, new driver key, hence new power-management keys, which hold
+    // Windows' default (selective suspend on, 1).
     bool newInstanceOnReset = false;
 
     bool IsHub() const { return ports > 0; }

@@ -51,7 +51,7 @@ void vDEBUG_Initial_printf(platform::Threads& threads, platform::LogSink& sink) 
 
 void vDEBUG_Shutdown_printf() {
     platform::Mutex* lock = m_PrintCriticalSection.load();
-    if (lock == nullptr) return;
+    if (lock == nullptr || g_pLogSink.load() == nullptr) return;
     // A record being written ends before the sink is let go.
     platform::ScopedLock guard(*lock);
     g_pLogSink.store(nullptr);

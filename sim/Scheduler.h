@@ -8,6 +8,8 @@
 //   - Mutex::Lock() on a mutex another participant holds,
 //   - Thread::Join(ms > 0) on a thread that has not ended,
 //   - Thread::Terminate() (the target is wound down before the call returns),
+//   - Preempt() under a non-zero seed (the simulated devices call it at every
+//     open, request and close),
 //   - the end of its body.
 // Join(0), SleepCancellable(0, token), an already cancelled token, Start,
 // Unlock and Cancel never hand the baton on: a woken or started participant

@@ -469,7 +469,9 @@ void CHubUtility::TakeHub(Handle hHub, ULONG port, ULONG ulDepth, const std::wst
         return;
     }
 
-    if (m_walk.entries == nullptr) return;
+    // Outside GetDeviceList (a port walk started on its own) the entries are
+    // the hub device object's.
+    if (m_walk.entries == nullptr) m_walk = WalkSink{&hubDev.m_DriverInfo, &hubDev.m_DriverNum, false};
     BYTE& walkCount = *m_walk.count;
     if (walkCount >= kDriverInfoMax) {
         vDEBUG_WRN_printf(L"%s:%d: Find un-reasonable case, there are some exactly the same Hubs cascade, m_DriverNum=%d ",

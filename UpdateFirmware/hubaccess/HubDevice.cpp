@@ -15,7 +15,10 @@ const wchar_t kDash[] = L"----";
 }  // namespace
 
 CVntlHubDev::CVntlHubDev(CHubUtility& utility)
-    : m_utility(utility), m_filter(*utility.Ports().deviceIo, *utility.Ports().clock) {
+    : m_utility(utility),
+      m_filter(*utility.Ports().deviceIo, *utility.Ports().clock),
+      m_openHandlesLock(utility.Ports().threads->CreateMutex("CVntlHubDev::m_openHandlesLock")) {
+    m_openHandles.fill(Handle::Invalid());
     vInitialPrivateData();
 }
 

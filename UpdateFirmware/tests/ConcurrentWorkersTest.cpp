@@ -19,6 +19,7 @@
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
 #include "hubaccess/VntlHubDev.h"
+#include "platform/Win32Errors.h"
 #include "sim/FilterWire.h"
 #include "sim/HubChip.h"
 #include "sim/UsbStack.h"
@@ -252,6 +253,43 @@ TEST(ConcurrentWorkersTest, ReIdentificationRestartsOnlyItsOwnHub) {
         EXPECT_EQ(r.Count(L"CVntlHubDev::ScanEntries"), 0);
         if (testing::Test::HasFailure()) return;
     }
+}
+
+// A driver that never completes a request: another thread cancels what the
+// target's chip operation has in flight, and the operation fails instead of
+// hanging the tool.
+TEST(ConcurrentWorkersTest, AHangingChipOperationIsCancelledFromAnotherThread) {
+    Rig r(0, 2);
+    sim::Fault hang;
+    hang.kind = sim::FaultKind::Hang;
+    hang.match.device = r.Row(0).m_strObjectName;
+    hang.match.command = fw::kCmdRomRead;
+    r.m.driver.AddFault(hang);
+    int rc = 0;
+    ha::BOOL idle = ha::TRUE, cancelled = ha::FALSE;
+    std::uint64_t end = 0;
+    r.m.sched.Run([&] {
+        idle = r.Dev().CancelTargetRequests(0);  // nothing open yet
+        auto worker = r.m.sched.Start(
+            [&] {
+                std::vector<ha::BYTE> table(256);
+                rc = r.Dev().VTL262xConfigRead(0, table.data(), 0);
+                end = r.m.sched.NowMs();
+            },
+            platform::ThreadPriority::Normal, "worker");
+        r.m.sched.Sleep(40000);  // the run's time-out
+        EXPECT_EQ(r.m.driver.HangingRequestCount(r.Row(0).m_strObjectName), 1);
+        EXPECT_EQ(r.Dev().CancelTargetRequests(1), ha::FALSE);  // the other hub has nothing open
+        cancelled = r.Dev().CancelTargetRequests(0);
+        worker->Join(platform::kInfinite);
+    });
+    EXPECT_EQ(idle, ha::FALSE);
+    EXPECT_EQ(cancelled, ha::TRUE);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(end, 40000u);
+    EXPECT_EQ(r.m.driver.Journal().back().result.error, platform::kErrorOperationAborted);
+    EXPECT_EQ(r.m.driver.OpenHandleCount(), 0);
+    EXPECT_EQ(r.Dev().CancelTargetRequests(0), ha::FALSE);
 }
 
 // The re-identification of another hub leaves the identification scan's count

@@ -3,6 +3,7 @@
 
 #include "Clock.h"
 #include "CodePage.h"
+#include "Console.h"
 #include "DeviceIo.h"
 #include "Files.h"
 #include "Launcher.h"
@@ -29,6 +30,7 @@ struct Ports {
     SetupApi* setupApi = nullptr;
     Launcher* launcher = nullptr;
     CodePage* codePage = nullptr;
+    Console* console = nullptr;
 };
 
 }  // namespace platform

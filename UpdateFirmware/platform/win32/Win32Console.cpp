@@ -1,0 +1,52 @@
+#include "platform/win32/Win32Console.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/win32/WindowsApi.h"
+
+namespace platform::win32 {
+
+bool Win32Console::AllocConsole() { return ::AllocConsole() != FALSE; }
+
+bool Win32Console::BindStdout() {
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(out), _O_TEXT);
+    if (fd < 0) return false;
+    // The stream keeps its own record; its descriptor now names the console.
+    std::fflush(stdout);
+    const int stdoutFd = ::_fileno(stdout);
+    bool bound = true;
+    if (stdoutFd >= 0 && fd != stdoutFd) {
+        bound = ::_dup2(fd, stdoutFd) == 0;
+        ::_close(fd);  // closes the handle too: _dup2 made a copy
+    } else if (stdoutFd < 0) {
+        // No descriptor behind stdout (a GUI start): open the console afresh.
+        bound = std::freopen("CONOUT$", "w", stdout) != nullptr;
+        ::_close(fd);
+    }
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    return bound;
+}
+
+bool Win32Console::FreeConsole() { return ::FreeConsole() != FALSE; }
+
+void Win32Console::Write(const std::wstring& text) {
+    if (text.empty()) return;
+    UINT codePage = ::GetConsoleOutputCP();
+    if (codePage == 0) codePage = CP_ACP;
+    const int size = ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return;
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
+                          size, nullptr, nullptr);
+    std::fwrite(narrow.data(), 1, narrow.size(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace platform::win32

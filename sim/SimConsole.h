@@ -1,9 +1,7 @@
-// A console for tests: records whether one was allocated, bound or freed and
-// keeps what was written to stdout.
+// A console for tests: records whether one was allocated, bound or freed.
 #pragma once
 
 #include <mutex>
-#include <string>
 
 #include "platform/Console.h"
 
@@ -31,10 +29,6 @@ public:
         bound_ = false;
         return had;
     }
-    void Write(const std::wstring& text) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        output_ += text;
-    }
 
     // --- test helpers
     void SetHasConsole(bool has) {
@@ -57,10 +51,6 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         return frees_;
     }
-    std::wstring Output() const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return output_;
-    }
 
 private:
     mutable std::mutex mutex_;
@@ -68,7 +58,6 @@ private:
     bool bound_ = false;
     int allocations_ = 0;
     int frees_ = 0;
-    std::wstring output_;
 };
 
 }  // namespace sim

@@ -97,10 +97,14 @@ int HexTextToInt(const std::wstring& text) {
     return static_cast<int>(value);
 }
 
+void SetControlText(CMy262FWUpgradeToolDlg& dlg, int id, const std::wstring& text) {
+    if (dlg.m_pRunView) dlg.m_pRunView->SetControlText(id, text);
+}
+
 ExitRequest Refusal(const CMy262FWUpgradeToolDlg& dlg, const std::wstring& message, bool usage) {
     ExitRequest request;
-    if (usage) request = vShowUsage(dlg, kExitSwitchRefused);
-    request.code = kExitSwitchRefused;
+    if (usage) request = vShowUsage(dlg, kExitInvalidInput);
+    request.code = kExitInvalidInput;
     request.messages.insert(request.messages.begin(), UserMessage{message, kMsgError, 0});
     return request;
 }
@@ -160,9 +164,13 @@ void vOpenConsoleWindow(platform::Console& console) {
     console.BindStdout();
 }
 
-void ShowExitMessages(const ExitRequest& request, const MessageOutFn& messageOut) {
-    if (!messageOut) return;
-    for (const UserMessage& m : request.messages) messageOut(m.text, m.type, m.flags);
+void vEndProcess(CMy262FWUpgradeToolDlg& dlg, const ExitRequest& request) {
+    for (const UserMessage& m : request.messages) dlg.nMessageOut(m.text, m.type, m.flags);
+    dlg.m_iRet = request.code;
+    vDEBUG_MSG_printf(L"%s:%d:  iExitcode[ %d]", kMethod, __LINE__, request.code);
+    if (dlg.m_pfnRemoveBinFiles) dlg.m_pfnRemoveBinFiles();
+    dlg.m_bExitRequested = true;
+    if (dlg.m_pRunView) dlg.m_pRunView->RequestExit(request.code);
 }
 
 SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility& utility,
@@ -252,7 +260,7 @@ SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility&
     // 7. /O
     if (work.find(L"/O") != std::wstring::npos) {
         dlg.m_bOutputVerFile = 1;
-        services.SetControlText(kIdcVersionCaption, L"Output Hub Version:");
+        SetControlText(dlg, kIdVersionCaption, L"Output Hub Version:");
         RemoveAll(work, L"/O");
     }
     // 8. /VID: the 5 characters behind the switch
@@ -295,7 +303,7 @@ SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility&
     // 14. /I
     if (work.find(L"/I") != std::wstring::npos) {
         dlg.m_bCompareSN = 1;
-        services.SetControlText(kIdcVersionCaption, L"Compare Serial Number:");
+        SetControlText(dlg, kIdVersionCaption, L"Compare Serial Number:");
     }
     // 15. /E
     if (work.find(L"/E") != std::wstring::npos) {
@@ -305,7 +313,7 @@ SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility&
     // 16. /C (cut above): 12 characters once the '_' are gone
     if (cValue) {
         dlg.m_bCheckFWVersion = 1;
-        services.SetControlText(kIdcVersionCaption, L"Check FW Version:");
+        SetControlText(dlg, kIdVersionCaption, L"Check FW Version:");
         std::wstring version = *cValue;
         RemoveAll(version, L"_");
         if (version.size() != 12) {
@@ -313,7 +321,7 @@ SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility&
             return out;
         }
         dlg.m_strChkFWVer = version;
-        services.SetControlText(kIdcUpdateVersion, version);
+        SetControlText(dlg, kIdUpdateVersion, version);
     }
 
     // No mode named: an update with the embedded firmware image.

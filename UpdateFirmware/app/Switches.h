@@ -19,16 +19,18 @@
 // an update with the embedded firmware image.
 //
 // Nothing here ends the process: a step that would end it returns an
-// ExitRequest with the exit code and the messages to show first.
+// ExitRequest with the exit code and the messages to show first, which
+// vEndProcess carries out.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/MainDialog.h"
+#include "app/RunResults.h"
+#include "app/RunView.h"
 #include "hubaccess/HubUtility.h"
 #include "platform/Console.h"
 
@@ -37,13 +39,6 @@ namespace app {
 // Message types of nMessageOut.
 constexpr BYTE kMsgError = 1;
 constexpr BYTE kMsgQuestion = 5;
-
-// The exit code of a refused command line.
-constexpr int kExitSwitchRefused = -10;
-
-// Controls the switches write.
-constexpr int kIdcVersionCaption = 1034;  // "Update Version:" and its variants
-constexpr int kIdcUpdateVersion = 1005;   // version of the file, or the /C version
 
 // One message for the user, shown through nMessageOut.
 struct UserMessage {
@@ -57,22 +52,20 @@ struct UserMessage {
 };
 
 // The end of the process a step asks for: the messages to show through
-// nMessageOut, in order, then the end with `code`. Whoever ends the process
-// also removes what the process extracted (vRemoveBinFiles).
+// nMessageOut, in order, then the end with `code`.
 struct ExitRequest {
     int code = 0;
     std::vector<UserMessage> messages;
 };
 
-// What the switches do beyond the dialog state and the hub utility.
+// What the switches do beyond the dialog state (control texts go through
+// its run view) and the hub utility.
 class SwitchServices {
 public:
     virtual ~SwitchServices() = default;
     // Writes the embedded firmware image next to the executable and sets
     // the dialog's m_strFWBinFile to its name.
     virtual BOOL vExtractBinFiles() = 0;
-    // Sets the text of a dialog control.
-    virtual void SetControlText(int controlId, const std::wstring& text) = 0;
     // Hides the dialog (/SILENT).
     virtual void HideDialog() = 0;
     // Opens the console window of /DOS (vOpenConsoleWindow).
@@ -105,10 +98,9 @@ ExitRequest vShowUsage(const CMy262FWUpgradeToolDlg& dlg, int code);
 // AllocConsole, then stdout bound to the console, unbuffered.
 void vOpenConsoleWindow(platform::Console& console);
 
-// nMessageOut(text, type, flags): the box's result, -1 when none is shown.
-using MessageOutFn = std::function<int(const std::wstring&, BYTE, std::uint32_t)>;
-
-// Shows an exit request's messages in order.
-void ShowExitMessages(const ExitRequest& request, const MessageOutFn& messageOut);
+// Ends the process as asked: the messages through the dialog's nMessageOut
+// (which shows none under /DOS or /SILENT), the code as the run's exit code,
+// the extracted firmware file removed, then the view's exit request.
+void vEndProcess(CMy262FWUpgradeToolDlg& dlg, const ExitRequest& request);
 
 }  // namespace app

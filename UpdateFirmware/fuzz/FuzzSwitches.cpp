@@ -21,7 +21,6 @@ public:
         files_.PutFile(L"C:\\Tool\\140415_03_E5_00.bin", {1, 2, 3});
         return 1;
     }
-    void SetControlText(int, const std::wstring&) override {}
     void HideDialog() override {}
     void vOpenConsoleWindow() override {}
 
@@ -65,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The stored command text is clean.
     for (wchar_t c : dlg->g_strInitCmd) FUZZ_CHECK(c != L'"' && !(c >= L'a' && c <= L'z'));
     if (out.exit) {
-        FUZZ_CHECK(out.exit->code == 0 || out.exit->code == app::kExitSwitchRefused);
+        FUZZ_CHECK(out.exit->code == 0 || out.exit->code == app::kExitInvalidInput);
         // Refusals and the usage come as messages; an unattended run shows no box.
         if (dlg->m_bSilentMode || dlg->m_bConsoleMode) FUZZ_CHECK(m.ui.Messages().empty());
         return 0;

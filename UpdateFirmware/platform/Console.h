@@ -1,5 +1,6 @@
-// The process's console: the Win32 calls of console mode (/DOS) and the
-// standard output the run narrates on.
+// The process's console: opening it for console mode (/DOS) with the C
+// runtime's stdout bound to it, or detaching from it. (What the run prints
+// goes through the run view's ConsolePrint.)
 #pragma once
 
 #include <string>
@@ -18,8 +19,6 @@ public:
     virtual bool BindStdout() = 0;
     // FreeConsole: detaches the process from its console.
     virtual bool FreeConsole() = 0;
-    // Writes the text to stdout (printf of the tool's console lines).
-    virtual void Write(const std::wstring& text) = 0;
 };
 
 }  // namespace platform

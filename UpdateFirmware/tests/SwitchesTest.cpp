@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "HubUtilityMachine.h"
+#include "DialogMachine.h"
 #include "app/Switches.h"
 #include "hubaccess/DebugLog.h"
 #include "sim/SimConsole.h"
@@ -33,9 +33,6 @@ public:
         files_.PutFile(std::wstring(L"C:\\Tool\\") + kEmbeddedName, {1, 2, 3});
         return 1;
     }
-    void SetControlText(int id, const std::wstring& text) override {
-        log += std::to_wstring(id) + L"=" + text + L"; ";
-    }
     void HideDialog() override { log += L"hide; "; }
     void vOpenConsoleWindow() override { log += L"console; "; }
 
@@ -55,7 +52,7 @@ struct Parsed {
 // A machine whose program directory C:\Tool holds a few firmware files, with
 // the VID filter "7A7D" the INI would give, and a fresh dialog.
 struct Bench {
-    Bench() {
+    Bench() : dlg(*m.dlg) {
         for (const wchar_t* name : {L"FW.BIN", L"CONFIG_120621_000000.BIN", L"SUB\\X_1.BIN", L"IMAGE.BIN",
                                     L"ABC.BIN"})
             m.files.PutFile(std::wstring(L"C:\\Tool\\") + name, {1});
@@ -101,6 +98,9 @@ struct Bench {
         value(L"ver", dlg.m_strCurFileFWVer);
         if (level) s += L"dbg=" + std::to_wstring(level) + L" ";
         s += L"| " + services.log;
+        for (const auto& e : m.view.Events())
+            if (e.kind == sim::FakeRunView::EventKind::ControlText)
+                s += std::to_wstring(e.id) + L"=" + e.text + L"; ";
         s += L"rest=[" + p.outcome.remaining + L"]";
         if (p.outcome.exit) {
             s += L" exit=" + std::to_wstring(p.outcome.exit->code);
@@ -111,8 +111,8 @@ struct Bench {
         return p;
     }
 
-    testing_machine::HubUtilityMachine m;
-    CMy262FWUpgradeToolDlg dlg;
+    testing_machine::DialogMachine m;
+    CMy262FWUpgradeToolDlg& dlg;
 };
 
 class SwitchesTest : public ::testing::Test, protected Bench {};
@@ -164,7 +164,7 @@ const Row kRows[] = {
     {L"/U ./IMAGE.BIN", L"U path=C:\\Tool\\IMAGE.BIN ver=IMAGE | extract; rest=[]"},
     {L"/U ./ABC.BIN /SILENT", L"SILENT U quiet path=C:\\Tool\\ABC.BIN ver=ABC | hide; extract; rest=[ ]"},
     {L"/U C:/EXPORT/CONFIG_X.BIN /O",
-     L"O U path=C:/EXPORT/CONFIG_X.BIN | 1034=Output Hub Version:; extract; rest=[ ]"},
+     L"O U path=C:/EXPORT/CONFIG_X.BIN | extract; 1034=Output Hub Version:; rest=[ ]"},
     {L"/UN /U FW.BIN", L"UN U path=C:\\Tool\\FW.BIN ver=FW | extract; rest=[ ]"},
     // --- the other modes
     {L"/O", L"O | 1034=Output Hub Version:; rest=[]"},
@@ -261,15 +261,37 @@ TEST(Switches, UsageTextIsTheToolsOwn) {
     EXPECT_EQ(app::BuildUsageText(L"/X"), golden);
 }
 
-TEST(Switches, ExitMessagesAreShownInOrderAndConsoleOpensWithStdout) {
-    app::ExitRequest request{-10, {{L"first", 1, 0}, {L"usage", 5, 0}}};
-    std::vector<std::wstring> shown;
-    app::ShowExitMessages(request, [&](const std::wstring& text, BYTE type, std::uint32_t) {
-        shown.push_back(std::to_wstring(type) + text);
-        return -1;
-    });
-    EXPECT_EQ(shown, (std::vector<std::wstring>{L"1first", L"5usage"}));
+TEST_F(SwitchesTest, EndOfProcessShowsItsMessagesRemovesTheImageAndAsksForTheExit) {
+    int removed = 0;
+    dlg.m_pfnRemoveBinFiles = [&] { ++removed; };
+    m.view.ScriptAnswer(app::kIdOk, L"Please Input Correctly FW Version");
+    m.view.ScriptAnswer(app::kIdOk, L"Usage: 262FWUpgradeTool.exe");
+    const Parsed p = Parse(L"/C 1206");
+    ASSERT_TRUE(p.outcome.exit);
+    app::vEndProcess(dlg, *p.outcome.exit);
+    const auto boxes = m.view.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].caption, L"Error");
+    EXPECT_EQ(boxes[0].flags, app::kMbIconError);
+    EXPECT_EQ(boxes[1].caption, L"Question");
+    EXPECT_EQ(boxes[1].flags, app::kMbIconQuestion);
+    EXPECT_EQ(m.view.ExitRequests(), std::vector<int>{-10});
+    EXPECT_EQ(dlg.m_iRet, -10);
+    EXPECT_TRUE(dlg.m_bExitRequested);
+    EXPECT_EQ(removed, 1);
 
+    // Under /DOS nothing is shown; the end is the same.
+    Bench console;
+    console.dlg.m_pfnRemoveBinFiles = [&] { ++removed; };
+    const Parsed c = console.Parse(L"/DOS /C 1206");
+    ASSERT_TRUE(c.outcome.exit);
+    app::vEndProcess(console.dlg, *c.outcome.exit);
+    EXPECT_TRUE(console.m.view.Boxes().empty());
+    EXPECT_EQ(console.m.view.ExitRequests(), std::vector<int>{-10});
+    EXPECT_EQ(removed, 2);
+}
+
+TEST(Switches, ConsoleOpensWithStdoutBound) {
     sim::SimConsole console;
     app::vOpenConsoleWindow(console);
     EXPECT_EQ(console.Allocations(), 1);

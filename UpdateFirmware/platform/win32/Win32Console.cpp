@@ -4,7 +4,6 @@
 #include <io.h>
 
 #include <cstdio>
-#include <string>
 
 #include "platform/win32/WindowsApi.h"
 
@@ -34,19 +33,5 @@ bool Win32Console::BindStdout() {
 }
 
 bool Win32Console::FreeConsole() { return ::FreeConsole() != FALSE; }
-
-void Win32Console::Write(const std::wstring& text) {
-    if (text.empty()) return;
-    UINT codePage = ::GetConsoleOutputCP();
-    if (codePage == 0) codePage = CP_ACP;
-    const int size = ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return;
-    std::string narrow(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                          size, nullptr, nullptr);
-    std::fwrite(narrow.data(), 1, narrow.size(), stdout);
-    std::fflush(stdout);
-}
 
 }  // namespace platform::win32

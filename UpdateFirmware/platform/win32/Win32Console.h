@@ -13,8 +13,6 @@ public:
     // then sets stdout unbuffered (_IONBF).
     bool BindStdout() override;
     bool FreeConsole() override;
-    // The text in the console's output code page, written with fputs.
-    void Write(const std::wstring& text) override;
 };
 
 }  // namespace platform::win32

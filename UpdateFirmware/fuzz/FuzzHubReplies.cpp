@@ -88,6 +88,12 @@ public:
     std::wstring AnsiRoundTrip(const std::wstring& text) override { return text; }
 };
 
+sim::Scheduler::Options Untraced() {
+    sim::Scheduler::Options options;
+    options.traceLimit = 0;  // nothing reads it; it would only grow
+    return options;
+}
+
 struct Bench {
     Bench() {
         ports.deviceIo = &io;
@@ -105,7 +111,7 @@ struct Bench {
         utility = std::make_unique<hubaccess::CHubUtility>(ports);
     }
 
-    sim::Scheduler sched;
+    sim::Scheduler sched{Untraced()};
     sim::CaptureLogSink sink;
     ScriptedDeviceIo io;
     SameCodePage codePage;

@@ -17,16 +17,16 @@ bool Win32Console::BindStdout() {
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(out), _O_TEXT);
     if (fd < 0) return false;
     // The stream keeps its own record; its descriptor now names the console.
+    // The new descriptor stays open: closing it would close the process's
+    // standard output handle as well.
     std::fflush(stdout);
     const int stdoutFd = ::_fileno(stdout);
     bool bound = true;
     if (stdoutFd >= 0 && fd != stdoutFd) {
         bound = ::_dup2(fd, stdoutFd) == 0;
-        ::_close(fd);  // closes the handle too: _dup2 made a copy
     } else if (stdoutFd < 0) {
         // No descriptor behind stdout (a GUI start): open the console afresh.
         bound = std::freopen("CONOUT$", "w", stdout) != nullptr;
-        ::_close(fd);
     }
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     return bound;

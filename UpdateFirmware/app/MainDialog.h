@@ -8,12 +8,17 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "hubaccess/HubRecords.h"
 #include "hubaccess/WinTypes.h"
+#include "platform/Threads.h"
 
 namespace app {
+
+class RunView;
+class RunCleanup;
 
 using hubaccess::BOOL;
 using hubaccess::BYTE;
@@ -106,6 +111,52 @@ public:
 
     // --- control 1004's text
     std::wstring m_strCurVersionText;
+
+    // ===== The run: Start, the coordinator and the hub workers
+    // (RunCoordinator.cpp, HubWorker.cpp).
+    void OnBnClickedButtonStart();
+    static unsigned MainThreadFun(CHILD_THREAD_INFO* pMainThreadInfo);
+    static unsigned ChildThreadFun(CHILD_THREAD_INFO* pChildThreadInfo);
+    BOOL vScanUSBPort();
+
+    // The threads of the run. Destroying one neither stops nor waits for it.
+    std::unique_ptr<platform::Thread> m_pMainThread;
+    std::array<std::unique_ptr<platform::Thread>, kMaxChildThreads> m_pChildThread;
+    // Set by the coordinator when the run ends early (time-out, failure):
+    // workers stop at their next step and store no result.
+    std::unique_ptr<platform::CancelToken> m_pRunCancel;
+    // One run per process: a second Start does nothing.
+    std::atomic<bool> m_bRunStarted{false};
+    // True once the coordinator has ended (results shown, exit requested).
+    std::atomic<bool> m_bRunEnded{false};
+    // The temporary image was written and checked by this run; workers
+    // write firmware only then.
+    std::atomic<bool> m_bImagePrepared{false};
+    // The packed firmware file named at start could not be read.
+    bool m_bPackedFileUnreadable = false;
+    // Number of hubs (and workers) of the run, fixed before the workers start.
+    std::atomic<BYTE> m_ucRunHubCount{0};
+    // The clean-up of the run has run.
+    std::atomic<bool> m_bCleanupDone{false};
+    // The dialog as the run drives it, and the payload clean-up of a run.
+    RunView* m_pRunView = nullptr;
+    RunCleanup* m_pRunCleanup = nullptr;
+
+    // ===== Interim: results, firmware files and side modes as the run
+    // calls them (RunInterim.cpp).
+    void SetRunMessage(const std::wstring& text);
+    std::wstring GetRunMessage() const;
+    int nMessageOut(const std::wstring& text, BYTE type, std::uint32_t flags);
+    void vShowUpddateResult(const std::wstring& text, BYTE colourIndex, BYTE fontHeight);
+    void vShowHubInfo(BYTE n);
+    void vSetAllProgressColor(std::uint32_t colour);
+    void SetExitcode(int iExitcode);
+    BOOL bConfig_File2TempBinFile(const std::wstring& path);
+    BOOL bReadFirmwareTrailer(const std::wstring& path);
+    static std::wstring VersionTextFromFileName(const std::wstring& path);
+    int outputFWVersionTask();
+    int nCmpHubSNTask();
+    std::wstring m_strRunMessage;
 };
 
 // The one dialog of the process (set before the dialog runs).

@@ -1,0 +1,610 @@
+// Start and MainThreadFun: the spine of a run.
+//
+// Start turns the firmware file into the run's target description and starts
+// the coordinator once. The coordinator scans, dispatches on the mode, runs
+// the version pre-checks, prepares and checks the temporary image, starts one
+// worker per hub, opens the reset gate tier by tier from the deepest hub up,
+// ends the run on its time-out by cancelling the workers and joining them,
+// collects the results, cleans up and asks the dialog to end with the exit
+// code. Every ending after the scan goes through the clean-up, also when
+// something throws.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/MainDialog.h"
+#include "app/RunCleanup.h"
+#include "app/RunRules.h"
+#include "app/RunView.h"
+#include "hubaccess/DebugLog.h"
+#include "hubaccess/HubUtility.h"
+#include "hubaccess/LastError.h"
+#include "hubaccess/TextFormat.h"
+#include "hubaccess/VntlHubDev.h"
+
+namespace app {
+namespace {
+
+using namespace hubaccess;
+
+const wchar_t kMethod[] = L"CMy262FWUpgradeToolDlg::MainThreadFun";
+const wchar_t kScanMethod[] = L"CMy262FWUpgradeToolDlg::vScanUSBPort";
+
+constexpr int kScanTries = 3;
+constexpr std::uint32_t kScanRetryMs = 100;
+constexpr std::uint32_t kXpPauseMs = 250;
+constexpr std::uint32_t kWaitPassMs = 500;
+constexpr int kWaitPasses = 520;
+constexpr std::uint32_t kJoinGraceMs = 30000;
+constexpr std::uint32_t kBeforeOkMs = 500;
+
+constexpr int kCodeAllCurrent = 1;
+constexpr int kCodeCheck = -2;
+constexpr int kCodeNoHub = -4;
+constexpr int kCodeExport = -6;
+constexpr int kCodeTimeOut = -9;
+constexpr int kCodeFile = -10;
+constexpr int kCodeDowngrade = -12;
+constexpr int kCodeTooManyHubs = -13;
+
+// Colour indexes of the result text.
+constexpr BYTE kTextRed = 0, kTextGreen = 1, kTextBlue = 3;
+
+const wchar_t kNoHubText[] = L"Can't Find VTL262x Hub Controller in current platform";
+const wchar_t kNotValidText[] = L"The FW is not valide, Please check again!!";
+const wchar_t kNoMemoryText[] = L"insufficient memory available";
+
+constexpr std::size_t kTrailerSize = 57;
+constexpr std::size_t kTrailerVersionBytes = 6;
+
+// Unpacks a packed firmware file: the body (all but the trailer) goes to the
+// program's Temp folder as "<version>.bin", is framed into the temporary
+// image and deleted again. The user's file is opened read-only and kept.
+bool UnpackFirmwareFile(CMy262FWUpgradeToolDlg& dlg, CHubUtility& u, const std::wstring& path) {
+    platform::Files& files = *u.Ports().files;
+    std::vector<std::uint8_t> whole;
+    const platform::FileOpenResult in = files.CreateFile(path, platform::kGenericRead, platform::kFileShareRead,
+                                                         platform::FileDisposition::OpenExisting, 0);
+    if (!in.handle.IsValid()) {
+        vDEBUG_ERR_printf(L"%s:%d: packed file [%s] cannot be opened, dwErrorCode %d", kMethod, __LINE__, path, in.error);
+        return false;
+    }
+    std::uint64_t size = 0;
+    bool read = files.GetFileSize(in.handle, &size).ok && size > kTrailerSize && size <= 0x20000;
+    if (read) {
+        whole.resize(static_cast<std::size_t>(size));
+        std::uint32_t done = 0;
+        read = files.ReadFile(in.handle, whole.data(), static_cast<std::uint32_t>(size), &done).ok && done == size;
+    }
+    files.CloseHandle(in.handle);
+    if (!read) {
+        vDEBUG_ERR_printf(L"%s:%d:   ucpFWBinDataBuffer mallco Fail !!! ", kMethod, __LINE__);
+        return false;
+    }
+    const std::size_t body = whole.size() - kTrailerSize;
+    std::wstring version;
+    for (std::size_t i = 0; i < kTrailerVersionBytes; ++i) textfmt::FormatTo(version, 2, L"%02x", whole[body + i]);
+    dlg.m_strCurFileFWVer = version;
+    if (dlg.m_pRunView != nullptr) dlg.m_pRunView->SetControlText(kIdUpdateVersion, version);
+
+    const std::wstring folder = textfmt::Format(L"%s\\%s", u.m_szModuleDirectory, L"Temp");
+    files.CreateDirectory(folder);
+    const std::wstring unpacked = textfmt::Format(dlg.m_ucFWType ? L"%s\\Config_%s.bin" : L"%s\\%s.bin", folder, version);
+    files.DeleteFile(unpacked);
+    const platform::FileOpenResult out =
+        files.CreateFile(unpacked, platform::kGenericWrite, platform::kFileShareWrite | platform::kFileShareDelete,
+                         platform::FileDisposition::OpenAlways, platform::kFileFlagWriteThrough);
+    if (!out.handle.IsValid()) return false;
+    std::uint32_t done = 0;
+    const bool written = files.WriteFile(out.handle, whole.data(), static_cast<std::uint32_t>(body), &done).ok &&
+                         done == body && files.FlushFileBuffers(out.handle).ok;
+    files.CloseHandle(out.handle);
+    vDEBUG_MSG_printf(L"%s:%d: Get new  fw path=[%ls],", kMethod, __LINE__, unpacked);
+    const bool framed = written && u.vCreateTempBinDataFile(unpacked, 0, 0, 1);
+    if (!framed) vDEBUG_ERR_printf(L"%s:%d:  vCreateTempBinDataFile Fail  ", kMethod, __LINE__);
+    files.DeleteFile(unpacked);
+    return framed;
+}
+
+class RunCoordinator {
+public:
+    RunCoordinator(CMy262FWUpgradeToolDlg& dlg, CHILD_THREAD_INFO& info)
+        : dlg_(dlg), info_(info), u_(*pUtility), clock_(*u_.Ports().clock) {}
+
+    void Run();
+
+private:
+    // How the body ended: Clean-up follows every ending but None.
+    void Body();
+    bool PreChecks();       // false: the run ends (1 or -12)
+    bool PrepareImage();    // false: -10
+    void StartWorkers();
+    void WaitForWorkers();  // sets bTimeOut_ on time-out
+    void StopWorkers(bool cancel);
+    void Results();
+    void CleanUp();
+    void EndWithFile(const wchar_t* text);
+
+    RunView* View() const { return dlg_.m_pRunView; }
+    void Status(BYTE s) { info_.ucMainStatus = s; }
+    void SetText(int id, const std::wstring& text) {
+        if (View() != nullptr) View()->SetControlText(id, text);
+    }
+    void SetRowBar(int row, COLORREF colour, int pos) {
+        const int id = RowControlId(row, RowPart::Bar);
+        if (View() == nullptr || id == 0) return;
+        View()->SetBarColour(id, colour);
+        View()->SetBarPos(id, pos);
+    }
+    void Console(const std::wstring& text) {
+        if (dlg_.m_bConsoleMode && View() != nullptr) View()->ConsolePrint(text);
+    }
+    const std::wstring& VersionShown() const {
+        return dlg_.m_bCheckFWVersion ? dlg_.m_strChkFWVer : dlg_.m_strCurFileFWVer;
+    }
+
+    CMy262FWUpgradeToolDlg& dlg_;
+    CHILD_THREAD_INFO& info_;
+    CHubUtility& u_;
+    platform::Clock& clock_;
+
+    BYTE bAllPass_ = 1;
+    int nRunResult_ = 0;
+    bool bTimeOut_ = false;
+    BYTE n_ = 0;
+    bool workersStarted_ = false;
+    bool cleanupDue_ = false;
+};
+
+void RunCoordinator::Run() {
+    try {
+        Body();
+    } catch (const std::exception&) {
+        vDEBUG_ERR_printf(L"%s:%d: Catch Error, Error=%d ", kMethod, __LINE__, GetLastSystemError());
+        // No hub is left with a worker running, and the clean-up still runs.
+        try {
+            if (workersStarted_) StopWorkers(true);
+        } catch (const std::exception&) {
+        }
+        bAllPass_ = 0;
+        const int stored = dlg_.m_iRet.load();
+        if (nRunResult_ >= 0) nRunResult_ = stored < 0 ? stored : kCodeFile;
+        cleanupDue_ = true;
+    }
+    if (cleanupDue_) {
+        try {
+            CleanUp();
+        } catch (const std::exception&) {
+            vDEBUG_ERR_printf(L"%s:%d: Catch Error in clean-up, Error=%d ", kMethod, __LINE__, GetLastSystemError());
+            Status(MAIN_THREAD_FINISH);
+            if (View() != nullptr) View()->RequestExit(nRunResult_ < 0 ? nRunResult_ : kCodeFile);
+        }
+    }
+    dlg_.m_bRunEnded = true;
+}
+
+void RunCoordinator::Body() {
+    vDEBUG_MSG_printf(L"%s:%d:   MainThreadFun !!! ", kMethod, __LINE__);
+    dlg_.m_pMainThreadInfo = &info_;
+    if (View() != nullptr) View()->SetBarPos(kIdProgressMain, 0);
+    dlg_.vShowUpddateResult(L"Search Target Hub...", kTextBlue, 34);
+    SetText(kIdUpdateVersion, VersionShown());
+
+    Status(MAIN_THREAD_SCANNING);
+    dlg_.vScanUSBPort();
+    Status(MAIN_THREAD_SCAN_DONE);
+    CVntlHubDev* dev = u_.m_USBLib.m_pHubDev.get();
+    if (dev != nullptr) dev->vInitHubStatusFlags();
+    cleanupDue_ = true;
+
+    const int count = dlg_.m_devList.nCount;
+    n_ = static_cast<BYTE>(std::clamp(count, 0, kMaxChildThreads));
+    if (count <= 0) {
+        dlg_.vShowHubInfo(0);
+        if (View() != nullptr) View()->EnableControl(kIdButtonStart, false);
+        dlg_.vShowUpddateResult(kNoHubText, kTextRed, 20);
+        bAllPass_ = 0;
+        Status(MAIN_THREAD_FINISH);
+        clock_.Sleep(kScanRetryMs);
+        dlg_.vSetAllProgressColor(kColourRed);
+        if (View() != nullptr) View()->EnableControl(kIdButtonOk, true);
+        nRunResult_ = kCodeNoHub;
+        Console(textfmt::Format(L"%S", kNoHubText));
+        return;
+    }
+
+    SetText(kIdUpdateVersion, VersionShown());
+    dlg_.vShowUpddateResult(L"Processing!!", kTextBlue, 40);
+    info_.ucTargetNumber = n_;
+    dlg_.vShowHubInfo(n_);
+    Console(textfmt::Format(L"\nFind %d VNTL Hub \r\n", n_));
+
+    // More hubs than the tool can update at once: none is touched.
+    if (dev != nullptr && dev->m_ucHubsLeftOut > 0) {
+        vDEBUG_ERR_printf(L"%s:%d: %d more hubs than the hub table holds, nothing is written", kMethod, __LINE__,
+                          dev->m_ucHubsLeftOut);
+        dlg_.nMessageOut(L"More hubs than the tool can update at once.\r\nConnect at most 8 hubs.", 1, kMbOk);
+        bAllPass_ = 0;
+        nRunResult_ = kCodeTooManyHubs;
+        dlg_.vSetAllProgressColor(kColourRed);
+        return;
+    }
+
+    if (dlg_.m_bOutputVerFile) {
+        nRunResult_ = dlg_.outputFWVersionTask();
+        bAllPass_ = nRunResult_ == 0 ? 1 : 0;
+        dlg_.vSetAllProgressColor(bAllPass_ ? kColourGreen : kColourRed);
+        return;
+    }
+    if (dlg_.m_bUpdateFW && !ParseVersion48(dlg_.m_strCurFileFWVer, nullptr)) {
+        // No version (also a packed file that could not be read), or one
+        // that is not 12 hexadecimal digits: nothing can be checked.
+        dlg_.nMessageOut(L"Cannot Get FW File Version...", 1, kMbIconError);
+        Status(MAIN_THREAD_FINISH);
+        dlg_.vSetAllProgressColor(kColourRed);
+        bAllPass_ = 0;
+        nRunResult_ = kCodeFile;
+        return;
+    }
+    if (dlg_.m_bCompareSN) {
+        nRunResult_ = dlg_.nCmpHubSNTask();
+        bAllPass_ = nRunResult_ == 0 ? 1 : 0;
+        dlg_.vSetAllProgressColor(bAllPass_ ? kColourGreen : kColourRed);
+        return;
+    }
+    if (!dlg_.m_bMPMode && !dlg_.m_bCheckFWVersion && !dlg_.m_bExportFW) {
+        if (!PreChecks()) return;
+    }
+    if (!PrepareImage()) return;
+
+    StartWorkers();
+    WaitForWorkers();
+    Results();
+}
+
+bool RunCoordinator::PreChecks() {
+    int current = 0;
+    for (int i = 0; i < n_; ++i) {
+        DEV_LIST_ITEM& row = dlg_.m_devList.rows[i];
+        if (!SameVersionText(row.m_strFWVersion, dlg_.m_strCurFileFWVer)) continue;
+        row.m_bUpdateFWResult = 1;
+        row.m_bReloadFWResult = 1;
+        SetRowBar(i, kColourGreen, 100);
+        if (dlg_.m_bConsoleMode) {
+            Console(textfmt::Format(
+                L"===Hub[%d], FW Versoin[%S] The Firmware version has been the latest version\n", i, row.m_strFWVersion));
+            nRunResult_ = kCodeAllCurrent;
+            bAllPass_ = 1;
+            Status(MAIN_THREAD_LATEST);
+            return false;
+        }
+        ++current;
+    }
+    if (current == n_) {
+        Status(MAIN_THREAD_PROMPT);
+        dlg_.nMessageOut(L"The Firmware version has been the latest version.\r\n Click \"OK\" to exit this utility.\n", 3,
+                         kMbIconWarning);
+        bAllPass_ = 1;
+        nRunResult_ = kCodeAllCurrent;
+        Status(MAIN_THREAD_LATEST);
+        return false;
+    }
+
+    std::uint64_t fileVersion = 0;
+    ParseVersion48(dlg_.m_strCurFileFWVer, &fileVersion);
+    int newer = 0;
+    for (int i = 0; i < n_; ++i) {
+        const std::wstring cur = dlg_.m_devList.rows[i].m_strFWVersion;
+        vDEBUG_MSG_printf(L"%s:%d: strCur=[%s], strNew=[%s]", kMethod, __LINE__, cur, dlg_.m_strCurFileFWVer);
+        std::uint64_t hubVersion = 0;
+        if (!ParseVersion48(cur, &hubVersion)) continue;
+        if (hubVersion > fileVersion) {
+            vDEBUG_MSG_printf(L"%s:%d: liCurrentver.QuadPart=[%lld], liUpdateVer.QuadPart=[%lld]", kMethod, __LINE__,
+                              static_cast<long long>(hubVersion), static_cast<long long>(fileVersion));
+            ++newer;
+        }
+    }
+    if (newer > 0) {
+        if (View() != nullptr) View()->PrepareForPrompt();
+        const std::wstring message = std::wstring(L"This Updating firmware version is Older than Current one.\r\n") +
+                                     L"if you are sure to updte it, please click \"OK\" to continue.\r\n" +
+                                     L"if Not, please click \"Cancel\" to exit\r\n";
+        Status(MAIN_THREAD_PROMPT);
+        const int answer = dlg_.nMessageOut(message, 3, kMbOkCancel | kMbIconWarning);
+        if (answer == kIdCancel) {
+            vDEBUG_ERR_printf(L"%s:%d:   Update Older newer FW function be rejected!! ", kMethod, __LINE__);
+            bAllPass_ = 0;
+            nRunResult_ = kCodeDowngrade;
+            dlg_.m_iRet = kCodeDowngrade;
+            dlg_.vSetAllProgressColor(kColourRed);
+            return false;
+        }
+        Status(MAIN_THREAD_PROCEED);
+    }
+    return true;
+}
+
+void RunCoordinator::EndWithFile(const wchar_t* text) {
+    dlg_.vShowUpddateResult(text, kTextRed, 40);
+    dlg_.vSetAllProgressColor(kColourRed);
+    bAllPass_ = 0;
+    nRunResult_ = kCodeFile;
+}
+
+bool RunCoordinator::PrepareImage() {
+    const std::wstring path = u_.m_strFWBinFilePath;
+    const std::wstring tempImage = textfmt::Format(L"%s\\%s\\%s", u_.m_szModuleDirectory, L"Temp", L"TempBinData.bin");
+    platform::Files& files = *u_.Ports().files;
+    // An image of an earlier run is never flashed.
+    files.DeleteFile(tempImage);
+    if (path.empty()) return true;  // nothing to prepare: the workers write nothing
+
+    if (path.find(L"Config_") != std::wstring::npos || path.find(L"CONFIG_") != std::wstring::npos) dlg_.m_ucFWType = 1;
+    bool prepared = false;
+    if (dlg_.m_ucFWType == 1) {
+        if (!dlg_.bConfig_File2TempBinFile(path)) {
+            vDEBUG_ERR_printf(L"%s:%d:   bConfig_File2TempBinFile Fail !!! ", kMethod, __LINE__);
+            EndWithFile(kNotValidText);
+            return false;
+        }
+        prepared = true;
+    } else if (path.find(L"VTL262XFW.BIN") != std::wstring::npos) {
+        if (!UnpackFirmwareFile(dlg_, u_, path)) {
+            EndWithFile(kNoMemoryText);
+            return false;
+        }
+        prepared = true;
+    } else {
+        vDEBUG_MSG_printf(L"%s:%d:  vCreateTempBinDataFile [%s]  ", kMethod, __LINE__, path);
+        if (!u_.vCreateTempBinDataFile(path, 0, 0, 1)) {
+            vDEBUG_ERR_printf(L"%s:%d:  vCreateTempBinDataFile Fail  ", kMethod, __LINE__);
+            EndWithFile(kNoMemoryText);
+            return false;
+        }
+        prepared = true;
+    }
+
+    // What the workers will flash and compare: checked before any of them starts.
+    std::vector<std::uint8_t> image;
+    bool read = false;
+    const platform::FileOpenResult f = files.CreateFile(tempImage, platform::kGenericRead, platform::kFileShareRead,
+                                                        platform::FileDisposition::OpenExisting, 0);
+    if (f.handle.IsValid()) {
+        std::uint64_t size = 0;
+        if (files.GetFileSize(f.handle, &size).ok && size <= 0x20000) {
+            image.resize(static_cast<std::size_t>(size));
+            std::uint32_t done = 0;
+            read = files.ReadFile(f.handle, image.data(), static_cast<std::uint32_t>(size), &done).ok && done == size;
+        }
+        files.CloseHandle(f.handle);
+    }
+    if (!prepared || !read || !IsFlashableImage(image.data(), image.size())) {
+        vDEBUG_ERR_printf(L"%s:%d: the temporary image [%s] is not a flashable image (%d bytes)", kMethod, __LINE__,
+                          tempImage, image.size());
+        EndWithFile(kNotValidText);
+        return false;
+    }
+    dlg_.m_bImagePrepared = true;
+    return true;
+}
+
+void RunCoordinator::StartWorkers() {
+    u_.vInitializeCriticalSection();
+    if (u_.ucGetOSVersion() == kOsXp) clock_.Sleep(kXpPauseMs);
+    info_.ucTargetNumber = n_;
+    dlg_.m_ucRunHubCount = n_;
+    if (View() != nullptr) View()->ShowControl(kIdStaticWarning, true);
+    platform::Threads& threads = *u_.Ports().threads;
+    for (int i = 0; i < n_; ++i) {
+        CHILD_THREAD_INFO& rec = dlg_.m_ChildThreadInfo[i];
+        rec.hDlgWnd = info_.hDlgWnd;
+        rec.ucTargetNumber = static_cast<BYTE>(i);
+        rec.ucTotalTarget = info_.ucTargetNumber.load();
+        rec.ucThreadState = CHILD_THREAD_RUNNING;
+    }
+    workersStarted_ = true;
+    for (int i = 0; i < n_; ++i) {
+        CHILD_THREAD_INFO* rec = &dlg_.m_ChildThreadInfo[i];
+        dlg_.m_pChildThread[i] = threads.Start([rec] { CMy262FWUpgradeToolDlg::ChildThreadFun(rec); },
+                                               platform::ThreadPriority::Highest, "hub worker " + std::to_string(i));
+    }
+}
+
+void RunCoordinator::WaitForWorkers() {
+    BYTE states[kMaxChildThreads] = {};
+    BYTE depths[kMaxChildThreads] = {};
+    for (int i = 0; i < n_; ++i) depths[i] = dlg_.m_devList.rows[i].m_ucHubDepth;
+    int passes = 0;
+    for (;;) {
+        int finished = 0;
+        for (int i = 0; i < n_; ++i) {
+            states[i] = dlg_.m_ChildThreadInfo[i].ucThreadState.load();
+            if (states[i] == CHILD_THREAD_FINISH) ++finished;
+        }
+        if (finished >= info_.ucTargetNumber.load()) {
+            vDEBUG_MSG_printf(L"%s:%d:  All Thread done, ucCheckChildThreadFinishCount[%d]!!! ", kMethod, __LINE__,
+                              finished);
+            StopWorkers(false);
+            return;
+        }
+        if (++passes >= kWaitPasses) break;
+        const std::int8_t tier = u_.m_MaxHubDepth.load();
+        const std::int8_t next = NextResetTier(tier, states, depths, n_);
+        if (next != tier) {
+            u_.m_MaxHubDepth = next;
+            vDEBUG_MSG_printf(L"%s:%d:  Reset Thread,pUtility.m_MaxHubDepth decrese [%d] ", kMethod, __LINE__, next);
+        }
+        clock_.Sleep(kWaitPassMs);
+    }
+    StopWorkers(true);
+    vDEBUG_MSG_printf(L"%s:%d:  TimeOut dwErrorCode %d", kMethod, __LINE__, 0);
+    bTimeOut_ = true;
+    dlg_.m_iRet = kCodeTimeOut;
+}
+
+// Ends the workers: cancels them when asked, then joins each within one
+// shared grace; every state ends 8. The locks go only when no worker is left.
+void RunCoordinator::StopWorkers(bool cancel) {
+    if (cancel && dlg_.m_pRunCancel) dlg_.m_pRunCancel->Cancel();
+    const std::uint64_t deadline = clock_.MonotonicMs() + kJoinGraceMs;
+    bool allJoined = true;
+    for (int i = 0; i < n_; ++i) {
+        auto& thread = dlg_.m_pChildThread[i];
+        if (!thread) continue;
+        const std::uint64_t now = clock_.MonotonicMs();
+        const std::uint32_t left = now >= deadline ? 0 : static_cast<std::uint32_t>(deadline - now);
+        if (!thread->Join(left)) {
+            allJoined = false;
+            vDEBUG_ERR_printf(L"%s:%d:  worker[%d] still running after the grace, left to itself", kMethod, __LINE__, i);
+            continue;
+        }
+        thread.reset();
+    }
+    for (int i = 0; i < n_; ++i) dlg_.m_ChildThreadInfo[i].ucThreadState = CHILD_THREAD_FINISH;
+    if (cancel && allJoined) u_.vDeleteCriticalSection();
+}
+
+void RunCoordinator::Results() {
+    for (int i = 0; i < n_; ++i) {
+        const DEV_LIST_ITEM& row = dlg_.m_devList.rows[i];
+        if (dlg_.m_bUpdateFW) {
+            if (row.m_bUpdateFWResult && row.m_bReloadFWResult) {
+                vDEBUG_MSG_printf(L"%s:%d: Update FW PASS, target[%d], m_bUpdateFWResult [%d],m_bReloadFWResult[%d] ",
+                                  kMethod, __LINE__, i, row.m_bUpdateFWResult, row.m_bReloadFWResult);
+            } else {
+                vDEBUG_ERR_printf(L"%s:%d: Update FW failed[%d], m_bUpdateFWResult [%d],m_bReloadFWResult[%d] ",
+                                  kMethod, __LINE__, i, row.m_bUpdateFWResult, row.m_bReloadFWResult);
+                bAllPass_ = 0;
+                nRunResult_ = dlg_.m_iRet.load();
+                break;
+            }
+        }
+        if (dlg_.m_bCheckFWVersion) {
+            if (row.m_bChkFWResult) {
+                vDEBUG_MSG_printf(L"%s:%d: Check FW [%d]m_bChkFWResult[%d] ", kMethod, __LINE__, i, row.m_bChkFWResult);
+            } else {
+                vDEBUG_ERR_printf(L"%s:%d: [%d]Version Check Failed, ,m_bChkFWResult[%d] ", kMethod, __LINE__, i,
+                                  row.m_bChkFWResult);
+                nRunResult_ = kCodeCheck;
+                bAllPass_ = 0;
+                break;
+            }
+        }
+        if (dlg_.m_bExportFW && !dlg_.m_bCheckFWVersion && !row.m_bExportResult && !row.m_bUpdateFWResult) {
+            vDEBUG_ERR_printf(L"%s:%d: [%d] export failed", kMethod, __LINE__, i);
+            nRunResult_ = kCodeExport;
+            bAllPass_ = 0;
+            break;
+        }
+    }
+    if (bTimeOut_) {
+        // A run that timed out never reads as success.
+        bAllPass_ = 0;
+        if (nRunResult_ >= 0) nRunResult_ = kCodeTimeOut;
+    }
+    if (!bAllPass_ && nRunResult_ >= 0) nRunResult_ = dlg_.m_iRet.load() < 0 ? dlg_.m_iRet.load() : -11;
+    vDEBUG_MSG_printf(L"%s:%d:  Final result bAllPass [%d] ", kMethod, __LINE__, bAllPass_);
+}
+
+void RunCoordinator::CleanUp() {
+    RunCleanup* cleanup = dlg_.m_pRunCleanup;
+    if (cleanup != nullptr) cleanup->DeleteIniFile();
+    vDEBUG_MSG_printf(L"%s:%d: Device Number : %d", kMethod, __LINE__, n_);
+
+    const std::wstring devcon = u_.m_szModuleDirectory + (u_.IsWow64() ? L"\\devconAMD64.exe" : L"\\devcon.exe");
+    if (u_.bCheckFilePathExists(devcon, 0)) u_.Ports().files->DeleteFile(devcon);
+
+    if (!dlg_.m_bKeepFilterDriver) {
+        if (cleanup != nullptr) {
+            const int rc = cleanup->Remove_FilterDriverAndFiles(cleanup->TempPath());
+            if (rc != 0)
+                vDEBUG_ERR_printf(L"%s:%d:  Remove_FilterDriverAndFiles Failed... [%d] ", kMethod, __LINE__, rc);
+        }
+        vDEBUG_MSG_printf(L"%s:%d:  Set Power Management registery to be active!!!m_DriverNum=%d", kMethod, __LINE__,
+                          u_.m_PowerManagementChanges.size());
+        u_.bRestorePowerManagement();
+    }
+
+    info_.bAllPass = bAllPass_;
+    Status(MAIN_THREAD_FINISH);
+    const std::wstring suffix = textfmt::Format(L"(%d)", nRunResult_);
+    if (n_ == 0) dlg_.vShowUpddateResult(L"Failed!!" + suffix, kTextRed, 30);
+    else if (bTimeOut_) dlg_.vShowUpddateResult(L"TimeOut!!" + suffix, kTextRed, 40);
+    else if (nRunResult_ == kCodeDowngrade) dlg_.vShowUpddateResult(L"The lastest Version!!" + suffix, kTextGreen, 30);
+    else if (!bAllPass_) dlg_.vShowUpddateResult(L"Failed!!" + suffix, kTextRed, 40);
+    else dlg_.vShowUpddateResult(L"Pass!!", kTextGreen, 40);
+
+    clock_.Sleep(kBeforeOkMs);
+    if (View() != nullptr) View()->EnableControl(kIdButtonOk, true);
+    dlg_.m_bCleanupDone = true;
+    dlg_.SetExitcode(nRunResult_);
+}
+
+}  // namespace
+
+BOOL CMy262FWUpgradeToolDlg::vScanUSBPort() {
+    vDEBUG_MSG_printf(L"%s:%d:   vScanUSBPort !!! ", kScanMethod, __LINE__);
+    try {
+        CHubUtility& u = *pUtility;
+        for (int attempt = 0; attempt < kScanTries; ++attempt) {
+            u.m_USBLib.OpenDev(&m_devList, 0);
+            if (m_devList.nCount == 0) {
+                if (m_pRunView != nullptr) {
+                    m_pRunView->SetControlText(kIdDeviceNumber, L"0");
+                    m_pRunView->SetControlText(kIdCurrentVersion, L"");
+                }
+                vDEBUG_ERR_printf(L"%s:%d: Can not found Vantrel hubs:  , retry [%d]", kScanMethod, __LINE__, attempt);
+                m_iRet = kCodeNoHub;
+                u.Ports().clock->Sleep(kScanRetryMs);
+                continue;
+            }
+            vDEBUG_MSG_printf(L"%s:%d: Device Number : %d", kScanMethod, __LINE__, m_devList.nCount);
+            vShowHubInfo(static_cast<BYTE>(std::min(m_devList.nCount, 255)));
+            break;
+        }
+    } catch (const std::exception&) {
+        vDEBUG_ERR_printf(L"%s:%d: vScanUSBPort:  dwErrorCode %d", kScanMethod, __LINE__, GetLastSystemError());
+        return FALSE;
+    }
+    return TRUE;
+}
+
+unsigned CMy262FWUpgradeToolDlg::MainThreadFun(CHILD_THREAD_INFO* pMainThreadInfo) {
+    if (pMainThreadInfo == nullptr || pFWUpdateDlg == nullptr || pUtility == nullptr) return 1;
+    RunCoordinator coordinator(*pFWUpdateDlg, *pMainThreadInfo);
+    coordinator.Run();
+    return 1;
+}
+
+void CMy262FWUpgradeToolDlg::OnBnClickedButtonStart() {
+    // One run per process.
+    if (m_bRunStarted.exchange(true)) return;
+    CHubUtility& u = *pUtility;
+    m_MainThreadInfo.ucMainStatus = MAIN_THREAD_START;
+
+    const std::wstring& path = u.m_strFWBinFilePath;
+    if (path.find(L"VTL262XFW.BIN") != std::wstring::npos) {
+        if (!bReadFirmwareTrailer(path)) {
+            // The coordinator ends such a run with -10 after its clean-up.
+            m_bPackedFileUnreadable = true;
+            m_strCurFileFWVer.clear();
+        }
+        if (m_pRunView != nullptr) m_pRunView->SetControlText(kIdUpdateVersion, m_strCurFileFWVer);
+    } else if (m_bUpdateFW) {
+        if (path.find(L"Config_") != std::wstring::npos) m_ucFWType = 1;
+        m_strCurFileFWVer = VersionTextFromFileName(path);
+        if (m_pRunView != nullptr) m_pRunView->SetControlText(kIdUpdateVersion, m_strCurFileFWVer);
+    }
+
+    if (m_pRunView != nullptr) m_pRunView->EnableControl(kIdButtonOk, false);
+    platform::Threads& threads = *u.Ports().threads;
+    m_pRunCancel = threads.CreateCancelToken();
+    CHILD_THREAD_INFO* info = &m_MainThreadInfo;
+    m_pMainThread = threads.Start([info] { CMy262FWUpgradeToolDlg::MainThreadFun(info); },
+                                  platform::ThreadPriority::Highest, "run coordinator");
+}
+
+}  // namespace app

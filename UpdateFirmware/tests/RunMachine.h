@@ -1,0 +1,275 @@
+// A whole run on the simulated machine: the dialog state, the hub utility on
+// the simulated USB stack and filter driver, a recording view, a recording
+// clean-up, and chips that know an old, the file's and a newer firmware.
+// Start is pressed inside the deterministic scheduler and the run goes to its
+// end (the coordinator joined).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/MainDialog.h"
+#include "app/RunCleanup.h"
+#include "app/RunView.h"
+#include "hubaccess/DebugLog.h"
+#include "hubaccess/HubUtility.h"
+#include "sim/CaptureLogSink.h"
+#include "sim/FilterDriver.h"
+#include "sim/HubChip.h"
+#include "sim/Scheduler.h"
+#include "sim/SimSystem.h"
+#include "sim/UsbStack.h"
+
+namespace run_machine {
+
+inline std::vector<std::uint8_t> Pattern(std::size_t length, std::uint8_t seed) {
+    std::vector<std::uint8_t> bytes(length);
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 13 + (i >> 8));
+    return bytes;
+}
+
+const sim::HubChip::Version kOldVersion{0x13, 0x01, 0x01, 0x00, 0x00, 0x00};
+const sim::HubChip::Version kFileVersion{0x14, 0x04, 0x15, 0x03, 0xE5, 0x00};
+const sim::HubChip::Version kNewerVersion{0x15, 0x06, 0x30, 0x01, 0xE5, 0x00};
+const wchar_t kFileName[] = L"C:\\Tool\\140415_03_E5_00.bin";
+// The type byte the temporary image gets for chips whose register 0x5820 reads 0x25.
+constexpr std::uint8_t kImageType = 0x3C;
+
+// The dialog as the run drives it: the last state of each control and the
+// boxes, answered from a script (OK when the script is empty).
+class RecordingView : public app::RunView {
+public:
+    struct Bar {
+        int pos = 0;
+        app::COLORREF colour = 0;
+    };
+    int MessageBox(const std::wstring& text, const std::wstring& caption, std::uint32_t flags) override {
+        std::lock_guard<std::mutex> g(m);
+        boxes.push_back(text);
+        if (answers.empty()) return app::kIdOk;
+        const int a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void SetStatusText(const std::wstring& text, app::COLORREF colour, int fontHeight) override {
+        std::lock_guard<std::mutex> g(m);
+        status = text;
+        statusColour = colour;
+        statusTexts.push_back(text);
+    }
+    void SetControlText(int id, const std::wstring& text) override {
+        std::lock_guard<std::mutex> g(m);
+        texts[id] = text;
+    }
+    void ShowControl(int id, bool show) override {}
+    void EnableControl(int id, bool enable) override {
+        std::lock_guard<std::mutex> g(m);
+        enabled[id] = enable;
+    }
+    void SetBarPos(int id, int pos) override {
+        std::lock_guard<std::mutex> g(m);
+        bars[id].pos = pos;
+    }
+    int GetBarPos(int id) override {
+        std::lock_guard<std::mutex> g(m);
+        return bars[id].pos;
+    }
+    void SetBarRange(int, int, int) override {}
+    void SetBarColour(int id, app::COLORREF colour) override {
+        std::lock_guard<std::mutex> g(m);
+        bars[id].colour = colour;
+    }
+    void PrepareForPrompt() override {}
+    void ConsolePrint(const std::wstring& text) override {
+        std::lock_guard<std::mutex> g(m);
+        console += text;
+    }
+    void ConsoleFocus() override {}
+    void RequestExit(int code) override {
+        std::lock_guard<std::mutex> g(m);
+        exits.push_back(code);
+    }
+
+    std::mutex m;
+    std::deque<int> answers;
+    std::vector<std::wstring> boxes;
+    std::wstring status;
+    app::COLORREF statusColour = 0;
+    std::vector<std::wstring> statusTexts;
+    std::map<int, std::wstring> texts;
+    std::map<int, bool> enabled;
+    std::map<int, Bar> bars;
+    std::wstring console;
+    std::vector<int> exits;
+};
+
+class RecordingCleanup : public app::RunCleanup {
+public:
+    std::wstring TempPath() override { return L"C:\\Temp\\"; }
+    void DeleteIniFile() override { ++iniDeleted; }
+    int Remove_FilterDriverAndFiles(const std::wstring& dir) override {
+        ++driverRemoved;
+        return 0;
+    }
+    void vRemoveBinFiles() override { ++binRemoved; }
+    int iniDeleted = 0, driverRemoved = 0, binRemoved = 0;
+};
+
+// Every filter request first hands the baton on, so workers interleave
+// wherever no lock keeps them apart.
+class YieldingIo : public platform::DeviceIo {
+public:
+    platform::DeviceOpenResult CreateFile(const std::wstring& path, platform::DeviceOpenMode mode) override {
+        return inner->CreateFile(path, mode);
+    }
+    platform::IoctlResult DeviceIoControl(platform::Handle device, std::uint32_t code, const std::uint8_t* in,
+                                          std::uint32_t inLen, std::uint8_t* out, std::uint32_t outCapacity) override {
+        ++requests;
+        if (yield) clock->Sleep(0);
+        return inner->DeviceIoControl(device, code, in, inLen, out, outCapacity);
+    }
+    bool CloseHandle(platform::Handle device) override { return inner->CloseHandle(device); }
+
+    platform::DeviceIo* inner = nullptr;
+    platform::Clock* clock = nullptr;
+    bool yield = false;
+    std::uint64_t requests = 0;
+};
+
+inline sim::Scheduler::Options SchedulerOptions(std::uint64_t seed) {
+    sim::Scheduler::Options o;
+    o.seed = seed;
+    o.watchdogRealMs = 60'000;
+    return o;
+}
+
+struct RunMachine {
+    explicit RunMachine(std::uint64_t seed = 0, std::size_t imageSize = 0x5000)
+        : sched(SchedulerOptions(seed)), newImage(Pattern(imageSize, 2)), oldImage(Pattern(imageSize, 1)),
+          newerImage(Pattern(imageSize, 3)) {
+        files.MakeDirectory(L"C:\\Tool");
+        registry.SetMultiString(sim::UsbStack::kUsbClassKey, L"UpperFilters", {L"VntlFilter"});
+        io.inner = &usb;
+        io.clock = &sched;
+        io.yield = seed != 0;
+        ports.deviceIo = &io;
+        ports.clock = &sched;
+        ports.threads = &sched;
+        ports.logSink = &sink;
+        ports.files = &files;
+        ports.registry = &registry;
+        ports.processes = &processes;
+        ports.osInfo = &os;
+        ports.ui = &ui;
+        ports.setupApi = &usb;
+        ports.launcher = &usb;
+        ports.codePage = &usb;
+        utility = std::make_unique<hubaccess::CHubUtility>(ports);
+        utility->m_szModuleDirectory = L"C:\\Tool";
+        utility->m_strVID_Indetify = L"7A7D";
+        vDEBUG_Initial_printf(sched, sink);
+        g_nMessageLevel = 3;
+        hubaccess::pUtility = utility.get();
+        app::pFWUpdateDlg = &dlg;
+        dlg.m_pRunView = &view;
+        dlg.m_pRunCleanup = &cleanup;
+        dlg.m_bUpdateFW = 1;
+        files.PutFile(kFileName, newImage);
+        utility->m_strFWBinFilePath = kFileName;
+        root = Controller();
+    }
+    ~RunMachine() {
+        hubaccess::pUtility = nullptr;
+        app::pFWUpdateDlg = nullptr;
+        utility.reset();
+        g_nMessageLevel = 0;
+        vDEBUG_Shutdown_printf();
+    }
+
+    int Controller(std::uint8_t ports = 4) {
+        sim::HostControllerSpec spec;
+        spec.interfacePath = L"\\\\?\\pci#ven_8086&dev_a12f&subsys_00000000&rev_01#3&11583659&0&" +
+                             std::to_wstring(++controllers) + L"0#{3abf6f2d-71c4-462a-8a92-1e6861e6af27}";
+        spec.rootPorts = ports;
+        return usb.AddHostController(spec).rootHub;
+    }
+    // A chip running `running` from image 0 (image 1 blank), with one USB 3.0
+    // interface on `port` of `parent`; returns the chip's node.
+    int AddHub(int parent, std::uint32_t port, const sim::HubChip::Version& running = kOldVersion) {
+        auto chip = std::make_shared<sim::HubChip>(&sched);
+        chip->SetConfigBlock(0, Pattern(256, static_cast<std::uint8_t>(0x40 + chips.size())));
+        const std::vector<std::uint8_t>& image =
+            running == kFileVersion ? newImage : running == kNewerVersion ? newerImage : oldImage;
+        chip->SetFirmwareArea(0, 0, sim::HubChip::FirmwareAreaFor(image));
+        chip->RegisterImageVersion(oldImage, kOldVersion);
+        chip->RegisterImageVersion(newImage, kFileVersion);
+        chip->RegisterImageVersion(newerImage, kNewerVersion);
+        chip->SetVersion(running);
+        chip->SetReg(0x5820, 0x25);
+        chips.push_back(chip);
+        sim::UsbDeviceSpec spec = sim::UsbStack::ChipInterface(chip, 0x0300);
+        spec.powerValue = 0;
+        const int node = usb.AddDevice(parent, port, spec);
+        nodes.push_back(node);
+        return node;
+    }
+
+    // Presses Start and waits until the coordinator has ended.
+    void Run() {
+        sched.Run([&] {
+            dlg.OnBnClickedButtonStart();
+            if (dlg.m_pMainThread) dlg.m_pMainThread->Join(platform::kInfinite);
+        });
+    }
+
+    // Whether chip i holds the file's firmware in both images.
+    bool HoldsNewFirmware(std::size_t i, int image) const {
+        const auto area = sim::HubChip::FirmwareAreaFor(newImage, kImageType);
+        const auto& flash = chips[i]->FirmwareArea(image);
+        return std::equal(area.begin(), area.end(), flash.begin());
+    }
+    // Whether image `image` of chip i is bootable and carries a table.
+    bool HasBootableImage(std::size_t i) const {
+        for (int image = 0; image < 2; ++image) {
+            const auto& table = chips[i]->ConfigBlock(image);
+            const bool blankTable = std::all_of(table.begin(), table.end(), [](std::uint8_t b) { return b == 0xFF; });
+            if (chips[i]->ImageValid(image) && !blankTable) return true;
+        }
+        return false;
+    }
+    int RowOfChip(std::size_t i) {
+        const std::wstring name = usb.FilterObjectName(nodes[i]);
+        for (int t = 0; t < dlg.m_devList.nCount; ++t)
+            if (dlg.m_devList.rows[t].m_strObjectName == name) return t;
+        return -1;
+    }
+
+    sim::Scheduler sched;
+    sim::CaptureLogSink sink;
+    sim::FilterDriver driver{sched};
+    sim::SimFiles files;
+    sim::SimRegistry registry;
+    sim::SimProcesses processes;
+    sim::SimOsInfo os{&sched, &files};
+    sim::SimUi ui;
+    sim::UsbStack usb{sched, driver, &registry};
+    YieldingIo io;
+    platform::Ports ports;
+    RecordingView view;
+    RecordingCleanup cleanup;
+    app::CMy262FWUpgradeToolDlg dlg;
+    std::unique_ptr<hubaccess::CHubUtility> utility;
+    std::vector<std::uint8_t> newImage, oldImage, newerImage;
+    std::vector<std::shared_ptr<sim::HubChip>> chips;
+    std::vector<int> nodes;
+    int controllers = 0;
+    int root = -1;
+};
+
+}  // namespace run_machine

@@ -201,7 +201,8 @@ struct RunMachine {
     }
     // A chip running `running` from image 0 (image 1 blank), with one USB 3.0
     // interface on `port` of `parent`; returns the chip's node.
-    int AddHub(int parent, std::uint32_t port, const sim::HubChip::Version& running = kOldVersion) {
+    int AddHub(int parent, std::uint32_t port, const sim::HubChip::Version& running = kOldVersion,
+               const std::function<void(sim::UsbDeviceSpec&)>& tweak = {}) {
         auto chip = std::make_shared<sim::HubChip>(&sched);
         chip->SetConfigBlock(0, Pattern(256, static_cast<std::uint8_t>(0x40 + chips.size())));
         const std::vector<std::uint8_t>& image =
@@ -215,6 +216,7 @@ struct RunMachine {
         chips.push_back(chip);
         sim::UsbDeviceSpec spec = sim::UsbStack::ChipInterface(chip, 0x0300);
         spec.powerValue = 0;
+        if (tweak) tweak(spec);
         const int node = usb.AddDevice(parent, port, spec);
         nodes.push_back(node);
         return node;

@@ -18,6 +18,9 @@ using sim::HubChip;
 
 enum class Flash { New, Old, Any };
 
+// Firmware download chunks of one 0x5000-byte image (32 bytes each).
+constexpr int kChunksPerDownload = (0x5000 + 4 + 31) / 32;
+
 struct Scenario {
     const char* name;
     // Builds the hubs (and faults) on the machine.
@@ -25,7 +28,7 @@ struct Scenario {
     int exitCode;
     std::wstring text;                // the final status text
     std::vector<Flash> flash;         // per chip, in the order added
-    std::vector<bool> greenBars;      // per chip (rows 0..4 only)
+    std::string bars;                 // per chip (rows 0..4 only): 'G'reen, 'R'ed at 100, '-' untouched
     std::function<void(RunMachine&)> check;  // further checks, may be empty
 };
 
@@ -51,22 +54,169 @@ void ThreeTiers(RunMachine& m) {
 
 const std::vector<Scenario>& Scenarios() {
     static const std::vector<Scenario> rows = {
-        {"OneHubPasses", [](RunMachine& m) { m.AddHub(m.root, 1); }, 0, L"Pass!!", {Flash::New}, {true},
+        {"OneHubPasses", [](RunMachine& m) { m.AddHub(m.root, 1); }, 0, L"Pass!!", {Flash::New}, "G",
          [](RunMachine& m) {
              EXPECT_EQ(m.cleanup.driverRemoved, 1);
              EXPECT_EQ(m.chips[0]->cpuResets, 1);
          }},
         {"ThreeTiersResetDeepestFirst", ThreeTiers, 0, L"Pass!!", {Flash::New, Flash::New, Flash::New},
-         {true, true, true},
+         "GGG",
          [](RunMachine& m) {
              // The gates opened deepest tier first.
              EXPECT_EQ(GateTiers(m), (std::vector<int>{3, 2, 1}));
              EXPECT_EQ(m.utility->m_MaxHubDepth.load(), 1);
          }},
-        {"NoHub", [](RunMachine&) {}, -4, L"Failed!!(-4)", {}, {}, nullptr},
+        {"NoHub", [](RunMachine&) {}, -4, L"Failed!!(-4)", {}, "", nullptr},
         {"AllCurrent", [](RunMachine& m) { m.AddHub(m.root, 1, run_machine::kFileVersion); }, 1, L"Pass!!",
-         {Flash::Any}, {true},
+         {Flash::Any}, "G",
          [](RunMachine& m) { EXPECT_EQ(m.chips[0]->downloads.size(), 0u); }},
+        {"DowngradeAnsweredOk",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kNewerVersion);
+             m.view.answers = {app::kIdOk};
+         },
+         0, L"Pass!!", {Flash::New}, "G", [](RunMachine& m) { EXPECT_EQ(m.view.boxes.size(), 1u); }},
+        {"DowngradeCancelled",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kNewerVersion);
+             m.view.answers = {app::kIdCancel};
+         },
+         -12, L"The lastest Version!!(-12)", {Flash::Old}, "R",
+         [](RunMachine& m) { EXPECT_EQ(m.chips[0]->downloads.size(), 0u); }},
+        {"DowngradeSilentGoesOn",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kNewerVersion);
+             m.dlg.m_bSilentMode = 1;
+             m.dlg.m_ucMsgThreshold = 0xFF;
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.view.boxes.empty());
+             EXPECT_EQ(m.view.exits, std::vector<int>{0});
+         }},
+        {"RomContentMismatchNoReset",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             // Hub 1's image-0 download loses one chunk (image 1 is written first).
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+             f.match.device = m.usb.FilterObjectName(m.nodes[1]);
+             f.kind = sim::FaultKind::DropWrite;
+             f.skip = kChunksPerDownload + 5;
+             m.driver.AddFault(f);
+         },
+         -2, L"Failed!!(-2)", {Flash::New, Flash::Any}, "GR",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[1]->cpuResets, 0);
+             EXPECT_TRUE(m.HoldsNewFirmware(1, 1));
+             EXPECT_EQ(m.chips[0]->cpuResets, 1);
+         }},
+        {"ReadBackFails",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_ROM_READ;
+             f.times = -1;
+             m.driver.AddFault(f);
+         },
+         -6, L"Failed!!(-6)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
+        {"ResetFailsVersionStaysOld",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_CPU_RESET;
+             f.times = -1;
+             m.driver.AddFault(f);
+         },
+         -7, L"Failed!!(-7)", {Flash::New}, "R", nullptr},
+        {"HubNeverComesBackTimesOut",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kOldVersion, [](sim::UsbDeviceSpec& spec) { spec.neverReturns = true; });
+         },
+         -9, L"TimeOut!!(-9)", {Flash::New}, "R",
+         [](RunMachine& m) {
+             // The coordinator gave up after its 520 passes, the worker ended cancelled.
+             EXPECT_GE(m.sched.NowMs(), 259'000u);
+             EXPECT_EQ(m.dlg.m_ChildThreadInfo[0].ucThreadState.load(), app::CHILD_THREAD_FINISH);
+             EXPECT_EQ(m.cleanup.driverRemoved, 1);
+         }},
+        {"NinthHubLeavesAllUntouched",
+         [](RunMachine& m) {
+             const int root2 = m.Controller(8);
+             for (std::uint32_t p = 1; p <= 4; ++p) m.AddHub(m.root, p);
+             for (std::uint32_t p = 1; p <= 5; ++p) m.AddHub(root2, p);
+         },
+         -13, L"Failed!!(-13)", std::vector<Flash>(9, Flash::Old), "RRRRRRRRR",
+         [](RunMachine& m) {
+             for (const auto& chip : m.chips) EXPECT_TRUE(chip->downloads.empty());
+         }},
+        {"CheckMatchesWithoutUpdate",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bCheckFWVersion = 1;
+             m.dlg.m_strChkFWVer = L"130101000000";
+         },
+         0, L"Pass!!", {Flash::Old}, "G", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
+        {"CheckMismatch",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bCheckFWVersion = 1;
+             m.dlg.m_strChkFWVer = L"130101000001";
+         },
+         -2, L"Failed!!(-2)", {Flash::Old}, "R", nullptr},
+        {"ExportTwoHubs",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bExportFW = 1;
+             m.utility->m_strFWBinFilePath.clear();
+         },
+         0, L"Pass!!", {Flash::Old, Flash::Old}, "GG",
+         [](RunMachine& m) {
+             for (int t = 0; t < 2; ++t) {
+                 const auto file = m.files.GetFile(L"C:\\Tool\\Temp\\VTL262xFW[" + std::to_wstring(t) + L"].bin");
+                 ASSERT_TRUE(file.has_value());
+                 EXPECT_EQ(file->size(), 0x5000u + 260u);
+             }
+         }},
+        {"LimitRefusesFileTooNewForA1",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.chips[0]->SetReg(0x5820, 0x01);
+         },
+         -10, L"Failed!!(-10)", {Flash::Old}, "R", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
+        {"ConsoleStopsAtFirstCurrentHub",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kFileVersion);
+             m.AddHub(m.root, 2);
+             m.dlg.m_bConsoleMode = 1;
+         },
+         1, L"Pass!!", {Flash::Any, Flash::Old}, "G-",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.chips[1]->downloads.empty());
+             EXPECT_EQ(m.view.exits, std::vector<int>{1});
+         }},
+        {"StaleImageIsNeverFlashed",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bAutoMode = 1;
+             m.utility->m_strFWBinFilePath.clear();
+             m.files.PutFile(L"C:\\Tool\\Temp\\TempBinData.bin", HubChip::FirmwareAreaFor(m.newImage));
+         },
+         0, L"Pass!!", {Flash::Old}, "G", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
+        {"ConsoleRunUpdatesOneHubAtATime",
+         [](RunMachine& m) {
+             ThreeTiers(m);
+             m.AddHub(m.root, 2);
+             m.dlg.m_bConsoleMode = 1;
+         },
+         0, L"Pass!!", {Flash::New, Flash::New, Flash::New, Flash::New}, "GGGG",
+         [](RunMachine& m) { EXPECT_EQ(GateTiers(m), (std::vector<int>{3, 2, 1, 1})); }},
     };
     return rows;
 }
@@ -96,8 +246,12 @@ TEST_P(RunScenarioTest, EndsWithItsCodeTextBarsAndFlash) {
         const int row = m.RowOfChip(i);
         if (row >= 0 && row < app::kRunViewRows) {
             const auto bar = m.view.bars[app::RowControlId(row, app::RowPart::Bar)];
-            EXPECT_EQ(bar.pos, 100);
-            EXPECT_EQ(bar.colour, s.greenBars[i] ? app::kColourGreen : app::kColourRed);
+            if (s.bars[i] != '-') {
+                EXPECT_EQ(bar.pos, 100);
+                EXPECT_EQ(bar.colour, s.bars[i] == 'G' ? app::kColourGreen : app::kColourRed);
+            } else {
+                EXPECT_EQ(bar.pos, 0);
+            }
         }
     }
     if (s.check) s.check(m);

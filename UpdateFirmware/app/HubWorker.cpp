@@ -55,17 +55,6 @@ constexpr int kVersionRechecks = 3;
 
 constexpr WORD kRegChipVersion = 0x5820;
 
-// Worker failure codes beyond those the worker stores from its steps.
-constexpr int kCodeContent = -2;
-constexpr int kCodeLength = -3;
-constexpr int kCodeNoHub = -4;
-constexpr int kCodeReadBack = -6;
-constexpr int kCodeReset = -7;
-constexpr int kCodeImageFile = -8;
-constexpr int kCodeGate = -9;
-constexpr int kCodeVersion = -10;
-constexpr int kCodeWrite = -11;
-
 // The run was cancelled: unwinds the worker to its quiet end.
 struct Cancelled {};
 
@@ -112,21 +101,10 @@ private:
     }
 
     // --- the hub's row in the dialog (rows 5..7 have none)
-    RunView* View() const { return dlg_.m_pRunView; }
-    void Bar(int pos) {
-        if (View() != nullptr && RowControlId(t_, RowPart::Bar) != 0) View()->SetBarPos(RowControlId(t_, RowPart::Bar), pos);
-    }
-    void BarColour(COLORREF colour) {
-        if (View() != nullptr && RowControlId(t_, RowPart::Bar) != 0)
-            View()->SetBarColour(RowControlId(t_, RowPart::Bar), colour);
-    }
-    void RowVersion(const std::wstring& text) {
-        if (View() != nullptr && RowControlId(t_, RowPart::Version) != 0)
-            View()->SetControlText(RowControlId(t_, RowPart::Version), text);
-    }
-    void Console(const std::wstring& text) {
-        if (dlg_.m_bConsoleMode && View() != nullptr) View()->ConsolePrint(text);
-    }
+    void Bar(int pos) { dlg_.vSetHubBarPos(t_, pos); }
+    void BarColour(COLORREF colour) { dlg_.vSetHubBarColor(t_, colour); }
+    void RowVersion(const std::wstring& text) { dlg_.vSetHubVersionText(t_, text); }
+    void Console(const std::wstring& text) { dlg_.vConsolePrint(text); }
 
     CVntlHubDev* Dev() const { return utility_.m_USBLib.m_pHubDev.get(); }
     std::wstring HubVersion() {
@@ -213,7 +191,7 @@ HubWorker::End HubWorker::CheckVersion() {
             L"%s:%d: ucTargetNumber[%d],  check FW version fail pFWUpdateDlg->m_strChkFWVer[%s], m_strFWVersion[%s]",
             kMethod, __LINE__, t_, dlg_.m_strChkFWVer, version);
         // With an update asked for too, the run ends with the code /C gives.
-        return Fail(dlg_.m_bUpdateFW ? kCodeContent : 0, textfmt::Format(L"the %dth Hub FW is not Match!!!", t_));
+        return Fail(dlg_.m_bUpdateFW ? kExitContentMismatch : 0, textfmt::Format(L"the %dth Hub FW is not Match!!!", t_));
     }
     return End::Pass;
 }
@@ -222,13 +200,13 @@ HubWorker::End HubWorker::Export() {
     vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], export SPIROM data into a  file ", kMethod, __LINE__, t_);
     CVntlHubDev* dev = Dev();
     std::array<BYTE, kTableSize> table{};
-    const int rc = dev != nullptr ? dev->VTL262xConfigRead(t_, table.data(), 0) : kCodeNoHub;
+    const int rc = dev != nullptr ? dev->VTL262xConfigRead(t_, table.data(), 0) : kExitNoHub;
     Pause(kAfterConfigReadMs);
     if (rc != 0) {
         vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], Read Configuration fail , dwErrorCode : %d", kMethod,
                           __LINE__, t_, GetLastSystemError());
         StoreFlag(row_.m_bExportResult, 0);
-        return Fail(kCodeReadBack, L"");
+        return Fail(kExitReadBack, L"");
     }
     std::vector<BYTE> rom(kRomBufferSize, 0);
     CheckCancel();
@@ -236,7 +214,7 @@ HubWorker::End HubWorker::Export() {
         vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], bReadFirmware fail , dwErrorCode : %d", kMethod, __LINE__,
                           t_, GetLastSystemError());
         StoreFlag(row_.m_bExportResult, 0);
-        return Fail(kCodeReadBack, L"");
+        return Fail(kExitReadBack, L"");
     }
     const std::size_t length = rom[kTableSize] | (rom[kTableSize + 1] << 8);
     const std::size_t area = length + 4;
@@ -266,7 +244,7 @@ HubWorker::End HubWorker::Export() {
         vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], export file [%s] not written whole, dwErrorCode : %d",
                           kMethod, __LINE__, t_, path, GetLastSystemError());
         StoreFlag(row_.m_bExportResult, 0);
-        return Fail(kCodeReadBack, L"");
+        return Fail(kExitReadBack, L"");
     }
     StoreFlag(row_.m_bExportResult, 1);
     return End::Pass;
@@ -322,7 +300,7 @@ bool HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
         vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
                                      : L"%s:%d: vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
                           kMethod, __LINE__, t_);
-        Fail(kCodeWrite, image == 0 ? L"Failed to update config table in image 0" : L"Failed to update config table in image 1");
+        Fail(kExitWriteFailed, image == 0 ? L"Failed to update config table in image 0" : L"Failed to update config table in image 1");
         return false;
     }
     CheckCancel();
@@ -330,7 +308,7 @@ bool HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
         vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vUpdateFirmware image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
                                      : L"%s:%d: vUpdateFirmware image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
                           kMethod, __LINE__, t_);
-        Fail(kCodeWrite, textfmt::Format(image == 0 ? L"Failed to update FW to Hub[%d] in image 0"
+        Fail(kExitWriteFailed, textfmt::Format(image == 0 ? L"Failed to update FW to Hub[%d] in image 0"
                                                     : L"Failed to update FW to Hub[%d] in image 1",
                                          t_));
         return false;
@@ -345,7 +323,7 @@ bool HubWorker::Verify(const std::array<BYTE, kTableSize>& table) {
     if (!utility_.bReadSPIROM(t_, rom.data(), rom.size())) {
         vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], bReadFirmware fail , dwErrorCode : %d", kMethod, __LINE__, t_,
                           GetLastSystemError());
-        Fail(kCodeReadBack, L"");
+        Fail(kExitReadBack, L"");
         return false;
     }
 
@@ -376,7 +354,7 @@ bool HubWorker::Verify(const std::array<BYTE, kTableSize>& table) {
         imageFileUnreadable_ = true;
         vDEBUG_MSG_printf(L"%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWPatch  %s , dwErrorCode : %d",
                           kMethod, __LINE__, file.size(), path, GetLastSystemError());
-        Fail(kCodeImageFile, L"");
+        Fail(kExitImageUnreadable, L"");
         return false;
     }
     const BYTE* flash = rom.data() + kTableSize;
@@ -387,7 +365,7 @@ bool HubWorker::Verify(const std::array<BYTE, kTableSize>& table) {
         vDEBUG_MSG_printf(L"%s:%d: FW Length compare Fail , dwFlashFWLeng[ %d] , dwFWFileLen[%d]", kMethod, __LINE__,
                           romLength_, fileLength);
         bResult_ = 0;
-        StoreCode(kCodeLength);
+        StoreCode(kExitLengthMismatch);
         return true;  // the hub still goes through the reset
     }
 
@@ -399,7 +377,7 @@ bool HubWorker::Verify(const std::array<BYTE, kTableSize>& table) {
         const std::size_t at = static_cast<std::size_t>(mismatch.first - file.begin());
         for (std::size_t i = at; i < at + 4 && i < area; ++i)
             vDEBUG_MSG_printf(L"%s:%d: Cnt[%d], ucpFileBuf[%x] != pBuf[%x]", kMethod, __LINE__, i, file[i], flash[i]);
-        Fail(kCodeContent, L"");
+        Fail(kExitContentMismatch, L"");
         return false;
     }
 
@@ -413,12 +391,12 @@ bool HubWorker::Verify(const std::array<BYTE, kTableSize>& table) {
     if (!read1) {
         vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], configuration image 1 unreadable, dwErrorCode : %d", kMethod,
                           __LINE__, t_, GetLastSystemError());
-        Fail(kCodeReadBack, L"");
+        Fail(kExitReadBack, L"");
         return false;
     }
     if (!std::equal(table.begin(), table.end(), rom.begin()) || table1 != table) {
         vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], configuration table compare Fail", kMethod, __LINE__, t_);
-        Fail(kCodeContent, L"");
+        Fail(kExitContentMismatch, L"");
         return false;
     }
     return true;
@@ -430,7 +408,7 @@ HubWorker::End HubWorker::UpdateStage() {
     BYTE chipVersion = 0;
     CheckCancel();
     if (dev == nullptr || dev->VTL262xAccessRegister(t_, &chipVersion, kRegChipVersion, 0) != 0)
-        return Fail(kCodeWrite, textfmt::Format(L"the %dth Hub is not ready!!!", t_));
+        return Fail(kExitWriteFailed, textfmt::Format(L"the %dth Hub is not ready!!!", t_));
     const std::wstring chipName = ChipNameFromVersionRegister(chipVersion);
     Bar(10);
 
@@ -438,15 +416,15 @@ HubWorker::End HubWorker::UpdateStage() {
     if (!ParseVersion48(dlg_.m_strCurFileFWVer, &fileVersion)) {
         vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], file version [%s] is not 12 hexadecimal digits", kMethod,
                           __LINE__, t_, dlg_.m_strCurFileFWVer);
-        return Fail(kCodeVersion, L"");
+        return Fail(kExitInvalidInput, L"");
     }
     switch (CheckFirmwareLimits(chipName, fileVersion)) {
         case LimitVerdict::TooNew:
             vDEBUG_MSG_printf(L"%s:%d:  Firmware too new to update to 0x120621000000!!![%d] ", kMethod, __LINE__, t_);
-            return Fail(kCodeVersion, textfmt::Format(L" Firmware too new to update to current controller!![%d] ", t_));
+            return Fail(kExitInvalidInput, textfmt::Format(L" Firmware too new to update to current controller!![%d] ", t_));
         case LimitVerdict::TooOld:
             vDEBUG_MSG_printf(L"%s:%d:  Firmware too old to update to 0x120720000000!!![%d] ", kMethod, __LINE__, t_);
-            return Fail(kCodeVersion, textfmt::Format(L" Firmware too old to update to current controller!!![%d] ", t_));
+            return Fail(kExitInvalidInput, textfmt::Format(L" Firmware too old to update to current controller!!![%d] ", t_));
         case LimitVerdict::Allowed:
             break;
     }
@@ -491,7 +469,7 @@ HubWorker::End HubWorker::ResetAndReload() {
         if (everyoneReady && Now() - readySince > limit) {
             const std::wstring text = textfmt::Format(L"Hub[%d] No responesed, Time out!!!", t_);
             vDEBUG_MSG_printf(L"%s:%d: %s ", kMethod, __LINE__, text);
-            return Fail(kCodeGate, text);
+            return Fail(kExitTimeOut, text);
         }
         Pause(kGatePollMs);
         States(states);
@@ -509,12 +487,12 @@ HubWorker::End HubWorker::ResetAndReload() {
     Console(textfmt::Format(L"Target Hub[%02d] >FW Reloading.....\n", t_));
     CheckCancel();
     CVntlHubDev* dev = Dev();
-    const int rc = (dev == nullptr || dev->m_DriverNum == 0) ? kCodeNoHub : dev->VTL262xReset(t_, legacy_ ? 1 : 0);
+    const int rc = (dev == nullptr || dev->m_DriverNum == 0) ? kExitNoHub : dev->VTL262xReset(t_, legacy_ ? 1 : 0);
     if (rc != 0) {
         const DWORD error = GetLastSystemError();
         vDEBUG_MSG_printf(L"%s:%d:  ucTargetNumber[%d], vCPURST Failed, Error = %d ", kMethod, __LINE__, t_, rc);
         StoreMessage(textfmt::Format(L" ucTargetNumber[%d], vCPURST Failed, Error = %d ", t_, error));
-        StoreCode(kCodeReset);
+        StoreCode(kExitReset);
     }
     int iRetry = 0;
     info_.ucThreadState = CHILD_THREAD_RST_DONE;
@@ -528,7 +506,7 @@ HubWorker::End HubWorker::ResetAndReload() {
             const std::wstring text = textfmt::Format(L"ucTargetNumber[%d], reload Hub Time Out!!! , dwErrorCode : %d",
                                                       t_, GetLastSystemError());
             vDEBUG_MSG_printf(L"%s:%d: %s", kMethod, __LINE__, text);
-            return Fail(kCodeReset, text);
+            return Fail(kExitReset, text);
         }
         Pause(kResetPollMs);
         States(states);
@@ -581,7 +559,7 @@ HubWorker::End HubWorker::ResetAndReload() {
         vDEBUG_MSG_printf(
             L"%s:%d: try iRetry = %d, ucTargetNumber[%d], Reload Version Check Failed[%s] fail, pFWUpdateDlg->m_strCurFileFWVer[%s], dwErrorCode : %d",
             kMethod, __LINE__, iRetry, t_, version, dlg_.m_strCurFileFWVer, GetLastSystemError());
-        return Fail(kCodeReset, L"");
+        return Fail(kExitReset, L"");
     }
 }
 
@@ -619,7 +597,7 @@ unsigned HubWorker::Run() {
             // Nothing this run prepared may be written.
             vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], no firmware image prepared by this run, nothing written",
                               kMethod, __LINE__, t_);
-            end = dlg_.m_bUpdateFW ? Fail(kCodeVersion, L"") : End::Pass;
+            end = dlg_.m_bUpdateFW ? Fail(kExitInvalidInput, L"") : End::Pass;
             done = true;
         }
         if (!done) {
@@ -653,7 +631,7 @@ unsigned HubWorker::Run() {
     } catch (const Cancelled&) {
         cancelled = true;
     } catch (const std::exception&) {
-        end = Fail(imageFileUnreadable_ ? kCodeImageFile : kCodeWrite, L"");
+        end = Fail(imageFileUnreadable_ ? kExitImageUnreadable : kExitWriteFailed, L"");
         vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], abnormal end, bResult=%x, ERROR=%d", kMethod, __LINE__, t_, 0,
                           GetLastSystemError());
     }

@@ -8,16 +8,19 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "hubaccess/HubRecords.h"
 #include "hubaccess/WinTypes.h"
+#include "app/RunResults.h"
+#include "app/RunView.h"
 #include "platform/Threads.h"
 
 namespace app {
 
-class RunView;
 class RunCleanup;
 
 using hubaccess::BOOL;
@@ -138,25 +141,71 @@ public:
     std::atomic<BYTE> m_ucRunHubCount{0};
     // The clean-up of the run has run.
     std::atomic<bool> m_bCleanupDone{false};
-    // The dialog as the run drives it, and the payload clean-up of a run.
-    RunView* m_pRunView = nullptr;
+    // The payload clean-up of a run.
     RunCleanup* m_pRunCleanup = nullptr;
 
-    // ===== Interim: results, firmware files and side modes as the run
-    // calls them (RunInterim.cpp).
-    void SetRunMessage(const std::wstring& text);
-    std::wstring GetRunMessage() const;
-    int nMessageOut(const std::wstring& text, BYTE type, std::uint32_t flags);
-    void vShowUpddateResult(const std::wstring& text, BYTE colourIndex, BYTE fontHeight);
-    void vShowHubInfo(BYTE n);
-    void vSetAllProgressColor(std::uint32_t colour);
-    void SetExitcode(int iExitcode);
+    // ===== Interim: firmware files and side modes as the run calls them
+    // (RunInterim.cpp).
     BOOL bConfig_File2TempBinFile(const std::wstring& path);
     BOOL bReadFirmwareTrailer(const std::wstring& path);
     static std::wstring VersionTextFromFileName(const std::wstring& path);
     int outputFWVersionTask();
     int nCmpHubSNTask();
+
+    // ===================================================================
+    // Results, messages and exit codes (RunResults.cpp)
+    // ===================================================================
+
+    // The view every control change goes through; set before the run starts
+    // (the Win32 dialog, or a fake in tests). Null: nothing is shown.
+    RunView* m_pRunView = nullptr;
+
+    // Message box of a type (1 "Error", 2 "TimeOut", 3 "Warning",
+    // 4 "Information", 5 "Question"), its icon added to `flags`. Returns the
+    // button pressed, or -1 when no box is shown (/DOS, or a type below
+    // m_ucMsgThreshold: /SILENT shows none).
+    int nMessageOut(const std::wstring& text, BYTE type, DWORD flags);
+    // Control 1003: the text in the colour of index `colour` (0 red, 1 green,
+    // 2 and 4 orange, 3 blue, 5+ white), bold Arial of `fontHeight`.
+    void vShowUpddateResult(const std::wstring& text, BYTE colour, BYTE fontHeight);
+    // Hides the five hub rows, then shows rows 0..n-1 with each hub's speed
+    // and version text and the bar at 0; n of 0 or above 5 shows none.
+    void vShowHubInfo(BYTE n);
+    // Bars of the hubs that have a row: this colour, full.
+    void vSetAllProgressColor(COLORREF colour);
+    // Timer handler of the UI thread; timer 1 animates the overall bar by the
+    // main record's status. Returns true when timer 1 is to be killed.
+    bool OnTimer(std::uintptr_t id);
+    // Stores the exit code, deletes the extracted firmware file and, under
+    // /SILENT, /A, /? or /DOS, asks the view to end the process with the code
+    // (under /DOS alone after "\n" and the console's focus). Returns either
+    // way; after an exit request the caller only winds down.
+    void SetExitcode(int iExitcode);
+    // Set once SetExitcode has asked for the process to end.
+    std::atomic<bool> m_bExitRequested{false};
+    // Deletes the extracted embedded firmware file (wired to the payload's
+    // vRemoveBinFiles by the program); SetExitcode calls it.
+    std::function<void()> m_pfnRemoveBinFiles;
+
+    // Row helpers for the workers and the coordinator: hubs 5..7 have no
+    // row, so these do nothing for them.
+    void vSetHubBarPos(int row, int pos);
+    void vSetHubBarColor(int row, COLORREF colour);
+    void vSetHubVersionText(int row, const std::wstring& text);
+    // Writes to the console under /DOS only.
+    void vConsolePrint(const std::wstring& text);
+
+    // The description of a hub's failure that the workers format; any worker
+    // may overwrite it (the last writer wins). Behind a lock of its own.
+    void SetRunMessage(const std::wstring& text);
+    std::wstring GetRunMessage() const;
+
+private:
+    mutable std::mutex m_RunMessageLock;
     std::wstring m_strRunMessage;
+    CMainBarAnimator m_mainBarAnimator;
+
+public:
 };
 
 // The one dialog of the process (set before the dialog runs).

@@ -18,8 +18,6 @@ public:
     // Uninstalls the filter driver and deletes its files under tempDir;
     // 0 when done.
     virtual int Remove_FilterDriverAndFiles(const std::wstring& tempDir) = 0;
-    // Deletes the extracted embedded firmware file.
-    virtual void vRemoveBinFiles() = 0;
 };
 
 }  // namespace app

@@ -41,17 +41,8 @@ constexpr int kWaitPasses = 520;
 constexpr std::uint32_t kJoinGraceMs = 30000;
 constexpr std::uint32_t kBeforeOkMs = 500;
 
-constexpr int kCodeAllCurrent = 1;
-constexpr int kCodeCheck = -2;
-constexpr int kCodeNoHub = -4;
-constexpr int kCodeExport = -6;
-constexpr int kCodeTimeOut = -9;
-constexpr int kCodeFile = -10;
-constexpr int kCodeDowngrade = -12;
-constexpr int kCodeTooManyHubs = -13;
-
 // Colour indexes of the result text.
-constexpr BYTE kTextRed = 0, kTextGreen = 1, kTextBlue = 3;
+constexpr BYTE kTextRed = 0, kTextBlue = 3;
 
 const wchar_t kNoHubText[] = L"Can't Find VTL262x Hub Controller in current platform";
 const wchar_t kNotValidText[] = L"The FW is not valide, Please check again!!";
@@ -134,14 +125,10 @@ private:
         if (View() != nullptr) View()->SetControlText(id, text);
     }
     void SetRowBar(int row, COLORREF colour, int pos) {
-        const int id = RowControlId(row, RowPart::Bar);
-        if (View() == nullptr || id == 0) return;
-        View()->SetBarColour(id, colour);
-        View()->SetBarPos(id, pos);
+        dlg_.vSetHubBarColor(row, colour);
+        dlg_.vSetHubBarPos(row, pos);
     }
-    void Console(const std::wstring& text) {
-        if (dlg_.m_bConsoleMode && View() != nullptr) View()->ConsolePrint(text);
-    }
+    void Console(const std::wstring& text) { dlg_.vConsolePrint(text); }
     const std::wstring& VersionShown() const {
         return dlg_.m_bCheckFWVersion ? dlg_.m_strChkFWVer : dlg_.m_strCurFileFWVer;
     }
@@ -171,7 +158,7 @@ void RunCoordinator::Run() {
         }
         bAllPass_ = 0;
         const int stored = dlg_.m_iRet.load();
-        if (nRunResult_ >= 0) nRunResult_ = stored < 0 ? stored : kCodeFile;
+        if (nRunResult_ >= 0) nRunResult_ = stored < 0 ? stored : kExitInvalidInput;
         cleanupDue_ = true;
     }
     if (cleanupDue_) {
@@ -180,7 +167,7 @@ void RunCoordinator::Run() {
         } catch (const std::exception&) {
             vDEBUG_ERR_printf(L"%s:%d: Catch Error in clean-up, Error=%d ", kMethod, __LINE__, GetLastSystemError());
             Status(MAIN_THREAD_FINISH);
-            if (View() != nullptr) View()->RequestExit(nRunResult_ < 0 ? nRunResult_ : kCodeFile);
+            if (View() != nullptr) View()->RequestExit(nRunResult_ < 0 ? nRunResult_ : kExitInvalidInput);
         }
     }
     dlg_.m_bRunEnded = true;
@@ -211,7 +198,7 @@ void RunCoordinator::Body() {
         clock_.Sleep(kScanRetryMs);
         dlg_.vSetAllProgressColor(kColourRed);
         if (View() != nullptr) View()->EnableControl(kIdButtonOk, true);
-        nRunResult_ = kCodeNoHub;
+        nRunResult_ = kExitNoHub;
         Console(textfmt::Format(L"%S", kNoHubText));
         return;
     }
@@ -226,9 +213,8 @@ void RunCoordinator::Body() {
     if (dev != nullptr && dev->m_ucHubsLeftOut > 0) {
         vDEBUG_ERR_printf(L"%s:%d: %d more hubs than the hub table holds, nothing is written", kMethod, __LINE__,
                           dev->m_ucHubsLeftOut);
-        dlg_.nMessageOut(L"More hubs than the tool can update at once.\r\nConnect at most 8 hubs.", 1, kMbOk);
         bAllPass_ = 0;
-        nRunResult_ = kCodeTooManyHubs;
+        nRunResult_ = kExitTooManyHubs;
         dlg_.vSetAllProgressColor(kColourRed);
         return;
     }
@@ -246,7 +232,7 @@ void RunCoordinator::Body() {
         Status(MAIN_THREAD_FINISH);
         dlg_.vSetAllProgressColor(kColourRed);
         bAllPass_ = 0;
-        nRunResult_ = kCodeFile;
+        nRunResult_ = kExitInvalidInput;
         return;
     }
     if (dlg_.m_bCompareSN) {
@@ -255,7 +241,9 @@ void RunCoordinator::Body() {
         dlg_.vSetAllProgressColor(bAllPass_ ? kColourGreen : kColourRed);
         return;
     }
-    if (!dlg_.m_bMPMode && !dlg_.m_bCheckFWVersion && !dlg_.m_bExportFW) {
+    // Without a file version (no update asked) there is nothing to compare.
+    if (!dlg_.m_bMPMode && !dlg_.m_bCheckFWVersion && !dlg_.m_bExportFW &&
+        ParseVersion48(dlg_.m_strCurFileFWVer, nullptr)) {
         if (!PreChecks()) return;
     }
     if (!PrepareImage()) return;
@@ -276,7 +264,7 @@ bool RunCoordinator::PreChecks() {
         if (dlg_.m_bConsoleMode) {
             Console(textfmt::Format(
                 L"===Hub[%d], FW Versoin[%S] The Firmware version has been the latest version\n", i, row.m_strFWVersion));
-            nRunResult_ = kCodeAllCurrent;
+            nRunResult_ = kExitLatest;
             bAllPass_ = 1;
             Status(MAIN_THREAD_LATEST);
             return false;
@@ -288,7 +276,7 @@ bool RunCoordinator::PreChecks() {
         dlg_.nMessageOut(L"The Firmware version has been the latest version.\r\n Click \"OK\" to exit this utility.\n", 3,
                          kMbIconWarning);
         bAllPass_ = 1;
-        nRunResult_ = kCodeAllCurrent;
+        nRunResult_ = kExitLatest;
         Status(MAIN_THREAD_LATEST);
         return false;
     }
@@ -317,8 +305,8 @@ bool RunCoordinator::PreChecks() {
         if (answer == kIdCancel) {
             vDEBUG_ERR_printf(L"%s:%d:   Update Older newer FW function be rejected!! ", kMethod, __LINE__);
             bAllPass_ = 0;
-            nRunResult_ = kCodeDowngrade;
-            dlg_.m_iRet = kCodeDowngrade;
+            nRunResult_ = kExitDowngradeRefused;
+            dlg_.m_iRet = kExitDowngradeRefused;
             dlg_.vSetAllProgressColor(kColourRed);
             return false;
         }
@@ -331,7 +319,7 @@ void RunCoordinator::EndWithFile(const wchar_t* text) {
     dlg_.vShowUpddateResult(text, kTextRed, 40);
     dlg_.vSetAllProgressColor(kColourRed);
     bAllPass_ = 0;
-    nRunResult_ = kCodeFile;
+    nRunResult_ = kExitInvalidInput;
 }
 
 bool RunCoordinator::PrepareImage() {
@@ -442,7 +430,7 @@ void RunCoordinator::WaitForWorkers() {
     StopWorkers(true);
     vDEBUG_MSG_printf(L"%s:%d:  TimeOut dwErrorCode %d", kMethod, __LINE__, 0);
     bTimeOut_ = true;
-    dlg_.m_iRet = kCodeTimeOut;
+    dlg_.m_iRet = kExitTimeOut;
 }
 
 // Ends the workers: cancels them when asked, then joins each within one
@@ -488,14 +476,14 @@ void RunCoordinator::Results() {
             } else {
                 vDEBUG_ERR_printf(L"%s:%d: [%d]Version Check Failed, ,m_bChkFWResult[%d] ", kMethod, __LINE__, i,
                                   row.m_bChkFWResult);
-                nRunResult_ = kCodeCheck;
+                nRunResult_ = kExitContentMismatch;
                 bAllPass_ = 0;
                 break;
             }
         }
         if (dlg_.m_bExportFW && !dlg_.m_bCheckFWVersion && !row.m_bExportResult && !row.m_bUpdateFWResult) {
             vDEBUG_ERR_printf(L"%s:%d: [%d] export failed", kMethod, __LINE__, i);
-            nRunResult_ = kCodeExport;
+            nRunResult_ = kExitReadBack;
             bAllPass_ = 0;
             break;
         }
@@ -503,9 +491,9 @@ void RunCoordinator::Results() {
     if (bTimeOut_) {
         // A run that timed out never reads as success.
         bAllPass_ = 0;
-        if (nRunResult_ >= 0) nRunResult_ = kCodeTimeOut;
+        if (nRunResult_ >= 0) nRunResult_ = kExitTimeOut;
     }
-    if (!bAllPass_ && nRunResult_ >= 0) nRunResult_ = dlg_.m_iRet.load() < 0 ? dlg_.m_iRet.load() : -11;
+    if (!bAllPass_ && nRunResult_ >= 0) nRunResult_ = dlg_.m_iRet.load() < 0 ? dlg_.m_iRet.load() : kExitWriteFailed;
     vDEBUG_MSG_printf(L"%s:%d:  Final result bAllPass [%d] ", kMethod, __LINE__, bAllPass_);
 }
 
@@ -530,12 +518,9 @@ void RunCoordinator::CleanUp() {
 
     info_.bAllPass = bAllPass_;
     Status(MAIN_THREAD_FINISH);
-    const std::wstring suffix = textfmt::Format(L"(%d)", nRunResult_);
-    if (n_ == 0) dlg_.vShowUpddateResult(L"Failed!!" + suffix, kTextRed, 30);
-    else if (bTimeOut_) dlg_.vShowUpddateResult(L"TimeOut!!" + suffix, kTextRed, 40);
-    else if (nRunResult_ == kCodeDowngrade) dlg_.vShowUpddateResult(L"The lastest Version!!" + suffix, kTextGreen, 30);
-    else if (!bAllPass_) dlg_.vShowUpddateResult(L"Failed!!" + suffix, kTextRed, 40);
-    else dlg_.vShowUpddateResult(L"Pass!!", kTextGreen, 40);
+    // The suffix shows the run's exit code; the hub count is the run's own.
+    const ResultLine line = FinalResultLine(n_, bTimeOut_, nRunResult_, bAllPass_ != 0);
+    dlg_.vShowUpddateResult(line.text, line.colour, line.height);
 
     clock_.Sleep(kBeforeOkMs);
     if (View() != nullptr) View()->EnableControl(kIdButtonOk, true);
@@ -557,7 +542,7 @@ BOOL CMy262FWUpgradeToolDlg::vScanUSBPort() {
                     m_pRunView->SetControlText(kIdCurrentVersion, L"");
                 }
                 vDEBUG_ERR_printf(L"%s:%d: Can not found Vantrel hubs:  , retry [%d]", kScanMethod, __LINE__, attempt);
-                m_iRet = kCodeNoHub;
+                m_iRet = kExitNoHub;
                 u.Ports().clock->Sleep(kScanRetryMs);
                 continue;
             }

@@ -20,6 +20,7 @@
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
 #include "sim/CaptureLogSink.h"
+#include "sim/FakeRunView.h"
 #include "sim/FilterDriver.h"
 #include "sim/HubChip.h"
 #include "sim/Scheduler.h"
@@ -41,74 +42,6 @@ const wchar_t kFileName[] = L"C:\\Tool\\140415_03_E5_00.bin";
 // The type byte the temporary image gets for chips whose register 0x5820 reads 0x25.
 constexpr std::uint8_t kImageType = 0x3C;
 
-// The dialog as the run drives it: the last state of each control and the
-// boxes, answered from a script (OK when the script is empty).
-class RecordingView : public app::RunView {
-public:
-    struct Bar {
-        int pos = 0;
-        app::COLORREF colour = 0;
-    };
-    int MessageBox(const std::wstring& text, const std::wstring& caption, std::uint32_t flags) override {
-        std::lock_guard<std::mutex> g(m);
-        boxes.push_back(text);
-        if (answers.empty()) return app::kIdOk;
-        const int a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    void SetStatusText(const std::wstring& text, app::COLORREF colour, int fontHeight) override {
-        std::lock_guard<std::mutex> g(m);
-        status = text;
-        statusColour = colour;
-        statusTexts.push_back(text);
-    }
-    void SetControlText(int id, const std::wstring& text) override {
-        std::lock_guard<std::mutex> g(m);
-        texts[id] = text;
-    }
-    void ShowControl(int id, bool show) override {}
-    void EnableControl(int id, bool enable) override {
-        std::lock_guard<std::mutex> g(m);
-        enabled[id] = enable;
-    }
-    void SetBarPos(int id, int pos) override {
-        std::lock_guard<std::mutex> g(m);
-        bars[id].pos = pos;
-    }
-    int GetBarPos(int id) override {
-        std::lock_guard<std::mutex> g(m);
-        return bars[id].pos;
-    }
-    void SetBarRange(int, int, int) override {}
-    void SetBarColour(int id, app::COLORREF colour) override {
-        std::lock_guard<std::mutex> g(m);
-        bars[id].colour = colour;
-    }
-    void PrepareForPrompt() override {}
-    void ConsolePrint(const std::wstring& text) override {
-        std::lock_guard<std::mutex> g(m);
-        console += text;
-    }
-    void ConsoleFocus() override {}
-    void RequestExit(int code) override {
-        std::lock_guard<std::mutex> g(m);
-        exits.push_back(code);
-    }
-
-    std::mutex m;
-    std::deque<int> answers;
-    std::vector<std::wstring> boxes;
-    std::wstring status;
-    app::COLORREF statusColour = 0;
-    std::vector<std::wstring> statusTexts;
-    std::map<int, std::wstring> texts;
-    std::map<int, bool> enabled;
-    std::map<int, Bar> bars;
-    std::wstring console;
-    std::vector<int> exits;
-};
-
 class RecordingCleanup : public app::RunCleanup {
 public:
     std::wstring TempPath() override { return L"C:\\Temp\\"; }
@@ -117,8 +50,7 @@ public:
         ++driverRemoved;
         return 0;
     }
-    void vRemoveBinFiles() override { ++binRemoved; }
-    int iniDeleted = 0, driverRemoved = 0, binRemoved = 0;
+    int iniDeleted = 0, driverRemoved = 0;
 };
 
 // Every filter request first hands the baton on, so workers interleave
@@ -178,6 +110,7 @@ struct RunMachine {
         hubaccess::pUtility = utility.get();
         app::pFWUpdateDlg = &dlg;
         dlg.m_pRunView = &view;
+        view.SetFailureHandler([this](const std::wstring& m) { viewFailures.push_back(m); });
         dlg.m_pRunCleanup = &cleanup;
         dlg.m_bUpdateFW = 1;
         files.PutFile(kFileName, newImage);
@@ -263,8 +196,9 @@ struct RunMachine {
     sim::UsbStack usb{sched, driver, &registry};
     YieldingIo io;
     platform::Ports ports;
-    RecordingView view;
+    sim::FakeRunView view;
     RecordingCleanup cleanup;
+    std::vector<std::wstring> viewFailures;
     app::CMy262FWUpgradeToolDlg dlg;
     std::unique_ptr<hubaccess::CHubUtility> utility;
     std::vector<std::uint8_t> newImage, oldImage, newerImage;

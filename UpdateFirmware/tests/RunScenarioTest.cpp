@@ -67,19 +67,23 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_EQ(m.utility->m_MaxHubDepth.load(), 1);
          }},
         {"NoHub", [](RunMachine&) {}, -4, L"Failed!!(-4)", {}, "", nullptr},
-        {"AllCurrent", [](RunMachine& m) { m.AddHub(m.root, 1, run_machine::kFileVersion); }, 1, L"Pass!!",
+        {"AllCurrent",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kFileVersion);
+             m.view.ScriptAnswer(app::kIdOk, L"has been the latest version");
+         }, 1, L"Pass!!",
          {Flash::Any}, "G",
          [](RunMachine& m) { EXPECT_EQ(m.chips[0]->downloads.size(), 0u); }},
         {"DowngradeAnsweredOk",
          [](RunMachine& m) {
              m.AddHub(m.root, 1, run_machine::kNewerVersion);
-             m.view.answers = {app::kIdOk};
+             m.view.ScriptAnswer(app::kIdOk);
          },
-         0, L"Pass!!", {Flash::New}, "G", [](RunMachine& m) { EXPECT_EQ(m.view.boxes.size(), 1u); }},
+         0, L"Pass!!", {Flash::New}, "G", [](RunMachine& m) { EXPECT_EQ(m.view.Boxes().size(), 1u); }},
         {"DowngradeCancelled",
          [](RunMachine& m) {
              m.AddHub(m.root, 1, run_machine::kNewerVersion);
-             m.view.answers = {app::kIdCancel};
+             m.view.ScriptAnswer(app::kIdCancel);
          },
          -12, L"The lastest Version!!(-12)", {Flash::Old}, "R",
          [](RunMachine& m) { EXPECT_EQ(m.chips[0]->downloads.size(), 0u); }},
@@ -91,8 +95,8 @@ const std::vector<Scenario>& Scenarios() {
          },
          0, L"Pass!!", {Flash::New}, "G",
          [](RunMachine& m) {
-             EXPECT_TRUE(m.view.boxes.empty());
-             EXPECT_EQ(m.view.exits, std::vector<int>{0});
+             EXPECT_TRUE(m.view.Boxes().empty());
+             EXPECT_EQ(m.view.ExitRequests(), std::vector<int>{0});
          }},
         {"RomContentMismatchNoReset",
          [](RunMachine& m) {
@@ -198,7 +202,7 @@ const std::vector<Scenario>& Scenarios() {
          1, L"Pass!!", {Flash::Any, Flash::Old}, "G-",
          [](RunMachine& m) {
              EXPECT_TRUE(m.chips[1]->downloads.empty());
-             EXPECT_EQ(m.view.exits, std::vector<int>{1});
+             EXPECT_EQ(m.view.ExitRequests(), std::vector<int>{1});
          }},
         {"StaleImageIsNeverFlashed",
          [](RunMachine& m) {
@@ -230,9 +234,10 @@ TEST_P(RunScenarioTest, EndsWithItsCodeTextBarsAndFlash) {
     m.Run();
 
     EXPECT_EQ(m.dlg.m_iRet.load(), s.exitCode);
-    EXPECT_EQ(m.view.status, s.text);
+    EXPECT_EQ(m.view.GetStatus().text, s.text);
+    EXPECT_TRUE(m.viewFailures.empty()) << std::string(m.viewFailures.front().begin(), m.viewFailures.front().end());
     EXPECT_EQ(m.dlg.m_MainThreadInfo.ucMainStatus.load(), app::MAIN_THREAD_FINISH);
-    EXPECT_TRUE(m.view.enabled[app::kIdButtonOk]);
+    EXPECT_TRUE(m.view.Enabled(app::kIdButtonOk));
     ASSERT_EQ(s.flash.size(), m.chips.size());
     for (std::size_t i = 0; i < m.chips.size(); ++i) {
         SCOPED_TRACE(i);
@@ -245,12 +250,12 @@ TEST_P(RunScenarioTest, EndsWithItsCodeTextBarsAndFlash) {
         EXPECT_TRUE(m.HasBootableImage(i));
         const int row = m.RowOfChip(i);
         if (row >= 0 && row < app::kRunViewRows) {
-            const auto bar = m.view.bars[app::RowControlId(row, app::RowPart::Bar)];
+            const auto bar = m.view.Row(row, app::RowPart::Bar);
             if (s.bars[i] != '-') {
-                EXPECT_EQ(bar.pos, 100);
-                EXPECT_EQ(bar.colour, s.bars[i] == 'G' ? app::kColourGreen : app::kColourRed);
+                EXPECT_EQ(bar.barPos, 100);
+                EXPECT_EQ(bar.barColour, s.bars[i] == 'G' ? app::kColourGreen : app::kColourRed);
             } else {
-                EXPECT_EQ(bar.pos, 0);
+                EXPECT_EQ(bar.barPos, 0);
             }
         }
     }

@@ -66,6 +66,24 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_EQ(GateTiers(m), (std::vector<int>{3, 2, 1}));
              EXPECT_EQ(m.utility->m_MaxHubDepth.load(), 1);
          }},
+        {"EmptyTierIsPassedOver",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             // A foreign hub at tiers 1 and 2 carries a hub of the family at tier 3.
+             const int f1 = m.usb.AddDevice(m.root, 2, sim::UsbStack::Hub(0x1111, 0x2222, 0x0300, 4));
+             const int f2 = m.usb.AddDevice(f1, 1, sim::UsbStack::Hub(0x1111, 0x2222, 0x0300, 4));
+             m.AddHub(f2, 1);
+         },
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG",
+         [](RunMachine& m) { EXPECT_EQ(GateTiers(m), (std::vector<int>{3, 1})); }},
+        {"LegacyHubNotVerifiedResetByRegister",
+         [](RunMachine& m) { m.AddHub(m.root, 1, {0x12, 0x10, 0x30, 0x00, 0x00, 0x00}); },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[0]->cpuResets, 1);
+             for (const auto& e : m.driver.Journal()) EXPECT_NE(e.Command(), hubaccess::CMD_CPU_RESET);
+             EXPECT_FALSE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun", L"ucTargetNumber[0], b.verify"));
+         }},
         {"NoHub", [](RunMachine&) {}, -4, L"Failed!!(-4)", {}, "", nullptr},
         {"AllCurrent",
          [](RunMachine& m) {

@@ -635,7 +635,6 @@ platform::RegistryWriteResult SimRegistry::WriteDword(const std::wstring& subKey
         r.openStatus = platform::kErrorFileNotFound;
     } else if (auto* sf = FindFault(RegOp::Set, keyId, nameId)) {
         r.setStatus = sf->status;
-        r.lastError = sf->status;
     } else {
         keys_[*id].values[nameId] =
             RegValue{name, platform::kRegDword,

@@ -342,7 +342,9 @@ BOOL CHubUtility::bRegistryReadWrite(const std::wstring& szSubKeyHub3, const std
             return FALSE;
         }
         if (r.setStatus != 0) {
-            SetLastSystemError(r.lastError);
+            // RegSetValueExW reports its error only in its result, never in
+            // the thread's last error.
+            SetLastSystemError(r.setStatus);
             vDEBUG_ERR_printf(L"%s:%d: RegSetValueEx fail, lResult%d, szKeyName[%ws], dwErrorCode%d", kMethod,
                               __LINE__, r.setStatus, szKeyName, GetLastSystemError());
             return FALSE;

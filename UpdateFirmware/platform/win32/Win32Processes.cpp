@@ -16,11 +16,18 @@ using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWO
 using GetModuleBaseNameWFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPWSTR name,
                                             DWORD size);
 
+// Looks `name` up into `fn`; a failed lookup leaves its own error in `error`,
+// taken before any other call can overwrite it.
 template <typename Fn>
-Fn Lookup(HMODULE module, const char* name) {
+bool Lookup(HMODULE module, const char* name, Fn* fn, std::uint32_t* error) {
     // Through the generic function pointer type, which converts to any other.
     using Generic = void (*)();
-    return reinterpret_cast<Fn>(reinterpret_cast<Generic>(::GetProcAddress(module, name)));
+    *fn = reinterpret_cast<Fn>(reinterpret_cast<Generic>(::GetProcAddress(module, name)));
+    if (*fn == nullptr) {
+        *error = ::GetLastError();
+        return false;
+    }
+    return true;
 }
 
 constexpr DWORD kMaxProcessIds = 1024;
@@ -37,7 +44,7 @@ struct ProcessHandle {
 }  // namespace
 
 struct Win32Processes::Psapi {
-    HMODULE module = nullptr;
+    HMODULE module = nullptr;  // psapi.dll when loaded; none for kernel32's
     EnumProcessesFn enumProcesses = nullptr;
     EnumProcessModulesFn enumProcessModules = nullptr;
     GetModuleBaseNameWFn getModuleBaseName = nullptr;
@@ -46,7 +53,7 @@ struct Win32Processes::Psapi {
 Win32Processes::Win32Processes() = default;
 
 Win32Processes::~Win32Processes() {
-    if (psapi_) ::FreeLibrary(psapi_->module);
+    if (psapi_ && psapi_->module) ::FreeLibrary(psapi_->module);
 }
 
 const Win32Processes::Psapi* Win32Processes::Load(ProcessListStatus* status, std::uint32_t* error) {
@@ -55,30 +62,33 @@ const Win32Processes::Psapi* Win32Processes::Load(ProcessListStatus* status, std
     *error = 0;
     if (psapi_) return psapi_.get();
 
-    // From the system directory only, never from the program's own.
-    wchar_t directory[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        *status = ProcessListStatus::LibraryMissing;
-        *error = length == 0 ? ::GetLastError() : ERROR_INSUFFICIENT_BUFFER;
-        return nullptr;
+    // Windows 7 and later have the three functions in kernel32 itself.
+    auto loaded = std::make_unique<Psapi>();
+    std::uint32_t ignored = 0;
+    HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    if (kernel32 && Lookup(kernel32, "K32EnumProcessModules", &loaded->enumProcessModules, &ignored) &&
+        Lookup(kernel32, "K32GetModuleBaseNameW", &loaded->getModuleBaseName, &ignored) &&
+        Lookup(kernel32, "K32EnumProcesses", &loaded->enumProcesses, &ignored)) {
+        psapi_ = std::move(loaded);
+        return psapi_.get();
     }
-    const std::wstring path = std::wstring(directory, length) + L"\\PSAPI.DLL";
-    HMODULE module = ::LoadLibraryW(path.c_str());
+
+    // Earlier systems have them in psapi.dll only. It is loaded by its bare
+    // name, a known DLL, so the loader takes the system's copy of this
+    // process's bitness: a path built from the system directory would name
+    // the 64-bit DLL on a 32-bit thread that has file-system redirection off.
+    HMODULE module = ::LoadLibraryW(L"psapi.dll");
     if (module == nullptr) {
         *status = ProcessListStatus::LibraryMissing;
         *error = ::GetLastError();
         return nullptr;
     }
-
-    auto loaded = std::make_unique<Psapi>();
+    loaded = std::make_unique<Psapi>();
     loaded->module = module;
-    loaded->enumProcessModules = Lookup<EnumProcessModulesFn>(module, "EnumProcessModules");
-    loaded->getModuleBaseName = Lookup<GetModuleBaseNameWFn>(module, "GetModuleBaseNameW");
-    loaded->enumProcesses = Lookup<EnumProcessesFn>(module, "EnumProcesses");
-    if (!loaded->enumProcessModules || !loaded->getModuleBaseName || !loaded->enumProcesses) {
+    if (!Lookup(module, "EnumProcessModules", &loaded->enumProcessModules, error) ||
+        !Lookup(module, "GetModuleBaseNameW", &loaded->getModuleBaseName, error) ||
+        !Lookup(module, "EnumProcesses", &loaded->enumProcesses, error)) {
         *status = ProcessListStatus::FunctionMissing;
-        *error = ::GetLastError();
         ::FreeLibrary(module);
         return nullptr;
     }

@@ -1,5 +1,6 @@
-// platform::Processes: the process list through PSAPI.DLL, loaded at run time
-// from the system directory (never linked), and process termination.
+// platform::Processes: the process list through the PSAPI functions, looked up
+// at run time (never linked): kernel32's K32 exports, else psapi.dll loaded by
+// its bare name; and process termination.
 #pragma once
 
 #include <memory>
@@ -16,8 +17,8 @@ public:
     Win32Processes(const Win32Processes&) = delete;
     Win32Processes& operator=(const Win32Processes&) = delete;
 
-    // PSAPI.DLL is loaded on first use and kept until the object ends; a
-    // failed load is tried again on the next call.
+    // The functions are looked up on first use and kept until the object
+    // ends; a failed lookup is tried again on the next call.
     ProcessListResult EnumProcesses() override;
     bool FirstModuleBaseName(std::uint32_t processId, std::wstring* name) override;
     TerminateResult TerminateProcess(std::uint32_t processId, std::uint32_t exitCode) override;
@@ -25,8 +26,8 @@ public:
 
 private:
     struct Psapi;
-    // Loads PSAPI.DLL when needed. Returns the library with its three
-    // functions, or nullptr with `status` and `error` saying why not.
+    // Looks the three functions up when needed. Returns them, or nullptr
+    // with `status` and `error` (the failed call's own) saying why not.
     const Psapi* Load(ProcessListStatus* status, std::uint32_t* error);
 
     std::mutex loadLock_;

@@ -8,10 +8,15 @@ namespace platform::win32 {
 
 namespace {
 
-// The access masks the tool asks for, as the system defines them.
-constexpr REGSAM kKeyRead = 0x20019;
-constexpr REGSAM kKeyWrite = 0x20006;
-static_assert(kKeyRead == KEY_READ && kKeyWrite == KEY_WRITE, "registry access masks");
+// The access masks the tool asks for, as the system defines them, in the
+// 64-bit view: a 32-bit process would otherwise read and write the
+// WOW6432Node copy of SOFTWARE (the Windows version among it).
+constexpr REGSAM kView64 = 0x0100;
+constexpr REGSAM kKeyRead = 0x20019 | kView64;
+constexpr REGSAM kKeyWrite = 0x20006 | kView64;
+static_assert(kView64 == KEY_WOW64_64KEY, "64-bit registry view");
+static_assert(kKeyRead == (KEY_READ | KEY_WOW64_64KEY) && kKeyWrite == (KEY_WRITE | KEY_WOW64_64KEY),
+              "registry access masks");
 static_assert(kRegSz == REG_SZ && kRegDword == REG_DWORD && kRegMultiSz == REG_MULTI_SZ,
               "registry value types");
 
@@ -64,7 +69,6 @@ RegistryWriteResult Win32Registry::WriteDword(const std::wstring& subKey, const 
     const DWORD data = value;
     result.setStatus = static_cast<std::uint32_t>(::RegSetValueExW(
         key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data));
-    if (result.setStatus != ERROR_SUCCESS) result.lastError = ::GetLastError();
     ::RegFlushKey(key);
     ::RegCloseKey(key);
     return result;

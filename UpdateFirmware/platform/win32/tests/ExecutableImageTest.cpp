@@ -212,6 +212,24 @@ TEST(ToolImage, CarriesManifestAndVersionInfo) {
     ASSERT_TRUE(manifest.has_value());
     EXPECT_NE(manifest->find("level=\"requireAdministrator\""), std::string::npos);
 
+    // The Windows versions it declares: Vista, 7, 8 and 8.1, not 10.
+    std::set<std::string> supported;
+    const std::string tag = "<supportedOS Id=\"";
+    for (std::size_t at = manifest->find(tag); at != std::string::npos; at = manifest->find(tag, at + 1)) {
+        const std::size_t from = at + tag.size();
+        std::string id = manifest->substr(from, manifest->find('"', from) - from);
+        std::transform(id.begin(), id.end(), id.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        supported.insert(id);
+    }
+    EXPECT_EQ(supported, (std::set<std::string>{
+                             "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
+                             "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
+                             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
+                             "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
+                         }));
+    EXPECT_NE(manifest->find("urn:schemas-microsoft-com:compatibility.v1"), std::string::npos);
+
     const auto version = pe.Resource(16, 1);  // RT_VERSION
     ASSERT_TRUE(version.has_value());
     // The fixed part starts with the VS_FIXEDFILEINFO signature.

@@ -1,6 +1,10 @@
-// The launcher adapter under Wine: a missing program, and a program that
-// ends within the wait.
+// The launcher adapter under Wine: a missing program, a program that ends
+// within the wait, and the COM apartment around the shell call.
 #include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <thread>
 
 #include "platform/Launcher.h"
 #include "platform/win32/Win32Launcher.h"
@@ -8,7 +12,38 @@
 
 namespace {
 
+using platform::win32::ComApartment;
 using platform::win32::Win32Launcher;
+
+// What CoInitializeEx(multithreaded) answers on this thread, undone again:
+// S_OK when COM is off, S_FALSE when the thread is already multithreaded,
+// RPC_E_CHANGED_MODE when it is single-threaded.
+HRESULT ProbeApartment() {
+    const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (SUCCEEDED(hr)) ::CoUninitialize();
+    return hr;
+}
+
+TEST(Win32Launcher, ComApartmentIsSingleThreadedForItsScopeOnly) {
+    std::thread([] {
+        {
+            const ComApartment com;
+            EXPECT_EQ(com.result(), S_OK);
+            EXPECT_EQ(ProbeApartment(), RPC_E_CHANGED_MODE);
+        }
+        EXPECT_EQ(ProbeApartment(), S_OK);
+
+        // A multithreaded thread keeps its apartment and its one initialisation.
+        ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        {
+            const ComApartment com;
+            EXPECT_EQ(com.result(), RPC_E_CHANGED_MODE);
+        }
+        EXPECT_EQ(ProbeApartment(), S_FALSE);
+        ::CoUninitialize();
+        EXPECT_EQ(ProbeApartment(), S_OK);
+    }).join();
+}
 
 TEST(Win32Launcher, MissingProgramIsReportedNotStarted) {
     Win32Launcher launcher;
@@ -29,6 +64,8 @@ TEST(Win32Launcher, HiddenProgramRunsAndIsWaitedFor) {
     EXPECT_TRUE(r.started);
     EXPECT_TRUE(r.ended);
     EXPECT_EQ(r.error, 0u);
+    // The call leaves the thread's COM state as it found it.
+    EXPECT_EQ(ProbeApartment(), S_OK);
 }
 
 }  // namespace

@@ -38,6 +38,34 @@ TEST(Win32Processes, ListHoldsThisTestWithItsModuleName) {
     EXPECT_NE(missing.error, 0u);
 }
 
+// The tool's main thread runs with file-system redirection off: the list must
+// still come, and without loading a psapi.dll by path (on 64-bit Windows the
+// system directory then names the DLL of the other bitness).
+TEST(Win32Processes, ListWorksWithRedirectionOffAndLoadsNoLibrary) {
+    if (::GetModuleHandleW(L"psapi.dll") != nullptr) GTEST_SKIP() << "psapi.dll already loaded";
+    using DisableFn = BOOL(WINAPI*)(PVOID*);
+    using RevertFn = BOOL(WINAPI*)(PVOID);
+    HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    const auto disable = reinterpret_cast<DisableFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, "Wow64DisableWow64FsRedirection")));
+    const auto revert = reinterpret_cast<RevertFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, "Wow64RevertWow64FsRedirection")));
+    PVOID old = nullptr;
+    const bool off = disable && revert && disable(&old);  // only a 32-bit process on 64-bit Windows
+
+    Win32Processes processes;
+    const auto list = processes.EnumProcesses();
+    std::wstring name;
+    const bool named = processes.FirstModuleBaseName(processes.CurrentProcessId(), &name);
+    EXPECT_EQ(::GetModuleHandleW(L"psapi.dll"), nullptr);
+    if (off) revert(old);
+    ASSERT_EQ(list.status, ProcessListStatus::Ok) << list.error;
+    EXPECT_NE(std::find(list.ids.begin(), list.ids.end(), processes.CurrentProcessId()),
+              list.ids.end());
+    EXPECT_TRUE(named);
+    EXPECT_EQ(name, L"win32_tests.exe");
+}
+
 TEST(Win32Processes, TerminateEndsProcessWithTheGivenCode) {
     wchar_t self[MAX_PATH] = {};
     ASSERT_NE(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);

@@ -12,19 +12,21 @@ namespace {
 
 using platform::win32::Win32Registry;
 
-// A key of its own under HKLM\SOFTWARE, created by the test and deleted again.
+// A key of its own under HKLM\SOFTWARE (64-bit view), created by the test and
+// deleted again.
 class Win32RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         subKey_ = L"SOFTWARE\\FwToolTest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                   std::to_wstring(::GetTickCount64());
         ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, nullptr, 0,
-                                    KEY_ALL_ACCESS, nullptr, &key_, nullptr),
+                                    KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key_, nullptr),
                   ERROR_SUCCESS);
     }
     void TearDown() override {
         if (key_) ::RegCloseKey(key_);
-        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey_.c_str());
+        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), KEY_WOW64_64KEY, 0);
+        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), KEY_WOW64_32KEY, 0);
     }
 
     std::wstring subKey_;
@@ -64,6 +66,28 @@ TEST_F(Win32RegistryTest, MultiStringReadsBackWithItsRawBytes) {
     const auto none = registry_.ReadValue(subKey_, L"UpperFilters", 0);
     EXPECT_EQ(none.queryStatus, static_cast<std::uint32_t>(ERROR_MORE_DATA));
     EXPECT_TRUE(none.data.empty());
+}
+
+// Under SOFTWARE the two views of 64-bit Windows differ: the adapter reads the
+// 64-bit one whatever the bitness of the process, so a 32-bit build sees the
+// machine's own Windows version, not the WOW6432Node copy.
+TEST_F(Win32RegistryTest, SoftwareIsSeenInThe64BitView) {
+    HKEY view32 = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &view32, nullptr),
+              ERROR_SUCCESS);
+    const DWORD in32 = 32, in64 = 64;
+    ASSERT_EQ(::RegSetValueExW(view32, L"CurrentMajorVersionNumber", 0, REG_DWORD,
+                               reinterpret_cast<const BYTE*>(&in32), sizeof in32),
+              ERROR_SUCCESS);
+    ::RegCloseKey(view32);
+    ASSERT_EQ(::RegSetValueExW(key_, L"CurrentMajorVersionNumber", 0, REG_DWORD,
+                               reinterpret_cast<const BYTE*>(&in64), sizeof in64),
+              ERROR_SUCCESS);
+
+    const auto read = registry_.ReadValue(subKey_, L"CurrentMajorVersionNumber", 4);
+    EXPECT_EQ(read.queryStatus, 0u);
+    EXPECT_EQ(read.data, (std::vector<std::uint8_t>{64, 0, 0, 0}));
 }
 
 TEST_F(Win32RegistryTest, MissingKeysAndValuesReportFileNotFound) {

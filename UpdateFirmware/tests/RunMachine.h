@@ -163,10 +163,13 @@ struct RunMachine {
         });
     }
 
-    // Whether chip i holds the file's firmware in both images.
+    // Whether image `image` of chip i holds the file's firmware: length word,
+    // image bytes and sum (the type byte depends on the first hub's chip).
     bool HoldsNewFirmware(std::size_t i, int image) const {
-        const auto area = sim::HubChip::FirmwareAreaFor(newImage, kImageType);
-        const auto& flash = chips[i]->FirmwareArea(image);
+        auto area = sim::HubChip::FirmwareAreaFor(newImage, kImageType);
+        auto flash = chips[i]->FirmwareArea(image);
+        if (flash.size() < area.size()) return false;
+        flash[area.size() - 2] = area[area.size() - 2] = 0;
         return std::equal(area.begin(), area.end(), flash.begin());
     }
     // Whether image `image` of chip i is bootable and carries a table.

@@ -42,6 +42,17 @@ const wchar_t kFileName[] = L"C:\\Tool\\140415_03_E5_00.bin";
 // The type byte the temporary image gets for chips whose register 0x5820 reads 0x25.
 constexpr std::uint8_t kImageType = 0x3C;
 
+// A chip whose image-0 firmware area comes out of a download with another
+// length word than the image's.
+class LengthChangingChip : public sim::HubChip {
+public:
+    using sim::HubChip::HubChip;
+    void OnDownloadComplete(const Download& download) override {
+        sim::HubChip::OnDownloadComplete(download);
+        if (download.command == 0x50 && download.image == 0) SetFirmwareArea(0, 0, {0x10, 0x50});
+    }
+};
+
 class RecordingCleanup : public app::RunCleanup {
 public:
     std::wstring TempPath() override { return L"C:\\Temp\\"; }
@@ -135,8 +146,9 @@ struct RunMachine {
     // A chip running `running` from image 0 (image 1 blank), with one USB 3.0
     // interface on `port` of `parent`; returns the chip's node.
     int AddHub(int parent, std::uint32_t port, const sim::HubChip::Version& running = kOldVersion,
-               const std::function<void(sim::UsbDeviceSpec&)>& tweak = {}) {
-        auto chip = std::make_shared<sim::HubChip>(&sched);
+               const std::function<void(sim::UsbDeviceSpec&)>& tweak = {},
+               std::shared_ptr<sim::HubChip> chip = nullptr) {
+        if (!chip) chip = std::make_shared<sim::HubChip>(&sched);
         chip->SetConfigBlock(0, Pattern(256, static_cast<std::uint8_t>(0x40 + chips.size())));
         const std::vector<std::uint8_t>& image =
             running == kFileVersion ? newImage : running == kNewerVersion ? newerImage : oldImage;
@@ -155,10 +167,10 @@ struct RunMachine {
         return node;
     }
 
-    // Presses Start and waits until the coordinator has ended.
-    void Run() {
+    // Presses Start (`starts` times) and waits until the coordinator has ended.
+    void Run(int starts = 1) {
         sched.Run([&] {
-            dlg.OnBnClickedButtonStart();
+            for (int i = 0; i < starts; ++i) dlg.OnBnClickedButtonStart();
             if (dlg.m_pMainThread) dlg.m_pMainThread->Join(platform::kInfinite);
         });
     }

@@ -143,6 +143,35 @@ const std::vector<Scenario>& Scenarios() {
              m.driver.AddFault(f);
          },
          -6, L"Failed!!(-6)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
+        {"RomLengthDiffersStillResets",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kOldVersion, {},
+                      std::make_shared<run_machine::LengthChangingChip>(&m.sched));
+         },
+         -3, L"Failed!!(-3)", {Flash::Any}, "G",
+         [](RunMachine& m) {
+             // Reset and re-identified (image 1 boots) though the update stage failed.
+             EXPECT_EQ(m.chips[0]->cpuResets, 1);
+             EXPECT_EQ(m.dlg.m_devList.rows[0].m_bUpdateFWResult, 0);
+             EXPECT_EQ(m.dlg.m_devList.rows[0].m_bReloadFWResult, 1);
+         }},
+        {"ImageFileUnreadableAtVerification",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::FileFault f;
+             f.op = sim::FileOp::Read;
+             f.path = L"C:\\Tool\\Temp\\TempBinData.bin";
+             f.skip = 3;  // the coordinator's check and the two downloads read it first
+             m.files.AddFault(f);
+         },
+         -8, L"Failed!!(-8)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
+        {"PackedFileMissing",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.utility->m_strFWBinFilePath = L"C:\\FW\\VTL262XFW.BIN";
+             m.view.ScriptAnswer(app::kIdOk, L"Cannot Get FW File Version");
+         },
+         -10, L"Failed!!(-10)", {Flash::Old}, "R", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
         {"ResetFailsVersionStaysOld",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
@@ -249,13 +278,14 @@ TEST_P(RunScenarioTest, EndsWithItsCodeTextBarsAndFlash) {
     const Scenario& s = std::get<0>(GetParam());
     RunMachine m(std::get<1>(GetParam()));
     s.setup(m);
-    m.Run();
+    m.Run(2);  // a second Start while the run goes does nothing
 
     EXPECT_EQ(m.dlg.m_iRet.load(), s.exitCode);
     EXPECT_EQ(m.view.GetStatus().text, s.text);
     EXPECT_TRUE(m.viewFailures.empty()) << std::string(m.viewFailures.front().begin(), m.viewFailures.front().end());
     EXPECT_EQ(m.dlg.m_MainThreadInfo.ucMainStatus.load(), app::MAIN_THREAD_FINISH);
     EXPECT_TRUE(m.view.Enabled(app::kIdButtonOk));
+    EXPECT_EQ(m.cleanup.iniDeleted, 1);  // one run, cleaned up once
     ASSERT_EQ(s.flash.size(), m.chips.size());
     for (std::size_t i = 0; i < m.chips.size(); ++i) {
         SCOPED_TRACE(i);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -233,6 +234,64 @@ const std::vector<Scenario>& Scenarios() {
                  ASSERT_TRUE(file.has_value());
                  EXPECT_EQ(file->size(), 0x5000u + 260u);
              }
+         }},
+        {"ExportFileNotWrittenFails",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bExportFW = 1;
+             m.utility->m_strFWBinFilePath.clear();
+             sim::FileFault f;
+             f.op = sim::FileOp::Write;
+             f.path = L"C:\\Tool\\Temp\\VTL262xFW[0].bin";
+             f.skip = 1;  // the table is written, the ROM contents are not
+             m.files.AddFault(f);
+         },
+         -6, L"Failed!!(-6)", {Flash::Old}, "R", nullptr},
+        {"BlankImage0TableTakesImage1s",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.chips[0]->SetConfigBlock(0, std::vector<std::uint8_t>(256, 0xFF));
+             m.chips[0]->SetConfigBlock(1, run_machine::Pattern(256, 0x77));
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[0]->ConfigBlock(0), run_machine::Pattern(256, 0x77));
+             EXPECT_EQ(m.chips[0]->ConfigBlock(1), run_machine::Pattern(256, 0x77));
+         }},
+        {"TableLostOnTheWayFails",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;  // one chunk of image 1's table (written first) never lands
+             f.match.command = hubaccess::CMD_CONFIG_DOWNLOAD;
+             f.kind = sim::FaultKind::DropWrite;
+             f.skip = 3;
+             m.driver.AddFault(f);
+         },
+         -2, L"Failed!!(-2)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
+        {"EightHubsUnderDosAllPass",
+         [](RunMachine& m) {
+             const int root2 = m.Controller(4);
+             for (std::uint32_t p = 1; p <= 4; ++p) m.AddHub(m.root, p);
+             for (std::uint32_t p = 1; p <= 4; ++p) m.AddHub(root2, p);
+             for (auto& chip : m.chips) chip->eraseMs = 2000;  // slow erases: a long serialised stage
+             m.dlg.m_bConsoleMode = 1;
+         },
+         0, L"Pass!!", std::vector<Flash>(8, Flash::New), "GGGGGGGG",
+         [](RunMachine& m) {
+             // Serialised stages take longer than a gate limit counted from each hub's own readiness.
+             EXPECT_GT(m.sched.NowMs(), 60'000u);
+             EXPECT_EQ(m.view.ExitRequests(), std::vector<int>{0});
+         }},
+        {"CoordinatorFailureStillCleansUp",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kNewerVersion);
+             m.view.SetFailureHandler([](const std::wstring&) { throw std::runtime_error("the prompt failed"); });
+         },
+         -10, L"Failed!!(-10)", {Flash::Old}, "-",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.cleanup.driverRemoved, 1);
+             EXPECT_TRUE(m.chips[0]->downloads.empty());
          }},
         {"LimitRefusesFileTooNewForA1",
          [](RunMachine& m) {

@@ -64,25 +64,70 @@ public:
     int iniDeleted = 0, driverRemoved = 0;
 };
 
-// Every filter request first hands the baton on, so workers interleave
-// wherever no lock keeps them apart.
+// Device access as a run sees it on hardware:
+//   - yield: every request first hands the baton on, so workers interleave
+//     wherever no lock keeps them apart;
+//   - latencyUs: every request on a filter device object costs this much
+//     virtual time, charged once per chip operation (when its handle is
+//     closed), so the real time of a run does not grow with it.
 class YieldingIo : public platform::DeviceIo {
 public:
     platform::DeviceOpenResult CreateFile(const std::wstring& path, platform::DeviceOpenMode mode) override {
-        return inner->CreateFile(path, mode);
+        const platform::DeviceOpenResult r = inner->CreateFile(path, mode);
+        if (mode == platform::DeviceOpenMode::Filter && r.handle.IsValid()) pendingUs[r.handle.raw] = 0;
+        return r;
     }
     platform::IoctlResult DeviceIoControl(platform::Handle device, std::uint32_t code, const std::uint8_t* in,
                                           std::uint32_t inLen, std::uint8_t* out, std::uint32_t outCapacity) override {
-        ++requests;
+        auto it = pendingUs.find(device.raw);
+        if (it != pendingUs.end()) {
+            ++requests;
+            it->second += latencyUs;
+        }
         if (yield) clock->Sleep(0);
         return inner->DeviceIoControl(device, code, in, inLen, out, outCapacity);
     }
-    bool CloseHandle(platform::Handle device) override { return inner->CloseHandle(device); }
+    bool CloseHandle(platform::Handle device) override {
+        auto it = pendingUs.find(device.raw);
+        std::uint64_t us = 0;
+        if (it != pendingUs.end()) {
+            us = it->second + carryUs;
+            pendingUs.erase(it);
+        }
+        const bool closed = inner->CloseHandle(device);
+        if (us > 0) {
+            carryUs = us % 1000;
+            if (us >= 1000) clock->Sleep(static_cast<std::uint32_t>(us / 1000));
+        }
+        return closed;
+    }
 
     platform::DeviceIo* inner = nullptr;
     platform::Clock* clock = nullptr;
     bool yield = false;
-    std::uint64_t requests = 0;
+    std::uint64_t latencyUs = 0;
+    std::uint64_t requests = 0;  // requests on filter device objects
+
+private:
+    std::map<std::uintptr_t, std::uint64_t> pendingUs;
+    std::uint64_t carryUs = 0;
+};
+
+// The scheduler's threads, noting the virtual time each thread was started.
+class TimedThreads : public platform::Threads {
+public:
+    std::unique_ptr<platform::Thread> Start(std::function<void()> body, platform::ThreadPriority priority,
+                                            const std::string& name) override {
+        startedMs.push_back(clock->MonotonicMs());
+        return inner->Start(std::move(body), priority, name);
+    }
+    std::unique_ptr<platform::Mutex> CreateMutex(const std::string& name) override { return inner->CreateMutex(name); }
+    std::unique_ptr<platform::CancelToken> CreateCancelToken() override { return inner->CreateCancelToken(); }
+    std::uint32_t CurrentThreadId() override { return inner->CurrentThreadId(); }
+
+    platform::Threads* inner = nullptr;
+    platform::Clock* clock = nullptr;
+    std::vector<std::uint64_t> startedMs;
 };
 
 inline sim::Scheduler::Options SchedulerOptions(std::uint64_t seed) {
@@ -103,7 +148,9 @@ struct RunMachine {
         io.yield = seed != 0;
         ports.deviceIo = &io;
         ports.clock = &sched;
-        ports.threads = &sched;
+        threads.inner = &sched;
+        threads.clock = &sched;
+        ports.threads = &threads;
         ports.logSink = &sink;
         ports.files = &files;
         ports.registry = &registry;
@@ -210,6 +257,7 @@ struct RunMachine {
     sim::SimUi ui;
     sim::UsbStack usb{sched, driver, &registry};
     YieldingIo io;
+    TimedThreads threads;
     platform::Ports ports;
     sim::FakeRunView view;
     RecordingCleanup cleanup;

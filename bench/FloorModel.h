@@ -131,16 +131,21 @@ inline Breakdown WholeRunFloor(const RunShape& s) {
     for (const auto& x : w) lastReset = std::max(lastReset, x.reset);
     b.lastResetMs = lastReset;
 
-    // A hub is back once it and every hub above it are back from their resets.
-    for (std::size_t i = 0; i < n; ++i) {
-        double back = w[i].reset + s.restartMs;
-        for (int p = s.parents[i]; p >= 0; p = s.parents[p]) back = std::max(back, w[p].reset + s.restartMs);
-        w[i].back = back;
-    }
+    // A hub is away while it or a hub above it is away after its reset.
+    const auto away = [&](std::size_t i, double t) {
+        for (int a = static_cast<int>(i); a >= 0; a = s.parents[a])
+            if (t >= w[a].reset && t < w[a].reset + s.restartMs) return true;
+        return false;
+    };
+    const auto allAway = [&](double t) {
+        for (std::size_t j = 0; j < n; ++j)
+            if (!away(j, t)) return false;
+        return true;
+    };
 
     // --- wait for every reset, then re-identify under the enumeration lock:
-    // a walk finds the hub only when it is back (else 750 ms, up to 3 walks,
-    // then the next poll).
+    // a walk finds the hub only when it is back (else 750 ms, or 2,000 ms when
+    // the walk found no hub at all; up to 3 walks, then the next poll).
     std::vector<double> poll(n);
     for (std::size_t i = 0; i < n; ++i) {
         double t = w[i].reset + 500;
@@ -160,8 +165,8 @@ inline Breakdown WholeRunFloor(const RunShape& s) {
             double at = end;
             for (int attempt = 0; attempt < 3 && !found; ++attempt) {
                 at += s.rescanMs;
-                if (at >= w[i].back) found = true;
-                else at += 750;
+                if (!away(i, at)) found = true;
+                else at += allAway(at) ? 2000 : 750;
             }
             if (found) at += R(3);
             enumeration = Lock();

@@ -200,6 +200,52 @@ public:
     void SetRunMessage(const std::wstring& text);
     std::wstring GetRunMessage() const;
 
+    // ===================================================================
+    // Firmware files (FirmwareFiles.cpp)
+    // ===================================================================
+
+    // Splits a "Config_" file: its first 256 bytes into the hub utility's
+    // m_ucFileConfigTable (0xFF where the file is shorter), the rest
+    // unchanged into Temp\TempBinData.bin. FALSE when the file cannot be
+    // read, is shorter than 256 bytes, or the image cannot be written whole.
+    BOOL bConfig_File2TempBinFile(const std::wstring& strPath);
+    // The run's firmware preparation: a "Config_" file is split, a packed
+    // file unpacked into the program's Temp folder (the named file is only
+    // read, never deleted) and framed, a plain image framed; then the
+    // temporary image is checked (CheckTempBinImage). Returns 0 when the
+    // image is ready (m_bImagePrepared set), 1 when no firmware file is
+    // named (nothing prepared), -10 when preparation or the check failed: the
+    // result text is shown, the bars are red and no temporary image is left.
+    int nPrepareFirmwareFile();
+    // Set only when this run prepared and checked the temporary image; the
+    // workers write no firmware without it.
+    std::atomic<bool> m_bImagePrepared{false};
+    // <module directory>\Temp\TempBinData.bin
+    std::wstring strTempBinDataFilePath() const;
+    // Start's reading of a packed file (opened read-only): the trailer's
+    // filters, type, trailer words and version text (vApplyFwFileTrailer).
+    // FALSE when the file cannot be read or is shorter than its trailer;
+    // nothing is changed then.
+    BOOL bReadFirmwareTrailer(const std::wstring& path);
+    // The version text a file name carries (strFWVersionFromFileName).
+    static std::wstring VersionTextFromFileName(const std::wstring& path);
+
+    // ===================================================================
+    // Side modes (SideModes.cpp): run on the coordinator after the scan
+    // ===================================================================
+
+    // /O: writes the version text file, shows the rows and, only when the
+    // file was written whole, "Output Version File PASS" and green bars.
+    // 0, or -1 when the file could not be written.
+    int outputFWVersionTask();
+    // Writes "VTL262xVersion.txt" in the module directory: one line
+    // "%d:%012S\r\n" per hub of the table. 0, or -1 (nothing half-written
+    // stays).
+    int nOutputVerTextFile();
+    // /I: exactly two hubs whose serial texts are equal ignoring case: 0;
+    // else -3. Shows the result text and colours the bars.
+    int nCmpHubSNTask();
+
 private:
     mutable std::mutex m_RunMessageLock;
     std::wstring m_strRunMessage;

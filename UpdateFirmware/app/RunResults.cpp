@@ -2,8 +2,6 @@
 // the hub rows, the bars, the overall bar's animation and the exit code.
 #include "app/RunResults.h"
 
-#include <exception>
-
 #include "app/MainDialog.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
@@ -137,7 +135,7 @@ int CMy262FWUpgradeToolDlg::nMessageOut(const std::wstring& text, BYTE type, DWO
 void CMy262FWUpgradeToolDlg::vShowUpddateResult(const std::wstring& text, BYTE colour, BYTE fontHeight) {
     try {
         if (m_pRunView) m_pRunView->SetStatusText(text, ResultColour(colour), fontHeight);
-    } catch (const std::exception&) {
+    } catch (...) {
         vDEBUG_ERR_printf(L"%s:%d: dwErrorCode %d", Method(L"vShowUpddateResult"), __LINE__,
                           hubaccess::GetLastSystemError());
     }

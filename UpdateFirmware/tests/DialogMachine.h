@@ -17,7 +17,6 @@ namespace testing_machine {
 struct DialogMachine : HubUtilityMachine {
     DialogMachine() {
         hubaccess::pUtility = utility.get();
-        utility->m_USBLib.m_pHubDev.reset();
         dlg = std::make_unique<app::CMy262FWUpgradeToolDlg>();
         app::pFWUpdateDlg = dlg.get();
         dlg->m_pRunView = &view;

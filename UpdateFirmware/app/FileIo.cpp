@@ -1,0 +1,81 @@
+#include "app/FileIo.h"
+
+#include "platform/Files.h"
+
+namespace app {
+
+namespace {
+constexpr std::uint32_t kErrorWriteFault = 29;   // ERROR_WRITE_FAULT
+constexpr std::uint32_t kErrorHandleEof = 38;    // ERROR_HANDLE_EOF
+}  // namespace
+
+FileReadStatus ReadWholeFile(platform::Files& files, const std::wstring& path, std::uint64_t limit,
+                             std::vector<hubaccess::BYTE>* pOut, std::uint32_t* pError) {
+    pOut->clear();
+    *pError = 0;
+    const platform::FileOpenResult open = files.CreateFile(path, platform::kGenericRead, platform::kFileShareRead,
+                                                           platform::FileDisposition::OpenExisting, 0);
+    if (!open.handle.IsValid()) {
+        *pError = open.error;
+        return FileReadStatus::Failed;
+    }
+    std::uint64_t size = 0;
+    FileReadStatus status = FileReadStatus::Ok;
+    platform::FileResult r = files.GetFileSize(open.handle, &size);
+    if (!r.ok) {
+        *pError = r.error;
+        status = FileReadStatus::Failed;
+    } else if (size > limit) {
+        status = FileReadStatus::TooLarge;
+    } else {
+        pOut->assign(static_cast<std::size_t>(size), 0);
+        std::size_t total = 0;
+        while (total < pOut->size()) {
+            std::uint32_t got = 0;
+            r = files.ReadFile(open.handle, pOut->data() + total, static_cast<std::uint32_t>(pOut->size() - total),
+                               &got);
+            if (!r.ok || got == 0) {
+                *pError = r.ok ? kErrorHandleEof : r.error;
+                status = FileReadStatus::Failed;
+                break;
+            }
+            total += got;
+        }
+        if (status != FileReadStatus::Ok) pOut->clear();
+    }
+    files.CloseHandle(open.handle);
+    return status;
+}
+
+bool WriteWholeFile(platform::Files& files, const std::wstring& path, const std::vector<hubaccess::BYTE>& bytes,
+                    std::uint32_t* pError) {
+    *pError = 0;
+    const platform::FileOpenResult open =
+        files.CreateFile(path, platform::kGenericRead | platform::kGenericWrite,
+                         platform::kFileShareWrite | platform::kFileShareDelete, platform::FileDisposition::OpenAlways,
+                         platform::kFileFlagWriteThrough);
+    if (!open.handle.IsValid()) {
+        *pError = open.error;
+        return false;
+    }
+    platform::FileResult r = files.Seek(open.handle, 0);
+    std::size_t written = 0;
+    while (r.ok && written < bytes.size()) {
+        std::uint32_t done = 0;
+        r = files.WriteFile(open.handle, bytes.data() + written, static_cast<std::uint32_t>(bytes.size() - written),
+                            &done);
+        if (r.ok && done == 0) r = platform::FileResult{false, kErrorWriteFault};
+        written += done;
+    }
+    if (r.ok) r = files.SetEndOfFile(open.handle);
+    if (r.ok) r = files.FlushFileBuffers(open.handle);
+    files.CloseHandle(open.handle);
+    if (!r.ok) {
+        *pError = r.error;
+        files.DeleteFile(path);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace app

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FirmwareFiles.h"
 #include "app/MainDialog.h"
 #include "app/RunRules.h"
 #include "app/RunView.h"
@@ -412,13 +413,12 @@ HubWorker::End HubWorker::UpdateStage() {
     const std::wstring chipName = ChipNameFromVersionRegister(chipVersion);
     Bar(10);
 
-    std::uint64_t fileVersion = 0;
-    if (!ParseVersion48(dlg_.m_strCurFileFWVer, &fileVersion)) {
+    if (!bIsFWVersionText(dlg_.m_strCurFileFWVer)) {
         vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], file version [%s] is not 12 hexadecimal digits", kMethod,
                           __LINE__, t_, dlg_.m_strCurFileFWVer);
         return Fail(kExitInvalidInput, L"");
     }
-    switch (CheckFirmwareLimits(chipName, fileVersion)) {
+    switch (CheckFirmwareLimits(chipName, ullFWVersionValue(dlg_.m_strCurFileFWVer))) {
         case LimitVerdict::TooNew:
             vDEBUG_MSG_printf(L"%s:%d:  Firmware too new to update to 0x120621000000!!![%d] ", kMethod, __LINE__, t_);
             return Fail(kExitInvalidInput, textfmt::Format(L" Firmware too new to update to current controller!![%d] ", t_));

@@ -132,9 +132,6 @@ public:
     std::atomic<bool> m_bRunStarted{false};
     // True once the coordinator has ended (results shown, exit requested).
     std::atomic<bool> m_bRunEnded{false};
-    // The temporary image was written and checked by this run; workers
-    // write firmware only then.
-    std::atomic<bool> m_bImagePrepared{false};
     // The packed firmware file named at start could not be read.
     bool m_bPackedFileUnreadable = false;
     // Number of hubs (and workers) of the run, fixed before the workers start.
@@ -143,14 +140,6 @@ public:
     std::atomic<bool> m_bCleanupDone{false};
     // The payload clean-up of a run.
     RunCleanup* m_pRunCleanup = nullptr;
-
-    // ===== Interim: firmware files and side modes as the run calls them
-    // (RunInterim.cpp).
-    BOOL bConfig_File2TempBinFile(const std::wstring& path);
-    BOOL bReadFirmwareTrailer(const std::wstring& path);
-    static std::wstring VersionTextFromFileName(const std::wstring& path);
-    int outputFWVersionTask();
-    int nCmpHubSNTask();
 
     // ===================================================================
     // Results, messages and exit codes (RunResults.cpp)

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FirmwareFiles.h"
 #include "app/MainDialog.h"
 #include "app/RunCleanup.h"
 #include "app/RunRules.h"
@@ -45,60 +46,6 @@ constexpr std::uint32_t kBeforeOkMs = 500;
 constexpr BYTE kTextRed = 0, kTextBlue = 3;
 
 const wchar_t kNoHubText[] = L"Can't Find VTL262x Hub Controller in current platform";
-const wchar_t kNotValidText[] = L"The FW is not valide, Please check again!!";
-const wchar_t kNoMemoryText[] = L"insufficient memory available";
-
-constexpr std::size_t kTrailerSize = 57;
-constexpr std::size_t kTrailerVersionBytes = 6;
-
-// Unpacks a packed firmware file: the body (all but the trailer) goes to the
-// program's Temp folder as "<version>.bin", is framed into the temporary
-// image and deleted again. The user's file is opened read-only and kept.
-bool UnpackFirmwareFile(CMy262FWUpgradeToolDlg& dlg, CHubUtility& u, const std::wstring& path) {
-    platform::Files& files = *u.Ports().files;
-    std::vector<std::uint8_t> whole;
-    const platform::FileOpenResult in = files.CreateFile(path, platform::kGenericRead, platform::kFileShareRead,
-                                                         platform::FileDisposition::OpenExisting, 0);
-    if (!in.handle.IsValid()) {
-        vDEBUG_ERR_printf(L"%s:%d: packed file [%s] cannot be opened, dwErrorCode %d", kMethod, __LINE__, path, in.error);
-        return false;
-    }
-    std::uint64_t size = 0;
-    bool read = files.GetFileSize(in.handle, &size).ok && size > kTrailerSize && size <= 0x20000;
-    if (read) {
-        whole.resize(static_cast<std::size_t>(size));
-        std::uint32_t done = 0;
-        read = files.ReadFile(in.handle, whole.data(), static_cast<std::uint32_t>(size), &done).ok && done == size;
-    }
-    files.CloseHandle(in.handle);
-    if (!read) {
-        vDEBUG_ERR_printf(L"%s:%d:   ucpFWBinDataBuffer mallco Fail !!! ", kMethod, __LINE__);
-        return false;
-    }
-    const std::size_t body = whole.size() - kTrailerSize;
-    std::wstring version;
-    for (std::size_t i = 0; i < kTrailerVersionBytes; ++i) textfmt::FormatTo(version, 2, L"%02x", whole[body + i]);
-    dlg.m_strCurFileFWVer = version;
-    if (dlg.m_pRunView != nullptr) dlg.m_pRunView->SetControlText(kIdUpdateVersion, version);
-
-    const std::wstring folder = textfmt::Format(L"%s\\%s", u.m_szModuleDirectory, L"Temp");
-    files.CreateDirectory(folder);
-    const std::wstring unpacked = textfmt::Format(dlg.m_ucFWType ? L"%s\\Config_%s.bin" : L"%s\\%s.bin", folder, version);
-    files.DeleteFile(unpacked);
-    const platform::FileOpenResult out =
-        files.CreateFile(unpacked, platform::kGenericWrite, platform::kFileShareWrite | platform::kFileShareDelete,
-                         platform::FileDisposition::OpenAlways, platform::kFileFlagWriteThrough);
-    if (!out.handle.IsValid()) return false;
-    std::uint32_t done = 0;
-    const bool written = files.WriteFile(out.handle, whole.data(), static_cast<std::uint32_t>(body), &done).ok &&
-                         done == body && files.FlushFileBuffers(out.handle).ok;
-    files.CloseHandle(out.handle);
-    vDEBUG_MSG_printf(L"%s:%d: Get new  fw path=[%ls],", kMethod, __LINE__, unpacked);
-    const bool framed = written && u.vCreateTempBinDataFile(unpacked, 0, 0, 1);
-    if (!framed) vDEBUG_ERR_printf(L"%s:%d:  vCreateTempBinDataFile Fail  ", kMethod, __LINE__);
-    files.DeleteFile(unpacked);
-    return framed;
-}
 
 class RunCoordinator {
 public:
@@ -117,7 +64,6 @@ private:
     void StopWorkers(bool cancel);
     void Results();
     void CleanUp();
-    void EndWithFile(const wchar_t* text);
 
     RunView* View() const { return dlg_.m_pRunView; }
     void Status(BYTE s) { info_.ucMainStatus = s; }
@@ -225,7 +171,7 @@ void RunCoordinator::Body() {
         dlg_.vSetAllProgressColor(bAllPass_ ? kColourGreen : kColourRed);
         return;
     }
-    if (dlg_.m_bUpdateFW && !ParseVersion48(dlg_.m_strCurFileFWVer, nullptr)) {
+    if (dlg_.m_bUpdateFW && !bIsFWVersionText(dlg_.m_strCurFileFWVer)) {
         // No version (also a packed file that could not be read), or one
         // that is not 12 hexadecimal digits: nothing can be checked.
         dlg_.nMessageOut(L"Cannot Get FW File Version...", 1, kMbIconError);
@@ -243,7 +189,7 @@ void RunCoordinator::Body() {
     }
     // Without a file version (no update asked) there is nothing to compare.
     if (!dlg_.m_bMPMode && !dlg_.m_bCheckFWVersion && !dlg_.m_bExportFW &&
-        ParseVersion48(dlg_.m_strCurFileFWVer, nullptr)) {
+        bIsFWVersionText(dlg_.m_strCurFileFWVer)) {
         if (!PreChecks()) return;
     }
     if (!PrepareImage()) return;
@@ -281,14 +227,13 @@ bool RunCoordinator::PreChecks() {
         return false;
     }
 
-    std::uint64_t fileVersion = 0;
-    ParseVersion48(dlg_.m_strCurFileFWVer, &fileVersion);
+    const std::uint64_t fileVersion = ullFWVersionValue(dlg_.m_strCurFileFWVer);
     int newer = 0;
     for (int i = 0; i < n_; ++i) {
         const std::wstring cur = dlg_.m_devList.rows[i].m_strFWVersion;
         vDEBUG_MSG_printf(L"%s:%d: strCur=[%s], strNew=[%s]", kMethod, __LINE__, cur, dlg_.m_strCurFileFWVer);
-        std::uint64_t hubVersion = 0;
-        if (!ParseVersion48(cur, &hubVersion)) continue;
+        if (!bIsFWVersionText(cur)) continue;
+        const std::uint64_t hubVersion = ullFWVersionValue(cur);
         if (hubVersion > fileVersion) {
             vDEBUG_MSG_printf(L"%s:%d: liCurrentver.QuadPart=[%lld], liUpdateVer.QuadPart=[%lld]", kMethod, __LINE__,
                               static_cast<long long>(hubVersion), static_cast<long long>(fileVersion));
@@ -315,67 +260,15 @@ bool RunCoordinator::PreChecks() {
     return true;
 }
 
-void RunCoordinator::EndWithFile(const wchar_t* text) {
-    dlg_.vShowUpddateResult(text, kTextRed, 40);
-    dlg_.vSetAllProgressColor(kColourRed);
-    bAllPass_ = 0;
-    nRunResult_ = kExitInvalidInput;
-}
-
 bool RunCoordinator::PrepareImage() {
-    const std::wstring path = u_.m_strFWBinFilePath;
-    const std::wstring tempImage = textfmt::Format(L"%s\\%s\\%s", u_.m_szModuleDirectory, L"Temp", L"TempBinData.bin");
-    platform::Files& files = *u_.Ports().files;
-    // An image of an earlier run is never flashed.
-    files.DeleteFile(tempImage);
-    if (path.empty()) return true;  // nothing to prepare: the workers write nothing
-
-    if (path.find(L"Config_") != std::wstring::npos || path.find(L"CONFIG_") != std::wstring::npos) dlg_.m_ucFWType = 1;
-    bool prepared = false;
-    if (dlg_.m_ucFWType == 1) {
-        if (!dlg_.bConfig_File2TempBinFile(path)) {
-            vDEBUG_ERR_printf(L"%s:%d:   bConfig_File2TempBinFile Fail !!! ", kMethod, __LINE__);
-            EndWithFile(kNotValidText);
-            return false;
-        }
-        prepared = true;
-    } else if (path.find(L"VTL262XFW.BIN") != std::wstring::npos) {
-        if (!UnpackFirmwareFile(dlg_, u_, path)) {
-            EndWithFile(kNoMemoryText);
-            return false;
-        }
-        prepared = true;
-    } else {
-        vDEBUG_MSG_printf(L"%s:%d:  vCreateTempBinDataFile [%s]  ", kMethod, __LINE__, path);
-        if (!u_.vCreateTempBinDataFile(path, 0, 0, 1)) {
-            vDEBUG_ERR_printf(L"%s:%d:  vCreateTempBinDataFile Fail  ", kMethod, __LINE__);
-            EndWithFile(kNoMemoryText);
-            return false;
-        }
-        prepared = true;
-    }
-
-    // What the workers will flash and compare: checked before any of them starts.
-    std::vector<std::uint8_t> image;
-    bool read = false;
-    const platform::FileOpenResult f = files.CreateFile(tempImage, platform::kGenericRead, platform::kFileShareRead,
-                                                        platform::FileDisposition::OpenExisting, 0);
-    if (f.handle.IsValid()) {
-        std::uint64_t size = 0;
-        if (files.GetFileSize(f.handle, &size).ok && size <= 0x20000) {
-            image.resize(static_cast<std::size_t>(size));
-            std::uint32_t done = 0;
-            read = files.ReadFile(f.handle, image.data(), static_cast<std::uint32_t>(size), &done).ok && done == size;
-        }
-        files.CloseHandle(f.handle);
-    }
-    if (!prepared || !read || !IsFlashableImage(image.data(), image.size())) {
-        vDEBUG_ERR_printf(L"%s:%d: the temporary image [%s] is not a flashable image (%d bytes)", kMethod, __LINE__,
-                          tempImage, image.size());
-        EndWithFile(kNotValidText);
+    // 0: ready, 1: no file named (the workers write nothing), else -10 with
+    // the text shown and the bars red.
+    const int prepared = dlg_.nPrepareFirmwareFile();
+    if (prepared < 0) {
+        bAllPass_ = 0;
+        nRunResult_ = prepared;
         return false;
     }
-    dlg_.m_bImagePrepared = true;
     return true;
 }
 
@@ -579,7 +472,7 @@ void CMy262FWUpgradeToolDlg::OnBnClickedButtonStart() {
         }
         if (m_pRunView != nullptr) m_pRunView->SetControlText(kIdUpdateVersion, m_strCurFileFWVer);
     } else if (m_bUpdateFW) {
-        if (path.find(L"Config_") != std::wstring::npos) m_ucFWType = 1;
+        if (path.find(L"Config_") != std::wstring::npos) m_ucFWType = 1;  // as named: case-sensitive
         m_strCurFileFWVer = VersionTextFromFileName(path);
         if (m_pRunView != nullptr) m_pRunView->SetControlText(kIdUpdateVersion, m_strCurFileFWVer);
     }

@@ -1,38 +1,18 @@
 #include "app/RunRules.h"
 
+#include "app/FirmwareFiles.h"
+
 #include <cwctype>
 
 namespace app {
 
 namespace {
 
-int HexDigit(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-}
-
 constexpr std::uint64_t kLegacyVersions[] = {0x121030000000ull, 0x111117000000ull};
 constexpr std::uint64_t kA1NewestFile = 0x120621000000ull;
 constexpr std::uint64_t kA2OldestFileExcluded = 0x120720000000ull;
 
-constexpr std::uint16_t kMinImageLength = 0x5000;
-constexpr std::size_t kMaxDownload = 0x10000;
-
 }  // namespace
-
-bool ParseVersion48(const std::wstring& text, std::uint64_t* value) {
-    if (text.size() != 12) return false;
-    std::uint64_t v = 0;
-    for (wchar_t c : text) {
-        const int d = HexDigit(c);
-        if (d < 0) return false;
-        v = (v << 4) | static_cast<std::uint64_t>(d);
-    }
-    if (value != nullptr) *value = v;
-    return true;
-}
 
 bool SameVersionText(const std::wstring& a, const std::wstring& b) {
     if (a.size() != b.size()) return false;
@@ -60,8 +40,8 @@ LimitVerdict CheckFirmwareLimits(const std::wstring& chipName, std::uint64_t fil
 }
 
 bool IsLegacyVersion(const std::wstring& hubVersion) {
-    std::uint64_t v = 0;
-    if (!ParseVersion48(hubVersion, &v)) return false;
+    if (!bIsFWVersionText(hubVersion)) return false;
+    const std::uint64_t v = ullFWVersionValue(hubVersion);
     for (std::uint64_t legacy : kLegacyVersions)
         if (v == legacy) return true;
     return false;
@@ -86,13 +66,6 @@ bool AllWorkersReset(const BYTE* states, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
         if (states[i] != 5 && states[i] != 8) return false;
     return true;
-}
-
-bool IsFlashableImage(const std::uint8_t* data, std::size_t size) {
-    if (data == nullptr || size < 4) return false;
-    const std::size_t f = static_cast<std::size_t>(data[0]) | (static_cast<std::size_t>(data[1]) << 8);
-    if (f < kMinImageLength || f + 4 > size) return false;
-    return ((size + 31) / 32) * 32 <= kMaxDownload;
 }
 
 }  // namespace app

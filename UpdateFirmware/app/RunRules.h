@@ -1,6 +1,6 @@
 // Pure rules of a run, kept apart from the threads so they can be tested as
-// tables: the reset gate and its tier release, the version numbers the
-// workers compare, the chip name and its firmware-version limits.
+// tables: the reset gate and its tier release, version texts, the chip name
+// and its firmware-version limits (versions as numbers: FirmwareFiles.h).
 #pragma once
 
 #include <cstddef>
@@ -12,11 +12,6 @@
 namespace app {
 
 using hubaccess::BYTE;
-
-// A 12-digit hexadecimal version text as the 48-bit number high:low (the
-// first 4 digits and the last 8). False when the text is not exactly 12
-// hexadecimal digits (either case).
-bool ParseVersion48(const std::wstring& text, std::uint64_t* value);
 
 // Version texts compared without regard to case.
 bool SameVersionText(const std::wstring& a, const std::wstring& b);
@@ -44,9 +39,5 @@ std::int8_t NextResetTier(std::int8_t currentTier, const BYTE* states, const BYT
 bool AllWorkersReady(const BYTE* states, std::size_t n);
 // Every worker has sent its reset or ended (state 5 or 8).
 bool AllWorkersReset(const BYTE* states, std::size_t n);
-
-// The temporary image as a run may flash it: length word F >= 0x5000,
-// F + 4 <= size, and size rounded up to 32 at most 0x10000.
-bool IsFlashableImage(const std::uint8_t* data, std::size_t size);
 
 }  // namespace app

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "RunMachine.h"
+#include "app/FirmwareFiles.h"
 #include "hubaccess/FilterRequest.h"
 
 namespace {
@@ -34,6 +35,14 @@ struct Scenario {
 };
 
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
+// A configuration table whose VID (0x84) is the hubs'.
+std::vector<std::uint8_t> ConfigTable() {
+    auto table = run_machine::Pattern(256, 0x5A);
+    table[0x84] = 0x7D;
+    table[0x85] = 0x7A;
+    return table;
+}
 
 // The tiers of the hubs whose reset gate opened, in order.
 std::vector<int> GateTiers(RunMachine& m) {
@@ -293,6 +302,70 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_EQ(m.cleanup.driverRemoved, 1);
              EXPECT_TRUE(m.chips[0]->downloads.empty());
          }},
+        {"ConfigFileTableGoesIntoBothImages",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             auto file = ConfigTable();
+             const auto area = HubChip::FirmwareAreaFor(m.newImage, run_machine::kImageType);
+             file.insert(file.end(), area.begin(), area.end());
+             m.files.PutFile(L"C:\\Tool\\Config_140415_03_E5_00.bin", file);
+             m.utility->m_strFWBinFilePath = L"C:\\Tool\\Config_140415_03_E5_00.bin";
+         },
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.dlg.m_ucFWType, 1);
+             for (const auto& chip : m.chips) {
+                 EXPECT_EQ(chip->ConfigBlock(0), ConfigTable());
+                 EXPECT_EQ(chip->ConfigBlock(1), ConfigTable());
+             }
+         }},
+        {"PackedFileIsReadAndKept",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             app::FW_FILE_TRAILER trailer;
+             trailer.ucVersion = run_machine::kFileVersion;
+             trailer.wVID = 0x7A7D;
+             auto file = m.newImage;
+             const auto t = app::BuildFwFileTrailer(trailer);
+             file.insert(file.end(), t.begin(), t.end());
+             m.files.PutFile(L"C:\\FW\\VTL262XFW.BIN", file);
+             m.files.SetReadOnly(L"C:\\FW\\VTL262XFW.BIN", true);
+             m.utility->m_strFWBinFilePath = L"C:\\FW\\VTL262XFW.BIN";
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.files.Exists(L"C:\\FW\\VTL262XFW.BIN"));
+             EXPECT_EQ(m.dlg.m_strCurFileFWVer, L"14041503e500");
+         }},
+        {"OutputVersionFile",
+         [](RunMachine& m) {
+             ThreeTiers(m);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bOutputVerFile = 1;
+         },
+         0, L"Pass!!", {Flash::Old, Flash::Old, Flash::Old}, "GGG",
+         [](RunMachine& m) {
+             const auto text = m.files.GetFile(L"C:\\Tool\\VTL262xVersion.txt");
+             ASSERT_TRUE(text.has_value());
+             EXPECT_EQ(std::string(text->begin(), text->end()),
+                       "0:130101000000\r\n1:130101000000\r\n2:130101000000\r\n");
+         }},
+        {"CompareSerialsOfTwoHubs",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bCompareSN = 1;
+         },
+         0, L"Pass!!", {Flash::Old, Flash::Old}, "GG", nullptr},
+        {"CompareSerialsOfThreeHubsFails",
+         [](RunMachine& m) {
+             ThreeTiers(m);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bCompareSN = 1;
+         },
+         -3, L"Failed!!(-3)", {Flash::Old, Flash::Old, Flash::Old}, "RRR", nullptr},
         {"LimitRefusesFileTooNewForA1",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);

@@ -132,12 +132,8 @@ public:
     std::atomic<bool> m_bRunStarted{false};
     // True once the coordinator has ended (results shown, exit requested).
     std::atomic<bool> m_bRunEnded{false};
-    // The packed firmware file named at start could not be read.
-    bool m_bPackedFileUnreadable = false;
     // Number of hubs (and workers) of the run, fixed before the workers start.
     std::atomic<BYTE> m_ucRunHubCount{0};
-    // The clean-up of the run has run.
-    std::atomic<bool> m_bCleanupDone{false};
     // The payload clean-up of a run.
     RunCleanup* m_pRunCleanup = nullptr;
 

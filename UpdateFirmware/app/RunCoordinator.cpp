@@ -55,7 +55,7 @@ public:
     void Run();
 
 private:
-    // How the body ended: Clean-up follows every ending but None.
+    // The run up to its results; CleanUp follows every ending after it.
     void Body();
     bool PreChecks();       // false: the run ends (1 or -12)
     bool PrepareImage();    // false: -10
@@ -112,8 +112,13 @@ void RunCoordinator::Run() {
             CleanUp();
         } catch (const std::exception&) {
             vDEBUG_ERR_printf(L"%s:%d: Catch Error in clean-up, Error=%d ", kMethod, __LINE__, GetLastSystemError());
+            info_.bAllPass = 0;
             Status(MAIN_THREAD_FINISH);
-            if (View() != nullptr) View()->RequestExit(nRunResult_ < 0 ? nRunResult_ : kExitInvalidInput);
+            try {
+                if (View() != nullptr) View()->EnableControl(kIdButtonOk, true);
+                dlg_.SetExitcode(nRunResult_ < 0 ? nRunResult_ : kExitInvalidInput);
+            } catch (const std::exception&) {
+            }
         }
     }
     dlg_.m_bRunEnded = true;
@@ -417,7 +422,6 @@ void RunCoordinator::CleanUp() {
 
     clock_.Sleep(kBeforeOkMs);
     if (View() != nullptr) View()->EnableControl(kIdButtonOk, true);
-    dlg_.m_bCleanupDone = true;
     dlg_.SetExitcode(nRunResult_);
 }
 
@@ -466,8 +470,8 @@ void CMy262FWUpgradeToolDlg::OnBnClickedButtonStart() {
     const std::wstring& path = u.m_strFWBinFilePath;
     if (path.find(L"VTL262XFW.BIN") != std::wstring::npos) {
         if (!bReadFirmwareTrailer(path)) {
-            // The coordinator ends such a run with -10 after its clean-up.
-            m_bPackedFileUnreadable = true;
+            // Without a version the coordinator ends the run with -10 after
+            // its clean-up.
             m_strCurFileFWVer.clear();
         }
         if (m_pRunView != nullptr) m_pRunView->SetControlText(kIdUpdateVersion, m_strCurFileFWVer);

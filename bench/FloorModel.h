@@ -62,7 +62,7 @@ inline Breakdown WholeRunFloor(const RunShape& s) {
     const double readBack = static_cast<double>((s.imageLength + 32 + 31) / 32);  // blocks incl. length word
     const double erase = 2 * (100 + 100) + R(6);                                    // two parts, poll 100 + settle 100
 
-    Lock firmware, enumeration;
+    Lock firmware, enumeration;  // the enumeration lock of the update stage
     Breakdown b;
     b.workersStartMs = s.workersStartMs;
 
@@ -149,35 +149,33 @@ inline Breakdown WholeRunFloor(const RunShape& s) {
     std::vector<double> poll(n);
     for (std::size_t i = 0; i < n; ++i) {
         double t = w[i].reset + 500;
-        while (t < lastReset) t += 500 + 500 + 250.0 * s.tiers[i] + 500;
+        while (t < lastReset) t += 500 + 250.0 * s.tiers[i] + 500;
         poll[i] = t;
     }
+    // One re-identification call at a time, first asked first served; a
+    // call that does not find its hub asks again after its next poll.
     std::vector<bool> finished(n, false);
-    for (std::size_t k = 0; k < n; ++k) {
-        // The next to take the lock is the one asking first.
+    double lockFree = 0;
+    for (std::size_t left = n; left > 0;) {
         std::size_t i = n;
         for (std::size_t j = 0; j < n; ++j)
             if (!finished[j] && (i == n || poll[j] < poll[i])) i = j;
-        double t = poll[i];
-        for (;;) {
-            bool found = false;
-            double end = enumeration.Take(t, 0);
-            double at = end;
-            for (int attempt = 0; attempt < 3 && !found; ++attempt) {
-                at += s.rescanMs;
-                if (!away(i, at)) found = true;
-                else at += allAway(at) ? 2000 : 750;
-            }
-            if (found) at += R(3);
-            enumeration = Lock();
-            enumeration.Take(at, 0);
-            if (found) {
-                w[i].finish = at;
-                break;
-            }
-            t = at + 500;
+        double at = std::max(poll[i], lockFree);
+        bool found = false;
+        for (int attempt = 0; attempt < 3 && !found; ++attempt) {
+            at += s.rescanMs;
+            if (!away(i, at)) found = true;
+            else at += allAway(at) ? 2000 : 750;
         }
-        finished[i] = true;
+        if (found) at += R(3);
+        lockFree = at;
+        if (found) {
+            w[i].finish = at;
+            finished[i] = true;
+            --left;
+        } else {
+            poll[i] = at + 500;
+        }
     }
     double lastFinish = 0;
     for (const auto& x : w) lastFinish = std::max(lastFinish, x.finish);

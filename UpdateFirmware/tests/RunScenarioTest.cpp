@@ -94,6 +94,25 @@ const std::vector<Scenario>& Scenarios() {
              for (const auto& e : m.driver.Journal()) EXPECT_NE(e.Command(), hubaccess::CMD_CPU_RESET);
              EXPECT_FALSE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun", L"ucTargetNumber[0], b.verify"));
          }},
+        {"UnreadableTweakRegisterIsNotWritten",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_REG_READ;
+             f.match.address = 0x3611;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             int writes3611 = 0, writes3621 = 0;
+             for (const auto& e : m.driver.Journal()) {
+                 if (e.legacy || e.Command() != hubaccess::CMD_REG_WRITE) continue;
+                 writes3611 += e.Index() == 0x3611;
+                 writes3621 += e.Index() == 0x3621;
+             }
+             EXPECT_EQ(writes3611, 0);  // its read failed: left as it is
+             EXPECT_EQ(writes3621, 1);  // the next tweak goes on
+         }},
         {"NoHub", [](RunMachine&) {}, -4, L"Failed!!(-4)", {}, "", nullptr},
         {"AllCurrent",
          [](RunMachine& m) {
@@ -201,6 +220,18 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_GE(m.sched.NowMs(), 259'000u);
              EXPECT_EQ(m.dlg.m_ChildThreadInfo[0].ucThreadState.load(), app::CHILD_THREAD_FINISH);
              EXPECT_EQ(m.cleanup.driverRemoved, 1);
+         }},
+        {"TimeOutWithOneHubDone",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2, run_machine::kOldVersion, [](sim::UsbDeviceSpec& spec) { spec.neverReturns = true; });
+         },
+         -9, L"TimeOut!!(-9)", {Flash::New, Flash::New}, "GR",
+         [](RunMachine& m) {
+             // The finished hub keeps its pass; the cancelled one stored nothing.
+             EXPECT_EQ(m.dlg.m_devList.rows[0].m_bReloadFWResult, 1);
+             EXPECT_EQ(m.dlg.m_devList.rows[1].m_bReloadFWResult, 0);
+             EXPECT_TRUE(m.dlg.GetRunMessage().empty());
          }},
         {"NinthHubLeavesAllUntouched",
          [](RunMachine& m) {

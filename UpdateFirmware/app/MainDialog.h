@@ -130,12 +130,21 @@ public:
     std::unique_ptr<platform::CancelToken> m_pRunCancel;
     // One run per process: a second Start does nothing.
     std::atomic<bool> m_bRunStarted{false};
-    // True once the coordinator has ended (results shown, exit requested).
-    std::atomic<bool> m_bRunEnded{false};
     // Number of hubs (and workers) of the run, fixed before the workers start.
     std::atomic<BYTE> m_ucRunHubCount{0};
     // The payload clean-up of a run.
     RunCleanup* m_pRunCleanup = nullptr;
+
+    // ===================================================================
+    // Dialog frame (the Win32 dialog reads these)
+    // ===================================================================
+
+    // A run is going: from Start until the run's clean-up has ended. While it
+    // is set, closing the window (and OK) waits; the dialog ends once it is
+    // cleared.
+    std::atomic<bool> m_bRunGoing{false};
+    // Clears the per-run state before a run: the eight child records.
+    void vResetRunState();
 
     // ===================================================================
     // Results, messages and exit codes (RunResults.cpp)

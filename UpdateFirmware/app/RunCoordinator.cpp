@@ -121,7 +121,8 @@ void RunCoordinator::Run() {
             }
         }
     }
-    dlg_.m_bRunEnded = true;
+    // The run has ended: a close waiting for it may end the dialog now.
+    dlg_.m_bRunGoing = false;
 }
 
 void RunCoordinator::Body() {
@@ -482,11 +483,20 @@ void CMy262FWUpgradeToolDlg::OnBnClickedButtonStart() {
     }
 
     if (m_pRunView != nullptr) m_pRunView->EnableControl(kIdButtonOk, false);
+    m_bRunGoing = true;
     platform::Threads& threads = *u.Ports().threads;
     m_pRunCancel = threads.CreateCancelToken();
     CHILD_THREAD_INFO* info = &m_MainThreadInfo;
-    m_pMainThread = threads.Start([info] { CMy262FWUpgradeToolDlg::MainThreadFun(info); },
-                                  platform::ThreadPriority::Highest, "run coordinator");
+    try {
+        m_pMainThread = threads.Start([info] { CMy262FWUpgradeToolDlg::MainThreadFun(info); },
+                                      platform::ThreadPriority::Highest, "run coordinator");
+    } catch (const std::exception&) {
+        // No coordinator: nothing runs, and a close need not wait.
+        vDEBUG_ERR_printf(L"%s:%d: the run coordinator could not be started, dwErrorCode %d", kMethod, __LINE__,
+                          GetLastSystemError());
+        m_bRunGoing = false;
+        if (m_pRunView != nullptr) m_pRunView->EnableControl(kIdButtonOk, true);
+    }
 }
 
 }  // namespace app

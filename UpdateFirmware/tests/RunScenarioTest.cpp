@@ -449,6 +449,7 @@ TEST_P(RunScenarioTest, EndsWithItsCodeTextBarsAndFlash) {
     EXPECT_EQ(m.dlg.m_MainThreadInfo.ucMainStatus.load(), app::MAIN_THREAD_FINISH);
     EXPECT_TRUE(m.view.Enabled(app::kIdButtonOk));
     EXPECT_EQ(m.cleanup.iniDeleted, 1);  // one run, cleaned up once
+    EXPECT_FALSE(m.dlg.m_bRunGoing.load());
     ASSERT_EQ(s.flash.size(), m.chips.size());
     for (std::size_t i = 0; i < m.chips.size(); ++i) {
         SCOPED_TRACE(i);

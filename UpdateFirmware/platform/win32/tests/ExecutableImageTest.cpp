@@ -238,3 +238,47 @@ TEST(ToolImage, CarriesManifestAndVersionInfo) {
 }
 
 }  // namespace
+
+namespace {
+
+std::u16string StringTableEntry(const std::string& block, int index) {
+    std::size_t at = 0;
+    for (int i = 0; i <= index; ++i) {
+        if (at + 2 > block.size()) return {};
+        const std::size_t len = static_cast<unsigned char>(block[at]) | (static_cast<unsigned char>(block[at + 1]) << 8);
+        at += 2;
+        if (i == index) {
+            std::u16string s;
+            for (std::size_t k = 0; k < len && at + 2 * k + 1 < block.size(); ++k)
+                s.push_back(static_cast<char16_t>(static_cast<unsigned char>(block[at + 2 * k]) |
+                                                  (static_cast<unsigned char>(block[at + 2 * k + 1]) << 8)));
+            return s;
+        }
+        at += 2 * len;
+    }
+    return {};
+}
+
+TEST(ToolImage, CarriesTheDialogsIconAndAboutText) {
+    PeFile pe = LoadTool();
+    struct Dialog {
+        std::uint32_t id, items, cx, cy;
+    };
+    // Main dialog: 30 controls in 287 x 195 units; About box: 4 in 170 x 62.
+    for (const Dialog& d : {Dialog{102, 30, 287, 195}, Dialog{100, 4, 170, 62}}) {
+        SCOPED_TRACE(d.id);
+        const auto dlg = pe.Resource(5, d.id);  // RT_DIALOG, an extended template
+        ASSERT_TRUE(dlg.has_value());
+        Image t(std::vector<std::uint8_t>(dlg->begin(), dlg->end()));
+        EXPECT_EQ(t.U16(2), 0xFFFFu);
+        EXPECT_EQ(t.U16(16), d.items);
+        EXPECT_EQ(t.U16(22), d.cx);
+        EXPECT_EQ(t.U16(24), d.cy);
+    }
+    EXPECT_TRUE(pe.Resource(14, 128).has_value());  // RT_GROUP_ICON
+    const auto strings = pe.Resource(6, 101 / 16 + 1);  // RT_STRING block of id 101
+    ASSERT_TRUE(strings.has_value());
+    EXPECT_EQ(StringTableEntry(*strings, 101 % 16), u"&About 262FWUpgradeTool...");
+}
+
+}  // namespace

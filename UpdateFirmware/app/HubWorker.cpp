@@ -142,7 +142,6 @@ private:
     const BYTE t_;
     DEV_LIST_ITEM& row_;
     std::size_t records_ = 0;
-    BYTE total_ = 0;
     BYTE bResult_ = 1;
     bool legacy_ = false;
     bool imageFileUnreadable_ = false;
@@ -569,7 +568,6 @@ unsigned HubWorker::Run() {
     try {
         row_.m_ucTargetNumber = t_;
         records_ = std::min<std::size_t>(static_cast<std::size_t>(dlg_.m_ucRunHubCount.load()), kMaxChildThreads);
-        total_ = info_.ucTotalTarget.load();
         BarColour(kColourGreen);
         Bar(0);
         vDEBUG_MSG_printf(L"%s:%d:  ChildThreadFun, pChildThreadInfo->ucTargetNumber[%d] ", kMethod, __LINE__, t_);

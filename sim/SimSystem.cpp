@@ -159,6 +159,17 @@ void SimFiles::SetReadOnly(const std::wstring& path, bool readOnly) {
     if (it != nodes_.end()) it->second.readOnly = readOnly;
 }
 
+bool SimFiles::IsHidden(const std::wstring& path) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto it = nodes_.find(Key(Resolve(path)));
+    return it != nodes_.end() && it->second.hidden;
+}
+
+void SimFiles::SetTempPath(const std::wstring& path) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    tempPath_ = path;
+}
+
 void SimFiles::MakeDirectory(const std::wstring& path) {
     std::lock_guard<std::mutex> guard(mutex_);
     MakeDirectoryLocked(Resolve(path));
@@ -369,7 +380,10 @@ FileResult SimFiles::WriteFile(Handle file, const std::uint8_t* buffer, std::uin
     if (h == nullptr) return Fail(error);
     if (!(h->access & platform::kGenericWrite)) return Fail(platform::kErrorAccessDenied);
     if (count > 0 && buffer == nullptr) return Fail(platform::kErrorInvalidParameter);
-    if (auto* f = FindFault(FileOp::Write, h->key)) return Fail(f->error);
+    if (auto* f = FindFault(FileOp::Write, h->key)) {
+        if (!f->shortWrite) return Fail(f->error);
+        count = std::min(count, f->shortBytes);
+    }
     auto& data = nodes_.at(h->key).data;
     const std::uint64_t end = h->position + count;
     if (data.size() < end) data.resize(static_cast<std::size_t>(end), 0);
@@ -456,6 +470,81 @@ FileResult SimFiles::DeleteFile(const std::wstring& path) {
         if (h.key == key) h.key.clear();
     nodes_.erase(it);
     return Ok();
+}
+
+FileResult SimFiles::RemoveDirectory(const std::wstring& path) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const std::wstring full = Resolve(path);
+    if (full.empty()) return Fail(platform::kErrorPathNotFound);
+    const std::wstring key = Key(full);
+    if (auto* f = FindFault(FileOp::RemoveDirectory, key)) return Fail(f->error);
+    if (IsRoot(full)) return Fail(platform::kErrorAccessDenied);
+    const auto it = nodes_.find(key);
+    if (it == nodes_.end()) {
+        return Fail(DirectoryExists(Parent(full)) ? platform::kErrorFileNotFound
+                                                  : platform::kErrorPathNotFound);
+    }
+    if (!it->second.directory) return Fail(platform::kErrorDirectory);
+    const std::wstring prefix = key + L"\\";
+    for (const auto& [k, node] : nodes_)
+        if (k.compare(0, prefix.size(), prefix) == 0) return Fail(platform::kErrorDirNotEmpty);
+    if (Fold(currentDirectory_) == key) return Fail(platform::kErrorSharingViolation);
+    nodes_.erase(it);
+    return Ok();
+}
+
+FileResult SimFiles::FindFirstFile(const std::wstring& path) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (path.find_first_of(L"*?") != std::wstring::npos) return Fail(platform::kErrorInvalidName);
+    const std::wstring full = Resolve(path);
+    if (full.empty() || IsRoot(full)) return Fail(platform::kErrorFileNotFound);
+    if (nodes_.count(Key(full))) return Ok();
+    return Fail(DirectoryExists(Parent(full)) ? platform::kErrorFileNotFound
+                                              : platform::kErrorPathNotFound);
+}
+
+FileResult SimFiles::GetFileAttributes(const std::wstring& path, std::uint32_t* attributes) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (attributes) *attributes = 0;
+    const std::wstring full = Resolve(path);
+    if (full.empty()) return Fail(platform::kErrorPathNotFound);
+    std::uint32_t value = 0;
+    if (DirectoryExists(full)) {
+        value = platform::kFileAttributeDirectory;
+    } else {
+        const auto it = nodes_.find(Key(full));
+        if (it == nodes_.end()) {
+            return Fail(DirectoryExists(Parent(full)) ? platform::kErrorFileNotFound
+                                                      : platform::kErrorPathNotFound);
+        }
+        if (it->second.readOnly) value |= platform::kFileAttributeReadOnly;
+        if (it->second.hidden) value |= platform::kFileAttributeHidden;
+        if (value == 0) value = platform::kFileAttributeNormal;
+    }
+    if (attributes) *attributes = value;
+    return Ok();
+}
+
+FileResult SimFiles::SetFileAttributes(const std::wstring& path, std::uint32_t attributes) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const std::wstring full = Resolve(path);
+    if (full.empty()) return Fail(platform::kErrorPathNotFound);
+    const std::wstring key = Key(full);
+    if (auto* f = FindFault(FileOp::SetAttributes, key)) return Fail(f->error);
+    const auto it = nodes_.find(key);
+    if (it == nodes_.end()) {
+        if (IsRoot(full)) return Ok();
+        return Fail(DirectoryExists(Parent(full)) ? platform::kErrorFileNotFound
+                                                  : platform::kErrorPathNotFound);
+    }
+    it->second.readOnly = (attributes & platform::kFileAttributeReadOnly) != 0;
+    it->second.hidden = (attributes & platform::kFileAttributeHidden) != 0;
+    return Ok();
+}
+
+std::wstring SimFiles::GetTempPath() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return tempPath_;
 }
 
 // ===========================================================================
@@ -807,6 +896,11 @@ void SimOsInfo::SetFileVersion(const std::wstring& path, std::uint16_t a, std::u
                                                  (std::uint32_t{c} << 16) | d};
 }
 
+void SimOsInfo::SetWindowsDirectory(const std::wstring& path) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    windowsDirectory_ = path;
+}
+
 std::vector<RedirectionCall> SimOsInfo::RedirectionCalls() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return redirectionCalls_;
@@ -881,6 +975,11 @@ platform::FileVersionResult SimOsInfo::GetFileVersion(const std::wstring& path) 
     const std::wstring key = Fold(files_ ? files_->FullPath(path) : path);
     const auto it = versions_.find(key);
     return it == versions_.end() ? platform::FileVersionResult{} : it->second;
+}
+
+std::wstring SimOsInfo::GetWindowsDirectory() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return windowsDirectory_;
 }
 
 // ===========================================================================

@@ -38,10 +38,12 @@ enum class FileOp {
     Write,            // WriteFile
     Delete,           // DeleteFile
     CreateDirectory,  // CreateDirectory
+    RemoveDirectory,  // RemoveDirectory
+    SetAttributes,    // SetFileAttributes
 };
 
-// Makes matching calls fail with `error` (or, for reads with `shortRead`,
-// succeed with at most `shortBytes` bytes).
+// Makes matching calls fail with `error` (or, for reads with `shortRead` and
+// writes with `shortWrite`, succeed with at most `shortBytes` bytes).
 struct FileFault {
     FileOp op = FileOp::Open;
     std::wstring path;  // empty: any path; else compared like the file system does
@@ -51,6 +53,7 @@ struct FileFault {
     int skip = 0;   // matching calls to let through first
     int times = 1;  // how many to hit; -1: every one
     int hits = 0;
+    bool shortWrite = false;
 };
 
 // Windows semantics: paths compare without letter case, '\\' and '/' both
@@ -66,6 +69,10 @@ public:
     bool Exists(const std::wstring& path) const;  // file or directory
     bool IsDirectory(const std::wstring& path) const;
     void SetReadOnly(const std::wstring& path, bool readOnly);
+    bool IsHidden(const std::wstring& path) const;
+    // What GetTempPath reports (default "C:\\Users\\user\\AppData\\Local\\Temp\\");
+    // an empty text makes it fail.
+    void SetTempPath(const std::wstring& path);
     // Creates the directory and its missing parents.
     void MakeDirectory(const std::wstring& path);
     void SetCurrentDirectory(const std::wstring& path);
@@ -95,12 +102,20 @@ public:
     bool CloseHandle(platform::Handle file) override;
     platform::FileResult CreateDirectory(const std::wstring& path) override;
     platform::FileResult DeleteFile(const std::wstring& path) override;
+    platform::FileResult RemoveDirectory(const std::wstring& path) override;
+    // Exact names only: a wildcard finds nothing (ERROR_INVALID_NAME).
+    platform::FileResult FindFirstFile(const std::wstring& path) override;
+    platform::FileResult GetFileAttributes(const std::wstring& path, std::uint32_t* attributes) override;
+    // Keeps the read-only and hidden bits; the rest are accepted and dropped.
+    platform::FileResult SetFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
+    std::wstring GetTempPath() override;
 
 private:
     struct Node {
         std::wstring path;  // full path as first spelled
         bool directory = false;
         bool readOnly = false;
+        bool hidden = false;
         std::vector<std::uint8_t> data;
     };
     struct OpenFile {
@@ -122,6 +137,7 @@ private:
 
     mutable std::mutex mutex_;
     std::wstring currentDirectory_ = L"C:";
+    std::wstring tempPath_ = L"C:\\Users\\user\\AppData\\Local\\Temp\\";
     std::map<std::wstring, Node> nodes_;  // by Key()
     std::map<std::uintptr_t, OpenFile> handles_;
     std::uintptr_t nextHandle_ = 0x1000;
@@ -285,6 +301,8 @@ public:
     void FailSetCurrentDirectory(bool fail);
     void SetFileVersion(const std::wstring& path, std::uint16_t a, std::uint16_t b,
                         std::uint16_t c, std::uint16_t d);
+    // What GetWindowsDirectory reports (default "C:\\Windows").
+    void SetWindowsDirectory(const std::wstring& path);
 
     std::vector<RedirectionCall> RedirectionCalls() const;
     // Whether redirection is off for this thread id now.
@@ -301,6 +319,7 @@ public:
     std::wstring GetModuleFileName() override;
     bool SetCurrentDirectory(const std::wstring& path) override;
     platform::FileVersionResult GetFileVersion(const std::wstring& path) override;
+    std::wstring GetWindowsDirectory() override;
 
 private:
     std::uint32_t ThreadId();
@@ -313,6 +332,7 @@ private:
     platform::FsRedirectionResult disableResult_{true, true, true, 0};
     platform::FsRedirectionResult revertResult_{true, true, true, 0};
     std::wstring moduleFileName_ = L"C:\\Tool\\262FWUpgradeTool.exe";
+    std::wstring windowsDirectory_ = L"C:\\Windows";
     std::wstring currentDirectory_;
     bool failSetCurrentDirectory_ = false;
     int setCurrentDirectoryCalls_ = 0;

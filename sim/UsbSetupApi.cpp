@@ -246,3 +246,15 @@ platform::LaunchResult UsbStack::ShellExecuteAndWait(const std::wstring& file, c
 }
 
 }  // namespace sim
+
+namespace sim {
+
+platform::ProcessRunResult UsbStack::CreateProcessAndWait(const std::wstring& commandLine,
+                                                          const std::wstring& currentDirectory,
+                                                          std::uint32_t waitMs) {
+    platform::ProcessRunResult r;
+    r.error = platform::kErrorFileNotFound;
+    return r;
+}
+
+}  // namespace sim

@@ -286,6 +286,10 @@ public:
     // runs for the devcon time (Sleep on the clock).
     platform::LaunchResult ShellExecuteAndWait(const std::wstring& file, const std::wstring& parameters,
                                                int showCommand, std::uint32_t waitMs) override;
+    // Starts nothing: the stack knows only devcon (ERROR_FILE_NOT_FOUND).
+    platform::ProcessRunResult CreateProcessAndWait(const std::wstring& commandLine,
+                                                    const std::wstring& currentDirectory,
+                                                    std::uint32_t waitMs) override;
 
     // --- platform::CodePage: ASCII passes, anything else becomes '?'.
     std::wstring AnsiRoundTrip(const std::wstring& text) override;

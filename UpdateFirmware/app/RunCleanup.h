@@ -6,7 +6,13 @@
 
 #include <string>
 
+namespace hubaccess {
+class CHubUtility;
+}
+
 namespace app {
+
+class CPayload;
 
 class RunCleanup {
 public:
@@ -18,6 +24,20 @@ public:
     // Uninstalls the filter driver and deletes its files under tempDir;
     // 0 when done.
     virtual int Remove_FilterDriverAndFiles(const std::wstring& tempDir) = 0;
+};
+
+// The clean-up of the program: the INI through g_Ini, the driver package
+// through the payload.
+class PayloadRunCleanup : public RunCleanup {
+public:
+    PayloadRunCleanup(hubaccess::CHubUtility& utility, CPayload& payload) : m_utility(utility), m_payload(payload) {}
+    std::wstring TempPath() override;
+    void DeleteIniFile() override;
+    int Remove_FilterDriverAndFiles(const std::wstring& tempDir) override;
+
+private:
+    hubaccess::CHubUtility& m_utility;
+    CPayload& m_payload;
 };
 
 }  // namespace app

@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "app/AppHelpers.h"
 #include "app/FirmwareFiles.h"
 #include "app/MainDialog.h"
+#include "app/Payload.h"
 #include "app/RunCleanup.h"
 #include "app/RunRules.h"
 #include "app/RunView.h"
@@ -274,6 +276,22 @@ bool RunCoordinator::PrepareImage() {
         bAllPass_ = 0;
         nRunResult_ = prepared;
         return false;
+    }
+    if (prepared == 0) {
+        // The build's placeholder image is never written to a chip.
+        const std::wstring tempImage = dlg_.strTempBinDataFilePath();
+        const auto image = ReadWholeFile(*u_.Ports().files, tempImage);
+        if (!image || IsPlaceholderFirmwareImage(*image)) {
+            vDEBUG_ERR_printf(L"%s:%d: [%s] is the placeholder firmware image or unreadable, nothing is written", kMethod,
+                              __LINE__, tempImage);
+            dlg_.m_bImagePrepared = false;
+            u_.Ports().files->DeleteFile(tempImage);
+            dlg_.vShowUpddateResult(L"The FW is not valide, Please check again!!", kTextRed, 40);
+            dlg_.vSetAllProgressColor(kColourRed);
+            bAllPass_ = 0;
+            nRunResult_ = kExitInvalidInput;
+            return false;
+        }
     }
     return true;
 }

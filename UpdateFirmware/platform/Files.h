@@ -27,6 +27,12 @@ enum class FileDisposition : std::uint32_t {
 // dwFlagsAndAttributes bits the tool uses.
 constexpr std::uint32_t kFileFlagWriteThrough = 0x80000000u;
 
+// File attribute bits (GetFileAttributesW / SetFileAttributesW).
+constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
+constexpr std::uint32_t kFileAttributeHidden = 0x2;
+constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+constexpr std::uint32_t kFileAttributeNormal = 0x80;
+
 // _waccess modes.
 constexpr int kAccessExists = 0;
 constexpr int kAccessWrite = 2;
@@ -70,6 +76,16 @@ public:
     // CreateDirectoryW: fails with ERROR_ALREADY_EXISTS (183) for an existing one.
     virtual FileResult CreateDirectory(const std::wstring& path) = 0;
     virtual FileResult DeleteFile(const std::wstring& path) = 0;
+    // RemoveDirectoryW: only an empty directory goes (ERROR_DIR_NOT_EMPTY).
+    virtual FileResult RemoveDirectory(const std::wstring& path) = 0;
+    // FindFirstFileW on the path, FindClose on success: ok when a file or
+    // directory of that name exists.
+    virtual FileResult FindFirstFile(const std::wstring& path) = 0;
+    virtual FileResult GetFileAttributes(const std::wstring& path, std::uint32_t* attributes) = 0;
+    virtual FileResult SetFileAttributes(const std::wstring& path, std::uint32_t attributes) = 0;
+    // GetTempPathW: the temporary folder, ending with a backslash; empty on
+    // failure.
+    virtual std::wstring GetTempPath() = 0;
 };
 
 }  // namespace platform

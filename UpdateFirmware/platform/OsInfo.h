@@ -48,6 +48,8 @@ public:
     virtual std::wstring GetModuleFileName() = 0;
     virtual bool SetCurrentDirectory(const std::wstring& path) = 0;
     virtual FileVersionResult GetFileVersion(const std::wstring& path) = 0;
+    // GetSystemWindowsDirectoryW (%windir%); empty on failure.
+    virtual std::wstring GetWindowsDirectory() = 0;
 };
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include "OsInfo.h"
 #include "Processes.h"
 #include "Registry.h"
+#include "Resources.h"
 #include "SetupApi.h"
 #include "Threads.h"
 #include "Ui.h"
@@ -29,6 +30,7 @@ struct Ports {
     SetupApi* setupApi = nullptr;
     Launcher* launcher = nullptr;
     CodePage* codePage = nullptr;
+    Resources* resources = nullptr;
 };
 
 }  // namespace platform

@@ -18,12 +18,18 @@ constexpr std::uint32_t kErrorGenFailure = 31;
 constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorInvalidName = 123;
+constexpr std::uint32_t kErrorHandleEof = 38;
 constexpr std::uint32_t kErrorSemTimeout = 121;
 constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorDirNotEmpty = 145;
+constexpr std::uint32_t kErrorDirectory = 267;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr std::uint32_t kErrorMoreData = 234;
 constexpr std::uint32_t kErrorNoMoreItems = 259;
 constexpr std::uint32_t kErrorIoPending = 997;
 constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
+constexpr std::uint32_t kErrorResourceTypeNotFound = 1813;
+constexpr std::uint32_t kErrorResourceNameNotFound = 1814;
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 
 #include "RunMachine.h"
 #include "app/FirmwareFiles.h"
+#include "app/Payload.h"
 #include "hubaccess/FilterRequest.h"
 
 namespace {
@@ -190,7 +191,7 @@ const std::vector<Scenario>& Scenarios() {
              sim::FileFault f;
              f.op = sim::FileOp::Read;
              f.path = L"C:\\Tool\\Temp\\TempBinData.bin";
-             f.skip = 3;  // the coordinator's check and the two downloads read it first
+             f.skip = 4;  // the preparation's two checks and the two downloads read it first
              m.files.AddFault(f);
          },
          -8, L"Failed!!(-8)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
@@ -397,6 +398,15 @@ const std::vector<Scenario>& Scenarios() {
              m.dlg.m_bCompareSN = 1;
          },
          -3, L"Failed!!(-3)", {Flash::Old, Flash::Old, Flash::Old}, "RRR", nullptr},
+        {"PlaceholderImageIsNeverWritten",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             std::vector<std::uint8_t> image(0x5000, 0);
+             const std::string marker = app::payload::kPlaceholderFirmwareMarker;
+             std::copy(marker.begin(), marker.end(), image.begin());
+             m.files.PutFile(run_machine::kFileName, image);
+         },
+         -10, L"Failed!!(-10)", {Flash::Old}, "R", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
         {"LimitRefusesFileTooNewForA1",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);

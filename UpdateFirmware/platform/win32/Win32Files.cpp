@@ -3,6 +3,7 @@
 #include <io.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/win32/WindowsApi.h"
 
@@ -40,6 +41,12 @@ static_assert(static_cast<DWORD>(FileDisposition::CreateNew) == CREATE_NEW &&
               "dispositions");
 static_assert(kFileFlagWriteThrough == FILE_FLAG_WRITE_THROUGH, "write-through flag");
 static_assert(kErrorAlreadyExists == ERROR_ALREADY_EXISTS, "ERROR_ALREADY_EXISTS");
+static_assert(kErrorDirNotEmpty == ERROR_DIR_NOT_EMPTY, "ERROR_DIR_NOT_EMPTY");
+static_assert(kFileAttributeReadOnly == FILE_ATTRIBUTE_READONLY &&
+                  kFileAttributeHidden == FILE_ATTRIBUTE_HIDDEN &&
+                  kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY &&
+                  kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL,
+              "attribute bits");
 
 }  // namespace
 
@@ -113,6 +120,51 @@ FileResult Win32Files::CreateDirectory(const std::wstring& path) {
 FileResult Win32Files::DeleteFile(const std::wstring& path) {
     if (HasEmbeddedNul(path)) return InvalidParameter();
     return FromBool(::DeleteFileW(path.c_str()));
+}
+
+FileResult Win32Files::RemoveDirectory(const std::wstring& path) {
+    if (HasEmbeddedNul(path)) return InvalidParameter();
+    return FromBool(::RemoveDirectoryW(path.c_str()));
+}
+
+FileResult Win32Files::FindFirstFile(const std::wstring& path) {
+    if (HasEmbeddedNul(path)) return InvalidParameter();
+    if (path.find_first_of(L"*?") != std::wstring::npos) {
+        FileResult result;
+        result.error = ERROR_INVALID_NAME;
+        return result;
+    }
+    WIN32_FIND_DATAW data{};
+    HANDLE h = ::FindFirstFileW(path.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return FromBool(FALSE);
+    ::FindClose(h);
+    return FileResult{true, 0};
+}
+
+FileResult Win32Files::GetFileAttributes(const std::wstring& path, std::uint32_t* attributes) {
+    if (attributes) *attributes = 0;
+    if (HasEmbeddedNul(path)) return InvalidParameter();
+    const DWORD value = ::GetFileAttributesW(path.c_str());
+    if (value == INVALID_FILE_ATTRIBUTES) return FromBool(FALSE);
+    if (attributes) *attributes = value;
+    return FileResult{true, 0};
+}
+
+FileResult Win32Files::SetFileAttributes(const std::wstring& path, std::uint32_t attributes) {
+    if (HasEmbeddedNul(path)) return InvalidParameter();
+    return FromBool(::SetFileAttributesW(path.c_str(), attributes));
+}
+
+std::wstring Win32Files::GetTempPath() {
+    // The documented limit is MAX_PATH + 1; a longer %TMP% is asked again.
+    for (DWORD chars = MAX_PATH + 1;;) {
+        std::vector<wchar_t> buffer(chars);
+        const DWORD length = ::GetTempPathW(chars, buffer.data());
+        if (length == 0) return {};
+        if (length < chars) return std::wstring(buffer.data(), length);
+        if (length > 32768) return {};
+        chars = length + 1;
+    }
 }
 
 }  // namespace platform::win32

@@ -26,6 +26,13 @@ public:
     bool CloseHandle(Handle file) override;
     FileResult CreateDirectory(const std::wstring& path) override;
     FileResult DeleteFile(const std::wstring& path) override;
+    FileResult RemoveDirectory(const std::wstring& path) override;
+    // A path with a wildcard ('*' or '?') is refused (ERROR_INVALID_NAME):
+    // the question is whether this one name exists.
+    FileResult FindFirstFile(const std::wstring& path) override;
+    FileResult GetFileAttributes(const std::wstring& path, std::uint32_t* attributes) override;
+    FileResult SetFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
+    std::wstring GetTempPath() override;
 };
 
 }  // namespace platform::win32

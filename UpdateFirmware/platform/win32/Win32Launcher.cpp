@@ -5,6 +5,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <vector>
+
 namespace platform::win32 {
 
 ComApartment::ComApartment()
@@ -41,5 +43,39 @@ LaunchResult Win32Launcher::ShellExecuteAndWait(const std::wstring& file, const 
     ::CloseHandle(info.hProcess);
     return result;
 }
+
+ProcessRunResult Win32Launcher::CreateProcessAndWait(const std::wstring& commandLine,
+                                                     const std::wstring& currentDirectory,
+                                                     std::uint32_t waitMs) {
+    ProcessRunResult result;
+    if (commandLine.find(L'\0') != std::wstring::npos ||
+        currentDirectory.find(L'\0') != std::wstring::npos) {
+        result.error = ERROR_INVALID_PARAMETER;
+        return result;
+    }
+    // CreateProcessW may write into its command line.
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup,
+                          &process)) {
+        result.error = ::GetLastError();
+        return result;
+    }
+    result.started = true;
+    ::CloseHandle(process.hThread);
+    if (::WaitForSingleObject(process.hProcess, waitMs) == WAIT_OBJECT_0) {
+        result.ended = true;
+        DWORD code = 0;
+        if (::GetExitCodeProcess(process.hProcess, &code)) result.exitCode = code;
+    }
+    ::CloseHandle(process.hProcess);
+    return result;
+}
+
+static_assert(kWaitInfinite == INFINITE, "INFINITE");
 
 }  // namespace platform::win32

@@ -1,4 +1,4 @@
-// platform::Launcher on ShellExecuteExW and WaitForSingleObject.
+// platform::Launcher on ShellExecuteExW, CreateProcessW and WaitForSingleObject.
 #pragma once
 
 #include "platform/Launcher.h"
@@ -33,6 +33,11 @@ public:
     // for the call (ComApartment).
     LaunchResult ShellExecuteAndWait(const std::wstring& file, const std::wstring& parameters,
                                      int showCommand, std::uint32_t waitMs) override;
+    // An empty `currentDirectory` keeps the caller's. A process that is
+    // still running after the wait is left running (its handle is closed).
+    ProcessRunResult CreateProcessAndWait(const std::wstring& commandLine,
+                                          const std::wstring& currentDirectory,
+                                          std::uint32_t waitMs) override;
 };
 
 }  // namespace platform::win32

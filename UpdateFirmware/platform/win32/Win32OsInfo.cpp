@@ -160,4 +160,15 @@ FileVersionResult Win32OsInfo::GetFileVersion(const std::wstring& path) {
     return result;
 }
 
+std::wstring Win32OsInfo::GetWindowsDirectory() {
+    for (UINT chars = MAX_PATH;;) {
+        std::vector<wchar_t> buffer(chars);
+        const UINT length = ::GetSystemWindowsDirectoryW(buffer.data(), chars);
+        if (length == 0) return {};
+        if (length < chars) return std::wstring(buffer.data(), length);
+        if (length > 32768) return {};
+        chars = length + 1;
+    }
+}
+
 }  // namespace platform::win32

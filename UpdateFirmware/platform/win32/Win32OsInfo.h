@@ -23,6 +23,7 @@ public:
     bool SetCurrentDirectory(const std::wstring& path) override;
     // GetFileVersionInfoSizeW / GetFileVersionInfoW / VerQueryValueW("\\").
     FileVersionResult GetFileVersion(const std::wstring& path) override;
+    std::wstring GetWindowsDirectory() override;
 };
 
 }  // namespace platform::win32

@@ -16,6 +16,7 @@ platform::Ports Win32Ports::Ports() {
     ports.setupApi = &setupApi;
     ports.launcher = &launcher;
     ports.codePage = &codePage;
+    ports.resources = &resources;
     return ports;
 }
 

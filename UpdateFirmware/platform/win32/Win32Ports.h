@@ -11,6 +11,7 @@
 #include "platform/win32/Win32OsInfo.h"
 #include "platform/win32/Win32Processes.h"
 #include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32Resources.h"
 #include "platform/win32/Win32SetupApi.h"
 #include "platform/win32/Win32Threads.h"
 #include "platform/win32/Win32Ui.h"
@@ -30,6 +31,7 @@ struct Win32Ports {
     Win32SetupApi setupApi;
     Win32Launcher launcher;
     Win32CodePage codePage;
+    Win32Resources resources;
 
     // Pointers into this object; valid while it lives.
     platform::Ports Ports();

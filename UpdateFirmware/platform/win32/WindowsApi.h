@@ -2,7 +2,8 @@
 //
 // The ports have members named CreateFile, CreateMutex, OutputDebugString,
 // CreateDirectory, DeleteFile, GetModuleFileName, SetCurrentDirectory,
-// GetVersionEx and MessageBox; <windows.h> defines macros of the same names
+// GetVersionEx, MessageBox, RemoveDirectory, FindFirstFile,
+// GetFileAttributes, SetFileAttributes, GetTempPath and GetWindowsDirectory; <windows.h> defines macros of the same names
 // (mapping to the ...W functions). Include this header instead of
 // <windows.h> and call the wide functions by their full names.
 #pragma once
@@ -24,3 +25,9 @@
 #undef SetCurrentDirectory
 #undef GetVersionEx
 #undef MessageBox
+#undef RemoveDirectory
+#undef FindFirstFile
+#undef GetFileAttributes
+#undef SetFileAttributes
+#undef GetTempPath
+#undef GetWindowsDirectory

@@ -1,0 +1,168 @@
+// The payload the executable carries in its resources, and the operations
+// that write it out, install the filter driver through SetupAPI's INF
+// installer, and remove driver and files again.
+//
+// Places:
+//   package folder  <temporary folder>VTL262xFW\FilterDriver: the INF, an
+//                   empty catalogue, i386\ and amd64\revodereriri.sys, the
+//                   two support DLLs, and the uninstall batch once removal
+//                   asks for it;
+//   program folder  devcon (devconAMD64.exe on 64-bit Windows, else
+//                   devcon.exe) and the firmware image under its embedded
+//                   name, hidden.
+//
+// Every item is written whole or not at all. A file of the same name that is
+// byte-identical to the embedded item counts as ours and is kept as it is;
+// any other file of that name is someone else's and is never overwritten or
+// deleted (the firmware image then goes to the program's Temp folder). The
+// object remembers what this process wrote or found to be ours, and removal
+// deletes only that; what cannot be deleted is logged and kept on the list.
+//
+// The operations are those of the main dialog and log under its name; they
+// run one at a time (start-up, then the end of the run or a way out).
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/MainDialog.h"
+#include "hubaccess/HubUtility.h"
+#include "hubaccess/WinTypes.h"
+
+namespace app {
+
+struct PayloadResourceId {
+    const wchar_t* type;
+    std::uint16_t id;
+};
+
+// Resource types and identifiers of the payload.
+namespace payload {
+constexpr PayloadResourceId kInf{L"INF", 157};
+constexpr PayloadResourceId kSys32{L"SYS", 154};
+constexpr PayloadResourceId kSys64Win10{L"SYS", 165};
+constexpr PayloadResourceId kSys64{L"SYS", 155};
+constexpr PayloadResourceId kSupportDll{L"DLL", 148};
+constexpr PayloadResourceId kDebugRuntimeDll{L"DLL", 147};
+constexpr PayloadResourceId kUninstallBatch{L"INF", 164};
+constexpr PayloadResourceId kDevcon64{L"EXE", 152};
+constexpr PayloadResourceId kDevcon32{L"EXE", 158};
+constexpr PayloadResourceId kFirmwareImage{L"BIN", 166};
+constexpr PayloadResourceId kFirmwareName{L"INI", 167};
+
+constexpr wchar_t kPackageSubfolder[] = L"VTL262xFW";
+constexpr wchar_t kPackageFolderName[] = L"FilterDriver";
+constexpr wchar_t kInfName[] = L"revodereriri.inf";
+constexpr wchar_t kCatalogName[] = L"revodereriri.cat";
+constexpr wchar_t kSys32Name[] = L"i386\\revodereriri.sys";
+constexpr wchar_t kSys64Name[] = L"amd64\\revodereriri.sys";
+constexpr wchar_t kSupportDllName[] = L"k9371937.DLL";
+constexpr wchar_t kDebugRuntimeDllName[] = L"msvcrtd.dll";
+constexpr wchar_t kUninstallBatchName[] = L"DeleteRevodereriri.bat";
+constexpr wchar_t kDevcon64Name[] = L"devconAMD64.exe";
+constexpr wchar_t kDevcon32Name[] = L"devcon.exe";
+// The program folder's subfolder that takes the firmware image when a file
+// of its name that is not ours is in the way.
+constexpr wchar_t kFallbackFolder[] = L"Temp";
+
+// What the INF installer is started with (in the package folder).
+constexpr wchar_t kInstallCommandLine[] =
+    L"rundll32.exe setupapi,InstallHinfSection DefaultInstall 132 .\\revodereriri.inf";
+
+// The text the build's placeholder firmware image begins with.
+constexpr char kPlaceholderFirmwareMarker[] = "VTL262x PLACEHOLDER FIRMWARE IMAGE: NOT FOR ANY CHIP";
+}  // namespace payload
+
+// True when the image is the build's placeholder firmware image: its marker
+// stands within the first kilobyte (at the start of a plain image, behind
+// the 256-byte table of a "Config_" file, behind the length word of a
+// temporary image). Such an image must never be written to a chip.
+bool IsPlaceholderFirmwareImage(const std::vector<std::uint8_t>& image);
+
+class CPayload {
+public:
+    CPayload(hubaccess::CHubUtility& utility, CMy262FWUpgradeToolDlg& dialog);
+    CPayload(const CPayload&) = delete;
+    CPayload& operator=(const CPayload&) = delete;
+
+    // --- filter driver (base: the temporary folder, GetTempPathW)
+    // 0; the extraction's code (-1 or -10); -1 when the installer could not
+    // be started.
+    int InstallFilterDriver(const std::wstring& base);
+    // Writes the package: 0; -1 the INF could not be written; -10 a later
+    // file could not be written (those before it stay).
+    int nLoadFilterDriverLib(const std::wstring& base);
+    // Runs the INF installer in the package folder and waits for it: 0; -1.
+    int Launch_INF(const std::wstring& base);
+    // Runs the uninstall batch, then deletes the package files this process
+    // wrote and the package's folders: 0; -1 when the batch could not be
+    // started (nothing is deleted then).
+    int Remove_FilterDriverAndFiles(const std::wstring& base);
+    // Makes sure the batch and the INF are there and runs the batch by its
+    // full path (through the 64-bit command interpreter on 64-bit Windows):
+    // 0; -1.
+    int Launch_DelINF(const std::wstring& base);
+    // Writes the uninstall batch: 0; -10.
+    int nLoadDelInstall_INF(const std::wstring& base);
+
+    // --- devcon (base: the program folder)
+    // bAdd TRUE: keeps a readable and writable devcon that is there, else
+    // writes the platform's build: 0; -10. bAdd FALSE: deletes the devcon
+    // this process wrote (or found identical to its own): 0.
+    int nADD_Delete_DevconFile(const std::wstring& base, hubaccess::BOOL bAdd);
+
+    // --- the embedded firmware image
+    // Writes it, hidden, into the program folder under its embedded name
+    // (into the program's Temp folder when a file of that name that is not
+    // ours is in the way) and sets the dialog's m_strFWBinFile to the name
+    // relative to the program folder. FALSE when it is not written.
+    hubaccess::BOOL vExtractBinFiles();
+    // Deletes the image this process extracted: TRUE when it is gone (or
+    // none was extracted), FALSE when the name resource is missing or the
+    // file cannot be deleted.
+    hubaccess::BOOL vRemoveBinFiles();
+
+    // "<base>VTL262xFW\FilterDriver" (a backslash is put after base when it
+    // has none).
+    static std::wstring strPackageFolder(const std::wstring& base);
+    // The command line that runs the uninstall batch.
+    std::wstring strUninstallCommandLine(const std::wstring& batchPath);
+    // The paths this process wrote or found to be its own, still present.
+    std::vector<std::wstring> ExtractedFiles() const;
+
+private:
+    enum class Place { Written, Ours, Foreign, Failed };
+    struct PlaceResult {
+        Place place = Place::Failed;
+        std::uint32_t error = 0;
+    };
+
+    platform::Files& Files() const;
+    // Writes `bytes` to `path` unless a file is there: identical to them
+    // means ours (kept), anything else is foreign (kept, not ours).
+    PlaceResult PlaceItem(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
+    // Places a resource; on failure logs `record` with the error.
+    bool PlaceResource(const std::wstring& path, const PayloadResourceId& resource, const wchar_t* method,
+                       const wchar_t* record);
+    void EnsureFolder(const std::wstring& path);
+    // Deletes a file of this process; logs and keeps what cannot go.
+    bool DeleteOwn(const std::wstring& path, const wchar_t* method);
+    bool IsOwn(const std::wstring& path) const;
+    // The text of the firmware image's name resource within its size, up to
+    // a NUL; false when the resource is missing.
+    bool ReadFirmwareName(std::wstring* text, std::uint32_t* error);
+
+    hubaccess::CHubUtility& m_utility;
+    CMy262FWUpgradeToolDlg& m_dialog;
+    std::set<std::wstring> m_ownFiles;  // by FoldPath
+    std::vector<std::wstring> m_ownOrder;
+    std::wstring m_strExtractedImage;  // full path, empty when none
+};
+
+// The process's payload object (set by the entry point before the dialog
+// runs).
+extern CPayload* pPayload;
+
+}  // namespace app

@@ -6,7 +6,7 @@ what=${1:-test}
 
 pkgs=(cmake ninja-build g++ googletest g++-mingw-w64-i686-posix mingw-w64-i686-dev)
 if [ "$what" = test ]; then
-  pkgs+=(libgtest-dev libgmock-dev wine wine32:i386 xvfb xauth
+  pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev wine wine32:i386 xvfb xauth
         # The Windows-side tests also run as 64-bit programs, for kernels
         # that cannot execute 32-bit code (Wine's 32-bit loader then fails).
         wine64 g++-mingw-w64-x86-64-posix

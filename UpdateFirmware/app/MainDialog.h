@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -16,8 +17,11 @@
 #include "hubaccess/WinTypes.h"
 #include "app/RunResults.h"
 #include "app/RunView.h"
+#include "platform/Threads.h"
 
 namespace app {
+
+class RunCleanup;
 
 using hubaccess::BOOL;
 using hubaccess::BYTE;
@@ -110,6 +114,26 @@ public:
 
     // --- control 1004's text
     std::wstring m_strCurVersionText;
+
+    // ===== The run: Start, the coordinator and the hub workers
+    // (RunCoordinator.cpp, HubWorker.cpp).
+    void OnBnClickedButtonStart();
+    static unsigned MainThreadFun(CHILD_THREAD_INFO* pMainThreadInfo);
+    static unsigned ChildThreadFun(CHILD_THREAD_INFO* pChildThreadInfo);
+    BOOL vScanUSBPort();
+
+    // The threads of the run. Destroying one neither stops nor waits for it.
+    std::unique_ptr<platform::Thread> m_pMainThread;
+    std::array<std::unique_ptr<platform::Thread>, kMaxChildThreads> m_pChildThread;
+    // Set by the coordinator when the run ends early (time-out, failure):
+    // workers stop at their next step and store no result.
+    std::unique_ptr<platform::CancelToken> m_pRunCancel;
+    // One run per process: a second Start does nothing.
+    std::atomic<bool> m_bRunStarted{false};
+    // Number of hubs (and workers) of the run, fixed before the workers start.
+    std::atomic<BYTE> m_ucRunHubCount{0};
+    // The payload clean-up of a run.
+    RunCleanup* m_pRunCleanup = nullptr;
 
     // ===================================================================
     // Dialog frame (the Win32 dialog reads these)

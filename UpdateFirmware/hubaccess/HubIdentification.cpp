@@ -284,6 +284,7 @@ void Scan::IdentifyEntry(BYTE entryIndex) {
     if (m_dev.ucListIndex >= kDevListRowsUsed) {
         vDEBUG_WRN_printf(L"%s:%d: Hub [%s] left out, the hub table is full with %d hubs", m_method, __LINE__,
                           objectName, static_cast<int>(m_dev.ucListIndex));
+        ++m_dev.m_ucHubsLeftOut;
         ClearMark(h.Get(), objectName);
         return;
     }
@@ -450,6 +451,7 @@ int CVntlHubDev::OpenDevice(DEV_LIST* pList) {
         m_DriverInfo.fill(DRIVERINFO{});
         m_DriverNum = 0;
         vClearPrivateData();
+        m_ucHubsLeftOut = 0;
         Scan scan(*this, m_utility, kOpenDeviceMethod, m_DriverInfo, m_DriverNum);
         if (!scan.Walk()) return kChipNoHub;
         scan.CheckLinks();

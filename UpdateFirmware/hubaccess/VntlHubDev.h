@@ -70,6 +70,9 @@ public:
     std::array<DRIVERINFO, kDriverInfoCapacity> m_DriverInfo{};
     BYTE ucListIndex = 0;
     BYTE m_DriverNum = 0;
+    // Hubs of the family the last scan (OpenDevice) found but could not
+    // take because the hub table was full.
+    BYTE m_ucHubsLeftOut = 0;
 
 protected:
     CHubUtility& m_utility;

@@ -1,0 +1,675 @@
+// ChildThreadFun: the worker that carries one hub through a run.
+//
+// Order of work for hub t: register tweaks, the /C check, the already-current
+// test, the /E export, then the update stage (chip name, limits, table, both
+// images, read-back), the reset gate, the reset, the wait for every reset,
+// re-identification and the version check.
+//
+// A hub is never left without a bootable image: when image 0 holds a valid
+// firmware the worker writes image 1 (table, firmware) first, otherwise
+// image 0 first. Once the coordinator cancels the run the worker stops at its
+// next step (an erase with its table download and a firmware download always
+// complete) and stores no code, message or flag.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/FirmwareFiles.h"
+#include "app/MainDialog.h"
+#include "app/RunRules.h"
+#include "app/RunView.h"
+#include "hubaccess/DebugLog.h"
+#include "hubaccess/HubUtility.h"
+#include "hubaccess/LastError.h"
+#include "hubaccess/TextFormat.h"
+#include "hubaccess/VntlFilter0.h"
+#include "hubaccess/VntlHubDev.h"
+
+namespace app {
+namespace {
+
+using namespace hubaccess;
+
+const wchar_t kMethod[] = L"CMy262FWUpgradeToolDlg::ChildThreadFun";
+
+constexpr std::size_t kTableSize = kConfigTableSize;
+// Room for the table and the largest firmware area (length word, 0xFFFE
+// image bytes, type, sum) in whole 32-byte blocks, with a spare block.
+constexpr std::size_t kRomBufferSize = kTableSize + 0x10040;
+constexpr std::size_t kMaxImageFile = 0x10000 + 4;
+
+constexpr std::uint32_t kAfterConfigReadMs = 500;
+constexpr std::uint32_t kGatePollMs = 500;
+constexpr std::uint32_t kGateSecondPollMs = 300;
+constexpr std::uint64_t kGateLimitMs = 40000;
+constexpr std::uint64_t kLegacyGateLimitMs = 140000;
+constexpr std::uint32_t kResetPollMs = 500;
+constexpr std::uint64_t kResetWaitLimitMs = 40000;
+constexpr std::uint32_t kDepthPollMs = 250;
+constexpr std::uint32_t kRecheckMs = 5000;
+constexpr std::uint32_t kRecheckSecondMs = 1000;
+constexpr int kVersionRechecks = 3;
+
+constexpr WORD kRegChipVersion = 0x5820;
+
+// The run was cancelled: unwinds the worker to its quiet end.
+struct Cancelled {};
+
+class HubWorker {
+public:
+    HubWorker(CMy262FWUpgradeToolDlg& dlg, CHILD_THREAD_INFO& info)
+        : dlg_(dlg),
+          info_(info),
+          utility_(*pUtility),
+          clock_(*utility_.Ports().clock),
+          t_(info.ucTargetNumber.load()),
+          row_(dlg.m_devList.rows[t_]) {}
+
+    unsigned Run();
+
+private:
+    enum class End { Pass, Fail };
+
+    // --- run state
+    platform::CancelToken* Token() const { return dlg_.m_pRunCancel.get(); }
+    bool IsCancelled() const { return Token() != nullptr && Token()->IsCancelled(); }
+    void CheckCancel() const {
+        if (IsCancelled()) throw Cancelled{};
+    }
+    // Sleeps, ending early (by unwinding) when the run is cancelled.
+    void Pause(std::uint32_t ms) {
+        if (Token() == nullptr) {
+            clock_.Sleep(ms);
+            return;
+        }
+        if (clock_.SleepCancellable(ms, *Token())) throw Cancelled{};
+    }
+    std::uint64_t Now() { return clock_.MonotonicMs(); }
+
+    // Results: a cancelled worker stores none.
+    void StoreCode(int code) {
+        if (!IsCancelled()) dlg_.m_iRet = code;
+    }
+    void StoreMessage(const std::wstring& text) {
+        if (!IsCancelled()) dlg_.SetRunMessage(text);
+    }
+    void StoreFlag(BYTE& flag, BYTE value) {
+        if (!IsCancelled()) flag = value;
+    }
+
+    // --- the hub's row in the dialog (rows 5..7 have none)
+    void Bar(int pos) { dlg_.vSetHubBarPos(t_, pos); }
+    void BarColour(COLORREF colour) { dlg_.vSetHubBarColor(t_, colour); }
+    void RowVersion(const std::wstring& text) { dlg_.vSetHubVersionText(t_, text); }
+    void Console(const std::wstring& text) { dlg_.vConsolePrint(text); }
+
+    CVntlHubDev* Dev() const { return utility_.m_USBLib.m_pHubDev.get(); }
+    std::wstring HubVersion() {
+        platform::ScopedLock held(*utility_.m_EnumCriticalSection);
+        return row_.m_strFWVersion;
+    }
+
+    BYTE State(std::size_t i) const { return dlg_.m_ChildThreadInfo[i].ucThreadState.load(); }
+    void States(BYTE* out) const {
+        for (std::size_t i = 0; i < records_; ++i) out[i] = State(i);
+    }
+
+    // --- steps
+    void RegisterTweaks();
+    End CheckVersion();
+    End Export();
+    End UpdateStage();
+    void ChooseTable(std::array<BYTE, kTableSize>& table);
+    bool WriteImage(BYTE image, std::array<BYTE, kTableSize>& table);
+    bool Verify(const std::array<BYTE, kTableSize>& table);
+    End ResetAndReload();
+
+    End Fail(int code, const std::wstring& message) {
+        if (code != 0) StoreCode(code);
+        if (!message.empty()) StoreMessage(message);
+        bResult_ = 0;
+        return End::Fail;
+    }
+
+    CMy262FWUpgradeToolDlg& dlg_;
+    CHILD_THREAD_INFO& info_;
+    CHubUtility& utility_;
+    platform::Clock& clock_;
+    const BYTE t_;
+    DEV_LIST_ITEM& row_;
+    std::size_t records_ = 0;
+    BYTE bResult_ = 1;
+    bool legacy_ = false;
+    bool imageFileUnreadable_ = false;
+    bool threadLockHeld_ = false;
+    WORD romLength_ = 0;
+    std::wstring newVersionText_;
+};
+
+void HubWorker::RegisterTweaks() {
+    struct Tweak {
+        WORD address;
+        BYTE andMask, orMask;
+    };
+    static const Tweak kTweaks[] = {
+        {0x3601, 0x3F, 0x80}, {0x3611, 0x3F, 0x80}, {0x3621, 0x3F, 0x80},
+        {0x3000, 0xFB, 0x00}, {0x3100, 0xFB, 0x00}, {0x3200, 0xFB, 0x00},
+    };
+    CVntlHubDev* dev = Dev();
+    if (dev == nullptr) return;
+    for (const Tweak& tw : kTweaks) {
+        CheckCancel();
+        BYTE value = 0;
+        if (dev->VTL262xAccessRegister(t_, &value, tw.address, 0) != 0) {
+            // Never write a value that was not read from this register.
+            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], register %04x unreadable, left as it is", kMethod,
+                              __LINE__, t_, tw.address);
+            continue;
+        }
+        value = static_cast<BYTE>((value & tw.andMask) | tw.orMask);
+        dev->VTL262xAccessRegister(t_, &value, tw.address, 1);
+    }
+}
+
+HubWorker::End HubWorker::CheckVersion() {
+    vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d],  check FW version!!! ", kMethod, __LINE__, t_);
+    std::wstring version;
+    {
+        platform::ScopedLock held(*utility_.m_EnumCriticalSection);
+        for (wchar_t& c : row_.m_strFWVersion)
+            if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        version = row_.m_strFWVersion;
+    }
+    const bool same = SameVersionText(dlg_.m_strChkFWVer, version);
+    StoreFlag(row_.m_bChkFWResult, same ? 1 : 0);
+    if (!same) {
+        vDEBUG_MSG_printf(
+            L"%s:%d: ucTargetNumber[%d],  check FW version fail pFWUpdateDlg->m_strChkFWVer[%s], m_strFWVersion[%s]",
+            kMethod, __LINE__, t_, dlg_.m_strChkFWVer, version);
+        // With an update asked for too, the run ends with the code /C gives.
+        return Fail(dlg_.m_bUpdateFW ? kExitContentMismatch : 0, textfmt::Format(L"the %dth Hub FW is not Match!!!", t_));
+    }
+    return End::Pass;
+}
+
+HubWorker::End HubWorker::Export() {
+    vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], export SPIROM data into a  file ", kMethod, __LINE__, t_);
+    CVntlHubDev* dev = Dev();
+    std::array<BYTE, kTableSize> table{};
+    const int rc = dev != nullptr ? dev->VTL262xConfigRead(t_, table.data(), 0) : kExitNoHub;
+    Pause(kAfterConfigReadMs);
+    if (rc != 0) {
+        vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], Read Configuration fail , dwErrorCode : %d", kMethod,
+                          __LINE__, t_, GetLastSystemError());
+        StoreFlag(row_.m_bExportResult, 0);
+        return Fail(kExitReadBack, L"");
+    }
+    std::vector<BYTE> rom(kRomBufferSize, 0);
+    CheckCancel();
+    if (!utility_.bReadSPIROM(t_, rom.data(), rom.size())) {
+        vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], bReadFirmware fail , dwErrorCode : %d", kMethod, __LINE__,
+                          t_, GetLastSystemError());
+        StoreFlag(row_.m_bExportResult, 0);
+        return Fail(kExitReadBack, L"");
+    }
+    const std::size_t length = rom[kTableSize] | (rom[kTableSize + 1] << 8);
+    const std::size_t area = length + 4;
+
+    platform::Files& files = *utility_.Ports().files;
+    const std::wstring folder = textfmt::Format(L"%s\\%s", utility_.m_szModuleDirectory, L"Temp");
+    const std::wstring path =
+        textfmt::Format(L"%s\\%s\\%s[%d].bin", utility_.m_szModuleDirectory, L"Temp", L"VTL262xFW", t_);
+    files.CreateDirectory(folder);  // an existing folder is fine
+    files.DeleteFile(path);
+    bool written = false;
+    if (kTableSize + area <= rom.size()) {
+        const platform::FileOpenResult f =
+            files.CreateFile(path, platform::kGenericWrite, platform::kFileShareWrite | platform::kFileShareDelete,
+                             platform::FileDisposition::OpenAlways, platform::kFileFlagWriteThrough);
+        if (f.handle.IsValid()) {
+            std::uint32_t done1 = 0, done2 = 0;
+            const bool ok1 = files.WriteFile(f.handle, table.data(), kTableSize, &done1).ok;
+            const bool ok2 =
+                files.WriteFile(f.handle, rom.data() + kTableSize, static_cast<std::uint32_t>(area), &done2).ok;
+            const bool flushed = files.FlushFileBuffers(f.handle).ok;
+            files.CloseHandle(f.handle);
+            written = ok1 && ok2 && flushed && done1 == kTableSize && done2 == area;
+        }
+    }
+    if (!written) {
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], export file [%s] not written whole, dwErrorCode : %d",
+                          kMethod, __LINE__, t_, path, GetLastSystemError());
+        StoreFlag(row_.m_bExportResult, 0);
+        return Fail(kExitReadBack, L"");
+    }
+    StoreFlag(row_.m_bExportResult, 1);
+    return End::Pass;
+}
+
+void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
+    vDEBUG_MSG_printf(L"%s:%d: Read config Table, ucTargetNumber[%d]", kMethod, __LINE__, t_);
+    table.fill(0xFF);
+    if (dlg_.m_ucFWType == 1) {
+        table = utility_.m_ucFileConfigTable;
+        return;
+    }
+    CVntlHubDev* dev = Dev();
+    const auto allFF = [](const std::array<BYTE, kTableSize>& a) {
+        return std::all_of(a.begin(), a.end(), [](BYTE b) { return b == 0xFF; });
+    };
+    std::array<BYTE, kTableSize> image0;
+    image0.fill(0xFF);
+    CheckCancel();
+    const bool read0 = dev != nullptr && dev->VTL262xConfigRead(t_, image0.data(), 0) == 0;
+    Pause(kAfterConfigReadMs);
+    if (read0 && !allFF(image0)) {
+        table = image0;
+        return;
+    }
+    vDEBUG_MSG_printf(L"%s:%d: Read Config from Device[%d] Fail. Try to read config from image 1!", kMethod,
+                      __LINE__, t_);
+    std::array<BYTE, kTableSize> image1;
+    image1.fill(0xFF);
+    CheckCancel();
+    const bool read1 = dev != nullptr && dev->VTL262xConfigRead(t_, image1.data(), 1) == 0;
+    Pause(kAfterConfigReadMs);
+    if (read1 && !allFF(image1)) {
+        table = image1;
+        return;
+    }
+    if (read0) {
+        // Image 0 was read, blank: the chip keeps the table it has.
+        table = image0;
+        return;
+    }
+    vDEBUG_MSG_printf(L"%s:%d: Read Config from Device[%d] Fail. Use Vantrel default config!", kMethod, __LINE__, t_);
+    utility_.vSetMConfigInfo(t_);
+    table = row_.m_ucConfigTable;
+}
+
+// Table (with one more try after a failed write, so the image is not left
+// with an erased table), then firmware, into one image.
+bool HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
+    CheckCancel();
+    BYTE* data = table.data();
+    if (!utility_.vWrRdConfiguration(t_, 1, data, image) && !utility_.vWrRdConfiguration(t_, 1, data, image)) {
+        vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
+                                     : L"%s:%d: vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
+                          kMethod, __LINE__, t_);
+        Fail(kExitWriteFailed, image == 0 ? L"Failed to update config table in image 0" : L"Failed to update config table in image 1");
+        return false;
+    }
+    CheckCancel();
+    if (!utility_.vUpdateFirmware(t_, image)) {
+        vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vUpdateFirmware image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
+                                     : L"%s:%d: vUpdateFirmware image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
+                          kMethod, __LINE__, t_);
+        Fail(kExitWriteFailed, textfmt::Format(image == 0 ? L"Failed to update FW to Hub[%d] in image 0"
+                                                    : L"Failed to update FW to Hub[%d] in image 1",
+                                         t_));
+        return false;
+    }
+    return true;
+}
+
+bool HubWorker::Verify(const std::array<BYTE, kTableSize>& table) {
+    vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], b.verify firmware", kMethod, __LINE__, t_);
+    std::vector<BYTE> rom(kRomBufferSize, 0);
+    CheckCancel();
+    if (!utility_.bReadSPIROM(t_, rom.data(), rom.size())) {
+        vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], bReadFirmware fail , dwErrorCode : %d", kMethod, __LINE__, t_,
+                          GetLastSystemError());
+        Fail(kExitReadBack, L"");
+        return false;
+    }
+
+    // The image file this run prepared.
+    const std::wstring path =
+        textfmt::Format(L"%s\\%s\\%s", utility_.m_szModuleDirectory, L"Temp", L"TempBinData.bin");
+    std::vector<BYTE> file;
+    bool fileOk = false;
+    {
+        platform::ScopedLock held(*utility_.m_VerifyFWCriticalSection);
+        platform::Files& files = *utility_.Ports().files;
+        const platform::FileOpenResult f =
+            files.CreateFile(path, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
+                             platform::FileDisposition::OpenExisting, 0);
+        if (f.handle.IsValid()) {
+            std::uint64_t size = 0;
+            if (files.GetFileSize(f.handle, &size).ok && size >= 4 && size <= kMaxImageFile) {
+                file.resize(static_cast<std::size_t>(size));
+                std::uint32_t done = 0;
+                fileOk = files.ReadFile(f.handle, file.data(), static_cast<std::uint32_t>(size), &done).ok &&
+                         done == size;
+            }
+            files.CloseHandle(f.handle);
+        }
+    }
+    const std::size_t fileLength = fileOk ? (file[0] | (file[1] << 8)) : 0;
+    if (!fileOk || fileLength + 4 > file.size()) {
+        imageFileUnreadable_ = true;
+        vDEBUG_MSG_printf(L"%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWPatch  %s , dwErrorCode : %d",
+                          kMethod, __LINE__, file.size(), path, GetLastSystemError());
+        Fail(kExitImageUnreadable, L"");
+        return false;
+    }
+    const BYTE* flash = rom.data() + kTableSize;
+    romLength_ = static_cast<WORD>(flash[0] | (flash[1] << 8));
+    vDEBUG_MSG_printf(L"%s:%d: open fw[%s], dwFWFileLen=%x, dwFlashFWLeng=%x", kMethod, __LINE__, path, fileLength,
+                      romLength_);
+    if (fileLength != romLength_) {
+        vDEBUG_MSG_printf(L"%s:%d: FW Length compare Fail , dwFlashFWLeng[ %d] , dwFWFileLen[%d]", kMethod, __LINE__,
+                          romLength_, fileLength);
+        bResult_ = 0;
+        StoreCode(kExitLengthMismatch);
+        return true;  // the hub still goes through the reset
+    }
+
+    // The whole firmware area: length word, image, type byte and sum.
+    const std::size_t area = fileLength + 4;
+    const auto mismatch = std::mismatch(file.begin(), file.begin() + area, flash);
+    if (mismatch.first != file.begin() + area) {
+        vDEBUG_MSG_printf(L"%s:%d: FW content compare Fail , dwFlashFWLeng[ %d]", kMethod, __LINE__, romLength_);
+        const std::size_t at = static_cast<std::size_t>(mismatch.first - file.begin());
+        for (std::size_t i = at; i < at + 4 && i < area; ++i)
+            vDEBUG_MSG_printf(L"%s:%d: Cnt[%d], ucpFileBuf[%x] != pBuf[%x]", kMethod, __LINE__, i, file[i], flash[i]);
+        Fail(kExitContentMismatch, L"");
+        return false;
+    }
+
+    // Both tables as written: image 0's came with the read-back, image 1's
+    // is read now.
+    std::array<BYTE, kTableSize> table1;
+    table1.fill(0xFF);
+    CheckCancel();
+    CVntlHubDev* dev = Dev();
+    const bool read1 = dev != nullptr && dev->VTL262xConfigRead(t_, table1.data(), 1) == 0;
+    if (!read1) {
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], configuration image 1 unreadable, dwErrorCode : %d", kMethod,
+                          __LINE__, t_, GetLastSystemError());
+        Fail(kExitReadBack, L"");
+        return false;
+    }
+    if (!std::equal(table.begin(), table.end(), rom.begin()) || table1 != table) {
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], configuration table compare Fail", kMethod, __LINE__, t_);
+        Fail(kExitContentMismatch, L"");
+        return false;
+    }
+    return true;
+}
+
+HubWorker::End HubWorker::UpdateStage() {
+    vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], Update config &  Firmware, a. get chip verison ", kMethod, __LINE__, t_);
+    CVntlHubDev* dev = Dev();
+    BYTE chipVersion = 0;
+    CheckCancel();
+    if (dev == nullptr || dev->VTL262xAccessRegister(t_, &chipVersion, kRegChipVersion, 0) != 0)
+        return Fail(kExitWriteFailed, textfmt::Format(L"the %dth Hub is not ready!!!", t_));
+    const std::wstring chipName = ChipNameFromVersionRegister(chipVersion);
+    Bar(10);
+
+    if (!bIsFWVersionText(dlg_.m_strCurFileFWVer)) {
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], file version [%s] is not 12 hexadecimal digits", kMethod,
+                          __LINE__, t_, dlg_.m_strCurFileFWVer);
+        return Fail(kExitInvalidInput, L"");
+    }
+    switch (CheckFirmwareLimits(chipName, ullFWVersionValue(dlg_.m_strCurFileFWVer))) {
+        case LimitVerdict::TooNew:
+            vDEBUG_MSG_printf(L"%s:%d:  Firmware too new to update to 0x120621000000!!![%d] ", kMethod, __LINE__, t_);
+            return Fail(kExitInvalidInput, textfmt::Format(L" Firmware too new to update to current controller!![%d] ", t_));
+        case LimitVerdict::TooOld:
+            vDEBUG_MSG_printf(L"%s:%d:  Firmware too old to update to 0x120720000000!!![%d] ", kMethod, __LINE__, t_);
+            return Fail(kExitInvalidInput, textfmt::Format(L" Firmware too old to update to current controller!!![%d] ", t_));
+        case LimitVerdict::Allowed:
+            break;
+    }
+    Bar(20);
+    legacy_ = IsLegacyVersion(HubVersion());
+
+    std::array<BYTE, kTableSize> table;
+    ChooseTable(table);
+    Console(textfmt::Format(L"Target Hub[%02d] >FW Update.....\t", t_));
+    Bar(30);
+
+    // Write first the image the chip does not boot from.
+    std::vector<BYTE> area(kRomBufferSize - kTableSize, 0xFF);
+    CheckCancel();
+    bool image0Bootable = false;
+    if (dev->VTL262xFirmwareRead(t_, area.data(), area.size()) == 0) {
+        const std::size_t l = area[0] | (area[1] << 8);
+        BYTE sum = 0;
+        for (std::size_t i = 0; i < l; ++i) sum = static_cast<BYTE>(sum + area[2 + i]);
+        image0Bootable = l >= 0x5000 && l <= 0xFFFE && area[2 + l + 1] == sum;
+    }
+    const BYTE order[2] = {static_cast<BYTE>(image0Bootable ? 1 : 0), static_cast<BYTE>(image0Bootable ? 0 : 1)};
+    vDEBUG_MSG_printf(L"%s:%d: updata config , pChildThreadInfo->ucTargetNumber[%d] ", kMethod, __LINE__, t_);
+    for (int k = 0; k < 2; ++k) {
+        if (!WriteImage(order[k], table)) return End::Fail;
+    }
+    StoreFlag(row_.m_bConfigResult, 1);
+    Bar(40);
+
+    if (!legacy_ && !Verify(table)) return End::Fail;
+    return End::Pass;
+}
+
+HubWorker::End HubWorker::ResetAndReload() {
+    BYTE states[kMaxChildThreads] = {};
+
+    // Reset gate: the time limit counts from the moment every worker is ready.
+    const std::uint64_t limit = legacy_ ? kLegacyGateLimitMs : kGateLimitMs;
+    bool everyoneReady = false;
+    std::uint64_t readySince = 0;
+    for (;;) {
+        if (everyoneReady && Now() - readySince > limit) {
+            const std::wstring text = textfmt::Format(L"Hub[%d] No responesed, Time out!!!", t_);
+            vDEBUG_MSG_printf(L"%s:%d: %s ", kMethod, __LINE__, text);
+            return Fail(kExitTimeOut, text);
+        }
+        Pause(kGatePollMs);
+        States(states);
+        if (AllWorkersReady(states, records_)) {
+            if (!everyoneReady) readySince = Now();
+            everyoneReady = true;
+            if (row_.m_ucHubDepth == static_cast<BYTE>(utility_.m_MaxHubDepth.load())) break;
+        }
+        Pause(kGateSecondPollMs);
+    }
+
+    vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], this Hub is unlock to do CPU rest, m_MaxHubDepth=%d, m_ucHubDepth=%d ",
+                      kMethod, __LINE__, t_, utility_.m_MaxHubDepth.load(), row_.m_ucHubDepth);
+    Bar(60);
+    Console(textfmt::Format(L"Target Hub[%02d] >FW Reloading.....\n", t_));
+    CheckCancel();
+    CVntlHubDev* dev = Dev();
+    const int rc = (dev == nullptr || dev->m_DriverNum == 0) ? kExitNoHub : dev->VTL262xReset(t_, legacy_ ? 1 : 0);
+    if (rc != 0) {
+        const DWORD error = GetLastSystemError();
+        vDEBUG_MSG_printf(L"%s:%d:  ucTargetNumber[%d], vCPURST Failed, Error = %d ", kMethod, __LINE__, t_, rc);
+        StoreMessage(textfmt::Format(L" ucTargetNumber[%d], vCPURST Failed, Error = %d ", t_, error));
+        StoreCode(kExitReset);
+    }
+    int iRetry = 0;
+    info_.ucThreadState = CHILD_THREAD_RST_DONE;
+    std::uint64_t start = Now();
+    std::uint64_t elapsed = 0;
+    Bar(70);
+    vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], /Re-Enumration All Hub ", kMethod, __LINE__, t_);
+
+    for (;;) {
+        if (elapsed > kResetWaitLimitMs) {
+            const std::wstring text = textfmt::Format(L"ucTargetNumber[%d], reload Hub Time Out!!! , dwErrorCode : %d",
+                                                      t_, GetLastSystemError());
+            vDEBUG_MSG_printf(L"%s:%d: %s", kMethod, __LINE__, text);
+            return Fail(kExitReset, text);
+        }
+        Pause(kResetPollMs);
+        States(states);
+        if (!AllWorkersReset(states, records_)) {
+            elapsed = Now() - start;
+            Pause(kResetPollMs);
+            Bar(80 + iRetry);
+            Pause(static_cast<std::uint32_t>(row_.m_ucHubDepth) * kDepthPollMs);
+            continue;
+        }
+        ++iRetry;
+        CheckCancel();
+        {
+            // The filter texts are read by every rescan: set them under its lock.
+            platform::ScopedLock held(*utility_.m_EnumCriticalSection);
+            if (CVntlHubDev* d = Dev()) d->vInitialPrivateData();
+            if (dlg_.m_ucFWType == 1) {
+                utility_.m_strFW_Indetify = dlg_.m_strCurFileFWVer;
+                const unsigned vid = utility_.m_ucFileConfigTable[0x84] | (utility_.m_ucFileConfigTable[0x85] << 8);
+                utility_.m_strVID_Indetify = textfmt::Format(L"%04x", vid);
+            } else {
+                if (utility_.m_strVID_Indetify.empty()) utility_.m_strVID_Indetify = row_.m_strVID;
+                if (!utility_.m_strFW_Indetify.empty()) {
+                    vDEBUG_MSG_printf(L"%s:%d: pUtility.m_strFW_Indetify = %s, Clear it. ", kMethod, __LINE__,
+                                      utility_.m_strFW_Indetify);
+                    utility_.m_strFW_Indetify.clear();
+                }
+            }
+            vDEBUG_MSG_printf(L"%s:%d: pFWUpdateDlg->m_ucFWType = %d, Assign  pUtility.m_strVID_Indetifyr[%s], ",
+                              kMethod, __LINE__, dlg_.m_ucFWType, utility_.m_strVID_Indetify);
+        }
+        if (!utility_.ReEnumrationTargetHub(t_)) {
+            vDEBUG_MSG_printf(L"%s:%d: ReEnumrationTargetHub Failed, ucTargetNumber[%d], ", kMethod, __LINE__, t_);
+            continue;
+        }
+        const std::wstring version = HubVersion();
+        if (SameVersionText(version, dlg_.m_strCurFileFWVer)) {
+            bResult_ = 1;
+            StoreFlag(row_.m_bReloadFWResult, 1);
+            newVersionText_ = version;
+            return End::Pass;
+        }
+        if (iRetry <= kVersionRechecks) {
+            vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], iRetry = %d, Reload Version Check Failed[%s] fail , dwErrorCode : %d",
+                              kMethod, __LINE__, t_, iRetry, version, GetLastSystemError());
+            Pause(kRecheckMs);
+            Pause(kRecheckSecondMs);
+            continue;
+        }
+        vDEBUG_MSG_printf(
+            L"%s:%d: try iRetry = %d, ucTargetNumber[%d], Reload Version Check Failed[%s] fail, pFWUpdateDlg->m_strCurFileFWVer[%s], dwErrorCode : %d",
+            kMethod, __LINE__, iRetry, t_, version, dlg_.m_strCurFileFWVer, GetLastSystemError());
+        return Fail(kExitReset, L"");
+    }
+}
+
+unsigned HubWorker::Run() {
+    End end = End::Fail;
+    bool cancelled = false;
+    try {
+        row_.m_ucTargetNumber = t_;
+        records_ = std::min<std::size_t>(static_cast<std::size_t>(dlg_.m_ucRunHubCount.load()), kMaxChildThreads);
+        BarColour(kColourGreen);
+        Bar(0);
+        vDEBUG_MSG_printf(L"%s:%d:  ChildThreadFun, pChildThreadInfo->ucTargetNumber[%d] ", kMethod, __LINE__, t_);
+        Console(textfmt::Format(L"===Hub[%d], FW Versoin[%S]==============\n", t_, HubVersion()));
+
+        RegisterTweaks();
+        bool done = false;
+        if (dlg_.m_bCheckFWVersion) {
+            end = CheckVersion();
+            done = end == End::Fail || !dlg_.m_bUpdateFW;
+        }
+        if (!done && !dlg_.m_strCurFileFWVer.empty() && SameVersionText(dlg_.m_strCurFileFWVer, HubVersion())) {
+            StoreFlag(row_.m_bUpdateFWResult, 1);
+            StoreFlag(row_.m_bReloadFWResult, 1);
+            Console(textfmt::Format(L"===Hub[%d], the current FW version[%S] has been the latest version\n", t_,
+                                    HubVersion()));
+            end = End::Pass;
+            done = true;
+        }
+        if (!done && dlg_.m_bExportFW) {
+            end = Export();
+            done = true;
+        }
+        if (!done && !dlg_.m_bImagePrepared) {
+            // Nothing this run prepared may be written.
+            vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], no firmware image prepared by this run, nothing written",
+                              kMethod, __LINE__, t_);
+            end = dlg_.m_bUpdateFW ? Fail(kExitInvalidInput, L"") : End::Pass;
+            done = true;
+        }
+        if (!done) {
+            CheckCancel();
+            if (dlg_.m_bConsoleMode) {
+                utility_.m_ThreadCriticalSection->Lock();
+                threadLockHeld_ = true;
+            }
+            const End stage = UpdateStage();
+            if (stage == End::Fail) {
+                end = End::Fail;
+                done = true;
+            } else {
+                StoreFlag(row_.m_bUpdateFWResult, bResult_);
+                vDEBUG_MSG_printf(L"%s:%d: FW Update %s , dwFlashFWLeng[ %d]", kMethod, __LINE__,
+                                  bResult_ ? L"PASS" : L"FAIL", romLength_);
+            }
+            Console(stage == End::Pass && bResult_ ? L"PASS \n" : L"FAIL\n");
+            if (threadLockHeld_) {
+                threadLockHeld_ = false;
+                utility_.m_ThreadCriticalSection->Unlock();
+            }
+        }
+        if (!done) {
+            Bar(50);
+            vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], CHILD_THREAD_RST_READY, Hub Depth = %d ", kMethod, __LINE__,
+                              t_, row_.m_ucHubDepth);
+            info_.ucThreadState = CHILD_THREAD_RST_READY;
+            end = ResetAndReload();
+        }
+    } catch (const Cancelled&) {
+        cancelled = true;
+    } catch (const std::exception&) {
+        end = Fail(imageFileUnreadable_ ? kExitImageUnreadable : kExitWriteFailed, L"");
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], abnormal end, bResult=%x, ERROR=%d", kMethod, __LINE__, t_, 0,
+                          GetLastSystemError());
+    }
+    if (threadLockHeld_) {
+        threadLockHeld_ = false;
+        utility_.m_ThreadCriticalSection->Unlock();
+    }
+
+    if (cancelled || IsCancelled()) {
+        vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, hub left as it is", kMethod, __LINE__, t_);
+        BarColour(kColourRed);
+        Bar(100);
+        info_.ucThreadState = CHILD_THREAD_FINISH;
+        return 0;
+    }
+    const bool pass = end == End::Pass;
+    if (!pass) bResult_ = 0;
+    BarColour(pass ? kColourGreen : kColourRed);
+    if (pass) {
+        // The row shows the version found after the reset, empty after an
+        // early pass.
+        if (!newVersionText_.empty()) RowVersion(newVersionText_);
+        else RowVersion(L"");
+    }
+    if (dlg_.m_bCheckFWVersion && !dlg_.m_bUpdateFW)
+        Console(textfmt::Format(bResult_ ? L"The Hub[%d] FW Check PASS \n" : L"The Hub[%d] FW Check FAIL \n", t_));
+    else
+        Console(textfmt::Format(bResult_ ? L"The Hub[%d] FW Update PASS \n" : L"The Hub[%d] FW Update FAIL \n", t_));
+    Bar(100);
+    info_.ucThreadState = CHILD_THREAD_FINISH;
+    vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], Finish, bResult=%x", kMethod, __LINE__, t_, bResult_);
+    return bResult_;
+}
+
+}  // namespace
+
+unsigned CMy262FWUpgradeToolDlg::ChildThreadFun(CHILD_THREAD_INFO* pChildThreadInfo) {
+    if (pChildThreadInfo == nullptr || pFWUpdateDlg == nullptr || pUtility == nullptr) return 0;
+    HubWorker worker(*pFWUpdateDlg, *pChildThreadInfo);
+    return worker.Run();
+}
+
+}  // namespace app

@@ -1,0 +1,275 @@
+// A whole run on the simulated machine: the dialog state, the hub utility on
+// the simulated USB stack and filter driver, a recording view, a recording
+// clean-up, and chips that know an old, the file's and a newer firmware.
+// Start is pressed inside the deterministic scheduler and the run goes to its
+// end (the coordinator joined).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/MainDialog.h"
+#include "app/RunCleanup.h"
+#include "app/RunView.h"
+#include "hubaccess/DebugLog.h"
+#include "hubaccess/HubUtility.h"
+#include "sim/CaptureLogSink.h"
+#include "sim/FakeRunView.h"
+#include "sim/FilterDriver.h"
+#include "sim/HubChip.h"
+#include "sim/Scheduler.h"
+#include "sim/SimSystem.h"
+#include "sim/UsbStack.h"
+
+namespace run_machine {
+
+inline std::vector<std::uint8_t> Pattern(std::size_t length, std::uint8_t seed) {
+    std::vector<std::uint8_t> bytes(length);
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 13 + (i >> 8));
+    return bytes;
+}
+
+const sim::HubChip::Version kOldVersion{0x13, 0x01, 0x01, 0x00, 0x00, 0x00};
+const sim::HubChip::Version kFileVersion{0x14, 0x04, 0x15, 0x03, 0xE5, 0x00};
+const sim::HubChip::Version kNewerVersion{0x15, 0x06, 0x30, 0x01, 0xE5, 0x00};
+const wchar_t kFileName[] = L"C:\\Tool\\140415_03_E5_00.bin";
+// The type byte the temporary image gets for chips whose register 0x5820 reads 0x25.
+constexpr std::uint8_t kImageType = 0x3C;
+
+// A chip whose image-0 firmware area comes out of a download with another
+// length word than the image's.
+class LengthChangingChip : public sim::HubChip {
+public:
+    using sim::HubChip::HubChip;
+    void OnDownloadComplete(const Download& download) override {
+        sim::HubChip::OnDownloadComplete(download);
+        if (download.command == 0x50 && download.image == 0) SetFirmwareArea(0, 0, {0x10, 0x50});
+    }
+};
+
+class RecordingCleanup : public app::RunCleanup {
+public:
+    std::wstring TempPath() override { return L"C:\\Temp\\"; }
+    void DeleteIniFile() override { ++iniDeleted; }
+    int Remove_FilterDriverAndFiles(const std::wstring& dir) override {
+        ++driverRemoved;
+        return 0;
+    }
+    int iniDeleted = 0, driverRemoved = 0;
+};
+
+// Device access as a run sees it on hardware:
+//   - yield: every request first hands the baton on, so workers interleave
+//     wherever no lock keeps them apart;
+//   - latencyUs: every request on a filter device object costs this much
+//     virtual time, charged once per chip operation (when its handle is
+//     closed), so the real time of a run does not grow with it.
+class YieldingIo : public platform::DeviceIo {
+public:
+    platform::DeviceOpenResult CreateFile(const std::wstring& path, platform::DeviceOpenMode mode) override {
+        const platform::DeviceOpenResult r = inner->CreateFile(path, mode);
+        if (mode == platform::DeviceOpenMode::Filter && r.handle.IsValid()) pendingUs[r.handle.raw] = 0;
+        return r;
+    }
+    platform::IoctlResult DeviceIoControl(platform::Handle device, std::uint32_t code, const std::uint8_t* in,
+                                          std::uint32_t inLen, std::uint8_t* out, std::uint32_t outCapacity) override {
+        auto it = pendingUs.find(device.raw);
+        if (it != pendingUs.end()) {
+            ++requests;
+            it->second += latencyUs;
+        }
+        if (yield) clock->Sleep(0);
+        return inner->DeviceIoControl(device, code, in, inLen, out, outCapacity);
+    }
+    bool CloseHandle(platform::Handle device) override {
+        auto it = pendingUs.find(device.raw);
+        std::uint64_t us = 0;
+        if (it != pendingUs.end()) {
+            us = it->second + carryUs;
+            pendingUs.erase(it);
+        }
+        const bool closed = inner->CloseHandle(device);
+        if (us > 0) {
+            carryUs = us % 1000;
+            if (us >= 1000) clock->Sleep(static_cast<std::uint32_t>(us / 1000));
+        }
+        return closed;
+    }
+    bool CancelIoEx(platform::Handle device) override { return inner->CancelIoEx(device); }
+
+    platform::DeviceIo* inner = nullptr;
+    platform::Clock* clock = nullptr;
+    bool yield = false;
+    std::uint64_t latencyUs = 0;
+    std::uint64_t requests = 0;  // requests on filter device objects
+
+private:
+    std::map<std::uintptr_t, std::uint64_t> pendingUs;
+    std::uint64_t carryUs = 0;
+};
+
+// The scheduler's threads, noting the virtual time each thread was started.
+class TimedThreads : public platform::Threads {
+public:
+    std::unique_ptr<platform::Thread> Start(std::function<void()> body, platform::ThreadPriority priority,
+                                            const std::string& name) override {
+        startedMs.push_back(clock->MonotonicMs());
+        return inner->Start(std::move(body), priority, name);
+    }
+    std::unique_ptr<platform::Mutex> CreateMutex(const std::string& name) override { return inner->CreateMutex(name); }
+    std::unique_ptr<platform::CancelToken> CreateCancelToken() override { return inner->CreateCancelToken(); }
+    std::uint32_t CurrentThreadId() override { return inner->CurrentThreadId(); }
+
+    platform::Threads* inner = nullptr;
+    platform::Clock* clock = nullptr;
+    std::vector<std::uint64_t> startedMs;
+};
+
+inline sim::Scheduler::Options SchedulerOptions(std::uint64_t seed) {
+    sim::Scheduler::Options o;
+    o.seed = seed;
+    o.watchdogRealMs = 60'000;
+    return o;
+}
+
+struct RunMachine {
+    explicit RunMachine(std::uint64_t seed = 0, std::size_t imageSize = 0x5000)
+        : sched(SchedulerOptions(seed)), newImage(Pattern(imageSize, 2)), oldImage(Pattern(imageSize, 1)),
+          newerImage(Pattern(imageSize, 3)) {
+        files.MakeDirectory(L"C:\\Tool");
+        registry.SetMultiString(sim::UsbStack::kUsbClassKey, L"UpperFilters", {L"VntlFilter"});
+        io.inner = &usb;
+        io.clock = &sched;
+        io.yield = seed != 0;
+        ports.deviceIo = &io;
+        ports.clock = &sched;
+        threads.inner = &sched;
+        threads.clock = &sched;
+        ports.threads = &threads;
+        ports.logSink = &sink;
+        ports.files = &files;
+        ports.registry = &registry;
+        ports.processes = &processes;
+        ports.osInfo = &os;
+        ports.ui = &ui;
+        ports.setupApi = &usb;
+        ports.launcher = &usb;
+        ports.codePage = &usb;
+        utility = std::make_unique<hubaccess::CHubUtility>(ports);
+        utility->m_szModuleDirectory = L"C:\\Tool";
+        utility->m_strVID_Indetify = L"7A7D";
+        vDEBUG_Initial_printf(sched, sink);
+        g_nMessageLevel = 3;
+        hubaccess::pUtility = utility.get();
+        app::pFWUpdateDlg = &dlg;
+        dlg.m_pRunView = &view;
+        view.SetFailureHandler([this](const std::wstring& m) { viewFailures.push_back(m); });
+        dlg.m_pRunCleanup = &cleanup;
+        dlg.m_bUpdateFW = 1;
+        files.PutFile(kFileName, newImage);
+        utility->m_strFWBinFilePath = kFileName;
+        root = Controller();
+    }
+    ~RunMachine() {
+        hubaccess::pUtility = nullptr;
+        app::pFWUpdateDlg = nullptr;
+        utility.reset();
+        g_nMessageLevel = 0;
+        vDEBUG_Shutdown_printf();
+    }
+
+    int Controller(std::uint8_t ports = 4) {
+        sim::HostControllerSpec spec;
+        spec.interfacePath = L"\\\\?\\pci#ven_8086&dev_a12f&subsys_00000000&rev_01#3&11583659&0&" +
+                             std::to_wstring(++controllers) + L"0#{3abf6f2d-71c4-462a-8a92-1e6861e6af27}";
+        spec.rootPorts = ports;
+        return usb.AddHostController(spec).rootHub;
+    }
+    // A chip running `running` from image 0 (image 1 blank), with one USB 3.0
+    // interface on `port` of `parent`; returns the chip's node.
+    int AddHub(int parent, std::uint32_t port, const sim::HubChip::Version& running = kOldVersion,
+               const std::function<void(sim::UsbDeviceSpec&)>& tweak = {},
+               std::shared_ptr<sim::HubChip> chip = nullptr) {
+        if (!chip) chip = std::make_shared<sim::HubChip>(&sched);
+        chip->SetConfigBlock(0, Pattern(256, static_cast<std::uint8_t>(0x40 + chips.size())));
+        const std::vector<std::uint8_t>& image =
+            running == kFileVersion ? newImage : running == kNewerVersion ? newerImage : oldImage;
+        chip->SetFirmwareArea(0, 0, sim::HubChip::FirmwareAreaFor(image));
+        chip->RegisterImageVersion(oldImage, kOldVersion);
+        chip->RegisterImageVersion(newImage, kFileVersion);
+        chip->RegisterImageVersion(newerImage, kNewerVersion);
+        chip->SetVersion(running);
+        chip->SetReg(0x5820, 0x25);
+        chips.push_back(chip);
+        sim::UsbDeviceSpec spec = sim::UsbStack::ChipInterface(chip, 0x0300);
+        spec.powerValue = 0;
+        if (tweak) tweak(spec);
+        const int node = usb.AddDevice(parent, port, spec);
+        nodes.push_back(node);
+        return node;
+    }
+
+    // Presses Start (`starts` times) and waits until the coordinator has ended.
+    void Run(int starts = 1) {
+        sched.Run([&] {
+            for (int i = 0; i < starts; ++i) dlg.OnBnClickedButtonStart();
+            if (dlg.m_pMainThread) dlg.m_pMainThread->Join(platform::kInfinite);
+        });
+    }
+
+    // Whether image `image` of chip i holds the file's firmware: length word,
+    // image bytes and sum (the type byte depends on the first hub's chip).
+    bool HoldsNewFirmware(std::size_t i, int image) const {
+        auto area = sim::HubChip::FirmwareAreaFor(newImage, kImageType);
+        auto flash = chips[i]->FirmwareArea(image);
+        if (flash.size() < area.size()) return false;
+        flash[area.size() - 2] = area[area.size() - 2] = 0;
+        return std::equal(area.begin(), area.end(), flash.begin());
+    }
+    // Whether image `image` of chip i is bootable and carries a table.
+    bool HasBootableImage(std::size_t i) const {
+        for (int image = 0; image < 2; ++image) {
+            const auto& table = chips[i]->ConfigBlock(image);
+            const bool blankTable = std::all_of(table.begin(), table.end(), [](std::uint8_t b) { return b == 0xFF; });
+            if (chips[i]->ImageValid(image) && !blankTable) return true;
+        }
+        return false;
+    }
+    int RowOfChip(std::size_t i) {
+        const std::wstring name = usb.FilterObjectName(nodes[i]);
+        for (int t = 0; t < dlg.m_devList.nCount; ++t)
+            if (dlg.m_devList.rows[t].m_strObjectName == name) return t;
+        return -1;
+    }
+
+    sim::Scheduler sched;
+    sim::CaptureLogSink sink;
+    sim::FilterDriver driver{sched};
+    sim::SimFiles files;
+    sim::SimRegistry registry;
+    sim::SimProcesses processes;
+    sim::SimOsInfo os{&sched, &files};
+    sim::SimUi ui;
+    sim::UsbStack usb{sched, driver, &registry};
+    YieldingIo io;
+    TimedThreads threads;
+    platform::Ports ports;
+    sim::FakeRunView view;
+    RecordingCleanup cleanup;
+    std::vector<std::wstring> viewFailures;
+    app::CMy262FWUpgradeToolDlg dlg;
+    std::unique_ptr<hubaccess::CHubUtility> utility;
+    std::vector<std::uint8_t> newImage, oldImage, newerImage;
+    std::vector<std::shared_ptr<sim::HubChip>> chips;
+    std::vector<int> nodes;
+    int controllers = 0;
+    int root = -1;
+};
+
+}  // namespace run_machine

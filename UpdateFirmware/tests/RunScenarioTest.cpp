@@ -1,0 +1,494 @@
+// Whole runs on the simulated machine: Start pressed, the coordinator, the
+// hub workers and the view under the deterministic scheduler, each scenario
+// checked for its exit code, result text, bars and what the flash holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "RunMachine.h"
+#include "app/FirmwareFiles.h"
+#include "app/Payload.h"
+#include "hubaccess/FilterRequest.h"
+
+namespace {
+
+using run_machine::RunMachine;
+using sim::HubChip;
+
+enum class Flash { New, Old, Any };
+
+// Firmware download chunks of one 0x5000-byte image (32 bytes each).
+constexpr int kChunksPerDownload = (0x5000 + 4 + 31) / 32;
+
+struct Scenario {
+    const char* name;
+    // Builds the hubs (and faults) on the machine.
+    std::function<void(RunMachine&)> setup;
+    int exitCode;
+    std::wstring text;                // the final status text
+    std::vector<Flash> flash;         // per chip, in the order added
+    std::string bars;                 // per chip (rows 0..4 only): 'G'reen, 'R'ed at 100, '-' untouched
+    std::function<void(RunMachine&)> check;  // further checks, may be empty
+};
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
+// A configuration table whose VID (0x84) is the hubs'.
+std::vector<std::uint8_t> ConfigTable() {
+    auto table = run_machine::Pattern(256, 0x5A);
+    table[0x84] = 0x7D;
+    table[0x85] = 0x7A;
+    return table;
+}
+
+// The tiers of the hubs whose reset gate opened, in order.
+std::vector<int> GateTiers(RunMachine& m) {
+    std::vector<int> tiers;
+    const std::wstring key = L"m_ucHubDepth=";
+    for (const std::wstring& r : m.sink.Records()) {
+        if (r.find(L"this Hub is unlock to do CPU rest") == std::wstring::npos) continue;
+        tiers.push_back(std::stoi(r.substr(r.find(key) + key.size())));
+    }
+    return tiers;
+}
+
+// Hubs at tiers 1, 2 and 3 in a chain, and a second tier-1 hub.
+void ThreeTiers(RunMachine& m) {
+    const int a = m.AddHub(m.root, 1);
+    const int b = m.AddHub(a, 1);
+    m.AddHub(b, 1);
+}
+
+const std::vector<Scenario>& Scenarios() {
+    static const std::vector<Scenario> rows = {
+        {"OneHubPasses", [](RunMachine& m) { m.AddHub(m.root, 1); }, 0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.cleanup.driverRemoved, 1);
+             EXPECT_EQ(m.chips[0]->cpuResets, 1);
+         }},
+        {"ThreeTiersResetDeepestFirst", ThreeTiers, 0, L"Pass!!", {Flash::New, Flash::New, Flash::New},
+         "GGG",
+         [](RunMachine& m) {
+             // The gates opened deepest tier first.
+             EXPECT_EQ(GateTiers(m), (std::vector<int>{3, 2, 1}));
+             EXPECT_EQ(m.utility->m_MaxHubDepth.load(), 1);
+         }},
+        {"EmptyTierIsPassedOver",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             // A foreign hub at tiers 1 and 2 carries a hub of the family at tier 3.
+             const int f1 = m.usb.AddDevice(m.root, 2, sim::UsbStack::Hub(0x1111, 0x2222, 0x0300, 4));
+             const int f2 = m.usb.AddDevice(f1, 1, sim::UsbStack::Hub(0x1111, 0x2222, 0x0300, 4));
+             m.AddHub(f2, 1);
+         },
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG",
+         [](RunMachine& m) { EXPECT_EQ(GateTiers(m), (std::vector<int>{3, 1})); }},
+        {"LegacyHubNotVerifiedResetByRegister",
+         [](RunMachine& m) { m.AddHub(m.root, 1, {0x12, 0x10, 0x30, 0x00, 0x00, 0x00}); },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[0]->cpuResets, 1);
+             for (const auto& e : m.driver.Journal()) EXPECT_NE(e.Command(), hubaccess::CMD_CPU_RESET);
+             EXPECT_FALSE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun", L"ucTargetNumber[0], b.verify"));
+         }},
+        {"UnreadableTweakRegisterIsNotWritten",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_REG_READ;
+             f.match.address = 0x3611;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             int writes3611 = 0, writes3621 = 0;
+             for (const auto& e : m.driver.Journal()) {
+                 if (e.legacy || e.Command() != hubaccess::CMD_REG_WRITE) continue;
+                 writes3611 += e.Index() == 0x3611;
+                 writes3621 += e.Index() == 0x3621;
+             }
+             EXPECT_EQ(writes3611, 0);  // its read failed: left as it is
+             EXPECT_EQ(writes3621, 1);  // the next tweak goes on
+         }},
+        {"NoHub", [](RunMachine&) {}, -4, L"Failed!!(-4)", {}, "", nullptr},
+        {"AllCurrent",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kFileVersion);
+             m.view.ScriptAnswer(app::kIdOk, L"has been the latest version");
+         }, 1, L"Pass!!",
+         {Flash::Any}, "G",
+         [](RunMachine& m) { EXPECT_EQ(m.chips[0]->downloads.size(), 0u); }},
+        {"DowngradeAnsweredOk",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kNewerVersion);
+             m.view.ScriptAnswer(app::kIdOk);
+         },
+         0, L"Pass!!", {Flash::New}, "G", [](RunMachine& m) { EXPECT_EQ(m.view.Boxes().size(), 1u); }},
+        {"DowngradeCancelled",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kNewerVersion);
+             m.view.ScriptAnswer(app::kIdCancel);
+         },
+         -12, L"The lastest Version!!(-12)", {Flash::Old}, "R",
+         [](RunMachine& m) { EXPECT_EQ(m.chips[0]->downloads.size(), 0u); }},
+        {"DowngradeSilentGoesOn",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kNewerVersion);
+             m.dlg.m_bSilentMode = 1;
+             m.dlg.m_ucMsgThreshold = 0xFF;
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.view.Boxes().empty());
+             EXPECT_EQ(m.view.ExitRequests(), std::vector<int>{0});
+         }},
+        {"RomContentMismatchNoReset",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             // Hub 1's image-0 download loses one chunk (image 1 is written first).
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+             f.match.device = m.usb.FilterObjectName(m.nodes[1]);
+             f.kind = sim::FaultKind::DropWrite;
+             f.skip = kChunksPerDownload + 5;
+             m.driver.AddFault(f);
+         },
+         -2, L"Failed!!(-2)", {Flash::New, Flash::Any}, "GR",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[1]->cpuResets, 0);
+             EXPECT_TRUE(m.HoldsNewFirmware(1, 1));
+             EXPECT_EQ(m.chips[0]->cpuResets, 1);
+         }},
+        {"ReadBackFails",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_ROM_READ;
+             f.times = -1;
+             m.driver.AddFault(f);
+         },
+         -6, L"Failed!!(-6)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
+        {"RomLengthDiffersStillResets",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kOldVersion, {},
+                      std::make_shared<run_machine::LengthChangingChip>(&m.sched));
+         },
+         -3, L"Failed!!(-3)", {Flash::Any}, "G",
+         [](RunMachine& m) {
+             // Reset and re-identified (image 1 boots) though the update stage failed.
+             EXPECT_EQ(m.chips[0]->cpuResets, 1);
+             EXPECT_EQ(m.dlg.m_devList.rows[0].m_bUpdateFWResult, 0);
+             EXPECT_EQ(m.dlg.m_devList.rows[0].m_bReloadFWResult, 1);
+         }},
+        {"ImageFileUnreadableAtVerification",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::FileFault f;
+             f.op = sim::FileOp::Read;
+             f.path = L"C:\\Tool\\Temp\\TempBinData.bin";
+             f.skip = 4;  // the preparation's two checks and the two downloads read it first
+             m.files.AddFault(f);
+         },
+         -8, L"Failed!!(-8)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
+        {"PackedFileMissing",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.utility->m_strFWBinFilePath = L"C:\\FW\\VTL262XFW.BIN";
+             m.view.ScriptAnswer(app::kIdOk, L"Cannot Get FW File Version");
+         },
+         -10, L"Failed!!(-10)", {Flash::Old}, "R", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
+        {"ResetFailsVersionStaysOld",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_CPU_RESET;
+             f.times = -1;
+             m.driver.AddFault(f);
+         },
+         -7, L"Failed!!(-7)", {Flash::New}, "R", nullptr},
+        {"HubNeverComesBackTimesOut",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kOldVersion, [](sim::UsbDeviceSpec& spec) { spec.neverReturns = true; });
+         },
+         -9, L"TimeOut!!(-9)", {Flash::New}, "R",
+         [](RunMachine& m) {
+             // The coordinator gave up after its 520 passes, the worker ended cancelled.
+             EXPECT_GE(m.sched.NowMs(), 259'000u);
+             EXPECT_EQ(m.dlg.m_ChildThreadInfo[0].ucThreadState.load(), app::CHILD_THREAD_FINISH);
+             EXPECT_EQ(m.cleanup.driverRemoved, 1);
+         }},
+        {"TimeOutWithOneHubDone",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2, run_machine::kOldVersion, [](sim::UsbDeviceSpec& spec) { spec.neverReturns = true; });
+         },
+         -9, L"TimeOut!!(-9)", {Flash::New, Flash::New}, "GR",
+         [](RunMachine& m) {
+             // The finished hub keeps its pass; the cancelled one stored nothing.
+             EXPECT_EQ(m.dlg.m_devList.rows[0].m_bReloadFWResult, 1);
+             EXPECT_EQ(m.dlg.m_devList.rows[1].m_bReloadFWResult, 0);
+             EXPECT_TRUE(m.dlg.GetRunMessage().empty());
+         }},
+        {"NinthHubLeavesAllUntouched",
+         [](RunMachine& m) {
+             const int root2 = m.Controller(8);
+             for (std::uint32_t p = 1; p <= 4; ++p) m.AddHub(m.root, p);
+             for (std::uint32_t p = 1; p <= 5; ++p) m.AddHub(root2, p);
+         },
+         -13, L"Failed!!(-13)", std::vector<Flash>(9, Flash::Old), "RRRRRRRRR",
+         [](RunMachine& m) {
+             for (const auto& chip : m.chips) EXPECT_TRUE(chip->downloads.empty());
+         }},
+        {"CheckMatchesWithoutUpdate",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bCheckFWVersion = 1;
+             m.dlg.m_strChkFWVer = L"130101000000";
+         },
+         0, L"Pass!!", {Flash::Old}, "G", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
+        {"CheckMismatch",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bCheckFWVersion = 1;
+             m.dlg.m_strChkFWVer = L"130101000001";
+         },
+         -2, L"Failed!!(-2)", {Flash::Old}, "R", nullptr},
+        {"ExportTwoHubs",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bExportFW = 1;
+             m.utility->m_strFWBinFilePath.clear();
+         },
+         0, L"Pass!!", {Flash::Old, Flash::Old}, "GG",
+         [](RunMachine& m) {
+             for (int t = 0; t < 2; ++t) {
+                 const auto file = m.files.GetFile(L"C:\\Tool\\Temp\\VTL262xFW[" + std::to_wstring(t) + L"].bin");
+                 ASSERT_TRUE(file.has_value());
+                 EXPECT_EQ(file->size(), 0x5000u + 260u);
+             }
+         }},
+        {"ExportFileNotWrittenFails",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bExportFW = 1;
+             m.utility->m_strFWBinFilePath.clear();
+             sim::FileFault f;
+             f.op = sim::FileOp::Write;
+             f.path = L"C:\\Tool\\Temp\\VTL262xFW[0].bin";
+             f.skip = 1;  // the table is written, the ROM contents are not
+             m.files.AddFault(f);
+         },
+         -6, L"Failed!!(-6)", {Flash::Old}, "R", nullptr},
+        {"BlankImage0TableTakesImage1s",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.chips[0]->SetConfigBlock(0, std::vector<std::uint8_t>(256, 0xFF));
+             m.chips[0]->SetConfigBlock(1, run_machine::Pattern(256, 0x77));
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[0]->ConfigBlock(0), run_machine::Pattern(256, 0x77));
+             EXPECT_EQ(m.chips[0]->ConfigBlock(1), run_machine::Pattern(256, 0x77));
+         }},
+        {"TableLostOnTheWayFails",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;  // one chunk of image 1's table (written first) never lands
+             f.match.command = hubaccess::CMD_CONFIG_DOWNLOAD;
+             f.kind = sim::FaultKind::DropWrite;
+             f.skip = 3;
+             m.driver.AddFault(f);
+         },
+         -2, L"Failed!!(-2)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
+        {"EightHubsUnderDosAllPass",
+         [](RunMachine& m) {
+             const int root2 = m.Controller(4);
+             for (std::uint32_t p = 1; p <= 4; ++p) m.AddHub(m.root, p);
+             for (std::uint32_t p = 1; p <= 4; ++p) m.AddHub(root2, p);
+             for (auto& chip : m.chips) chip->eraseMs = 2000;  // slow erases: a long serialised stage
+             m.dlg.m_bConsoleMode = 1;
+         },
+         0, L"Pass!!", std::vector<Flash>(8, Flash::New), "GGGGGGGG",
+         [](RunMachine& m) {
+             // Serialised stages take longer than a gate limit counted from each hub's own readiness.
+             EXPECT_GT(m.sched.NowMs(), 60'000u);
+             EXPECT_EQ(m.view.ExitRequests(), std::vector<int>{0});
+         }},
+        {"CoordinatorFailureStillCleansUp",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kNewerVersion);
+             m.view.SetFailureHandler([](const std::wstring&) { throw std::runtime_error("the prompt failed"); });
+         },
+         -10, L"Failed!!(-10)", {Flash::Old}, "-",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.cleanup.driverRemoved, 1);
+             EXPECT_TRUE(m.chips[0]->downloads.empty());
+         }},
+        {"ConfigFileTableGoesIntoBothImages",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             auto file = ConfigTable();
+             const auto area = HubChip::FirmwareAreaFor(m.newImage, run_machine::kImageType);
+             file.insert(file.end(), area.begin(), area.end());
+             m.files.PutFile(L"C:\\Tool\\Config_140415_03_E5_00.bin", file);
+             m.utility->m_strFWBinFilePath = L"C:\\Tool\\Config_140415_03_E5_00.bin";
+         },
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.dlg.m_ucFWType, 1);
+             for (const auto& chip : m.chips) {
+                 EXPECT_EQ(chip->ConfigBlock(0), ConfigTable());
+                 EXPECT_EQ(chip->ConfigBlock(1), ConfigTable());
+             }
+         }},
+        {"PackedFileIsReadAndKept",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             app::FW_FILE_TRAILER trailer;
+             trailer.ucVersion = run_machine::kFileVersion;
+             trailer.wVID = 0x7A7D;
+             auto file = m.newImage;
+             const auto t = app::BuildFwFileTrailer(trailer);
+             file.insert(file.end(), t.begin(), t.end());
+             m.files.PutFile(L"C:\\FW\\VTL262XFW.BIN", file);
+             m.files.SetReadOnly(L"C:\\FW\\VTL262XFW.BIN", true);
+             m.utility->m_strFWBinFilePath = L"C:\\FW\\VTL262XFW.BIN";
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.files.Exists(L"C:\\FW\\VTL262XFW.BIN"));
+             EXPECT_EQ(m.dlg.m_strCurFileFWVer, L"14041503e500");
+         }},
+        {"OutputVersionFile",
+         [](RunMachine& m) {
+             ThreeTiers(m);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bOutputVerFile = 1;
+         },
+         0, L"Pass!!", {Flash::Old, Flash::Old, Flash::Old}, "GGG",
+         [](RunMachine& m) {
+             const auto text = m.files.GetFile(L"C:\\Tool\\VTL262xVersion.txt");
+             ASSERT_TRUE(text.has_value());
+             EXPECT_EQ(std::string(text->begin(), text->end()),
+                       "0:130101000000\r\n1:130101000000\r\n2:130101000000\r\n");
+         }},
+        {"CompareSerialsOfTwoHubs",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bCompareSN = 1;
+         },
+         0, L"Pass!!", {Flash::Old, Flash::Old}, "GG", nullptr},
+        {"CompareSerialsOfThreeHubsFails",
+         [](RunMachine& m) {
+             ThreeTiers(m);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bCompareSN = 1;
+         },
+         -3, L"Failed!!(-3)", {Flash::Old, Flash::Old, Flash::Old}, "RRR", nullptr},
+        {"PlaceholderImageIsNeverWritten",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             std::vector<std::uint8_t> image(0x5000, 0);
+             const std::string marker = app::payload::kPlaceholderFirmwareMarker;
+             std::copy(marker.begin(), marker.end(), image.begin());
+             m.files.PutFile(run_machine::kFileName, image);
+         },
+         -10, L"Failed!!(-10)", {Flash::Old}, "R", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
+        {"LimitRefusesFileTooNewForA1",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.chips[0]->SetReg(0x5820, 0x01);
+         },
+         -10, L"Failed!!(-10)", {Flash::Old}, "R", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
+        {"ConsoleStopsAtFirstCurrentHub",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kFileVersion);
+             m.AddHub(m.root, 2);
+             m.dlg.m_bConsoleMode = 1;
+         },
+         1, L"Pass!!", {Flash::Any, Flash::Old}, "G-",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.chips[1]->downloads.empty());
+             EXPECT_EQ(m.view.ExitRequests(), std::vector<int>{1});
+         }},
+        {"StaleImageIsNeverFlashed",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.dlg.m_bUpdateFW = 0;
+             m.dlg.m_bAutoMode = 1;
+             m.utility->m_strFWBinFilePath.clear();
+             m.files.PutFile(L"C:\\Tool\\Temp\\TempBinData.bin", HubChip::FirmwareAreaFor(m.newImage));
+         },
+         0, L"Pass!!", {Flash::Old}, "G", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
+        {"ConsoleRunUpdatesOneHubAtATime",
+         [](RunMachine& m) {
+             ThreeTiers(m);
+             m.AddHub(m.root, 2);
+             m.dlg.m_bConsoleMode = 1;
+         },
+         0, L"Pass!!", {Flash::New, Flash::New, Flash::New, Flash::New}, "GGGG",
+         [](RunMachine& m) { EXPECT_EQ(GateTiers(m), (std::vector<int>{3, 2, 1, 1})); }},
+    };
+    return rows;
+}
+
+class RunScenarioTest : public ::testing::TestWithParam<std::tuple<Scenario, std::uint64_t>> {};
+
+TEST_P(RunScenarioTest, EndsWithItsCodeTextBarsAndFlash) {
+    const Scenario& s = std::get<0>(GetParam());
+    RunMachine m(std::get<1>(GetParam()));
+    s.setup(m);
+    m.Run(2);  // a second Start while the run goes does nothing
+
+    EXPECT_EQ(m.dlg.m_iRet.load(), s.exitCode);
+    EXPECT_EQ(m.view.GetStatus().text, s.text);
+    EXPECT_TRUE(m.viewFailures.empty()) << std::string(m.viewFailures.front().begin(), m.viewFailures.front().end());
+    EXPECT_EQ(m.dlg.m_MainThreadInfo.ucMainStatus.load(), app::MAIN_THREAD_FINISH);
+    EXPECT_TRUE(m.view.Enabled(app::kIdButtonOk));
+    EXPECT_EQ(m.cleanup.iniDeleted, 1);  // one run, cleaned up once
+    EXPECT_FALSE(m.dlg.m_bRunGoing.load());
+    ASSERT_EQ(s.flash.size(), m.chips.size());
+    for (std::size_t i = 0; i < m.chips.size(); ++i) {
+        SCOPED_TRACE(i);
+        if (s.flash[i] == Flash::New) {
+            EXPECT_TRUE(m.HoldsNewFirmware(i, 0));
+            EXPECT_TRUE(m.HoldsNewFirmware(i, 1));
+        } else if (s.flash[i] == Flash::Old) {
+            EXPECT_FALSE(m.HoldsNewFirmware(i, 0));
+        }
+        EXPECT_TRUE(m.HasBootableImage(i));
+        const int row = m.RowOfChip(i);
+        if (row >= 0 && row < app::kRunViewRows) {
+            const auto bar = m.view.Row(row, app::RowPart::Bar);
+            if (s.bars[i] != '-') {
+                EXPECT_EQ(bar.barPos, 100);
+                EXPECT_EQ(bar.barColour, s.bars[i] == 'G' ? app::kColourGreen : app::kColourRed);
+            } else {
+                EXPECT_EQ(bar.barPos, 0);
+            }
+        }
+    }
+    if (s.check) s.check(m);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, RunScenarioTest,
+                         ::testing::Combine(::testing::ValuesIn(Scenarios()), ::testing::Values(0u, 7u, 1234u)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_seed" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+}  // namespace

@@ -982,6 +982,11 @@ std::wstring SimOsInfo::GetWindowsDirectory() {
     return windowsDirectory_;
 }
 
+std::wstring SimOsInfo::GetSystemDirectory() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return windowsDirectory_ + L"\\system32";
+}
+
 // ===========================================================================
 // SimUi
 

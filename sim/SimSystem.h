@@ -320,6 +320,8 @@ public:
     bool SetCurrentDirectory(const std::wstring& path) override;
     platform::FileVersionResult GetFileVersion(const std::wstring& path) override;
     std::wstring GetWindowsDirectory() override;
+    // The Windows directory's "system32".
+    std::wstring GetSystemDirectory() override;
 
 private:
     std::uint32_t ThreadId();

@@ -273,6 +273,22 @@ int CPayload::Remove_FilterDriverAndFiles(const std::wstring& base) {
     return 0;
 }
 
+BOOL CPayload::vRemoveExtractedFiles(const std::wstring& base) {
+    static constexpr wchar_t kMethod[] = L"CMy262FWUpgradeToolDlg::vRemoveExtractedFiles";
+    if (!m_strExtractedImage.empty()) vRemoveBinFiles();
+    const std::wstring folder = strPackageFolder(base);
+    const std::wstring folded = FoldPath(folder + L"\\");
+    bool packageOurs = false;
+    for (const std::wstring& path : ExtractedFiles()) {
+        if (FoldPath(path).compare(0, folded.size(), folded) == 0) packageOurs = true;
+        DeleteOwn(path, kMethod);
+    }
+    // The folders only when this process put package files in them.
+    if (packageOurs && bIsFileExist(Files(), folder))
+        for (const wchar_t* sub : {L"\\amd64", L"\\i386", L""}) Files().RemoveDirectory(folder + sub);
+    return ExtractedFiles().empty() ? TRUE : FALSE;
+}
+
 // ---------------------------------------------------------------------------
 // devcon
 

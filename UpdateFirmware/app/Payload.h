@@ -124,6 +124,12 @@ public:
     // file cannot be deleted.
     hubaccess::BOOL vRemoveBinFiles();
 
+    // The last step of every way out of the process: deletes whatever this
+    // process extracted and is still there (firmware image, devcon, the
+    // driver package files under base) and the package's folders when they
+    // are empty. Runs no uninstaller. TRUE when nothing of ours is left.
+    hubaccess::BOOL vRemoveExtractedFiles(const std::wstring& base);
+
     // "<base>VTL262xFW\FilterDriver" (a backslash is put after base when it
     // has none).
     static std::wstring strPackageFolder(const std::wstring& base);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "app/AppHelpers.h"
 #include "hubaccess/AsciiText.h"
 #include "hubaccess/DebugLog.h"
 
@@ -79,22 +80,6 @@ std::wstring CutValueToSlash(std::wstring& text, std::size_t pos, const std::wst
     const std::wstring value = Trim(text.substr(pos + sw.size(), end - pos - sw.size()));
     text.erase(pos, end - pos);
     return value;
-}
-
-// Hexadecimal text to a number, digit by digit: each character shifts the
-// result by 4 bits and adds its value ('0'-'9', 'A'-'F'); any other
-// character adds 0. The result wraps around at 32 bits.
-int HexTextToInt(const std::wstring& text) {
-    std::uint32_t value = 0;
-    for (wchar_t c : text) {
-        std::uint32_t digit = 0;
-        if (c >= L'0' && c <= L'9')
-            digit = static_cast<std::uint32_t>(c - L'0');
-        else if (c >= L'A' && c <= L'F')
-            digit = static_cast<std::uint32_t>(c - L'A' + 10);
-        value = (value << 4) + digit;
-    }
-    return static_cast<int>(value);
 }
 
 void SetControlText(CMy262FWUpgradeToolDlg& dlg, int id, const std::wstring& text) {
@@ -227,7 +212,7 @@ SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility&
     // 2. /DBG
     if (const std::size_t p = work.find(L"/DBG"); p != std::wstring::npos) {
         const std::wstring value = CutValueToSlash(work, p, L"/DBG");
-        g_nMessageLevel = HexTextToInt(value) & 0xFF;
+        g_nMessageLevel = nHexStrToInt(value) & 0xFF;
     }
     if (nothingLeft()) dlg.m_bUpdateFW = 1;
     // 3. /DOS
@@ -296,7 +281,7 @@ SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility&
     }
     // 12. /N: read and otherwise ignored
     if (const std::size_t p = work.find(L"/N"); p != std::wstring::npos) {
-        const int number = HexTextToInt(CutValueToSlash(work, p, L"/N"));
+        const int number = nHexStrToInt(CutValueToSlash(work, p, L"/N"));
         vDEBUG_MSG_printf(L"%s:%d:  /N %d", kMethod, __LINE__, number);
     }
     // 13. /UN (cut above)

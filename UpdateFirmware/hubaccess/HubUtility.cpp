@@ -262,9 +262,9 @@ DWORD CHubUtility::GetProcessID() {
                          L"GetProcessID");
 }
 
-BOOL CHubUtility::KillProcess(DWORD dwProcessId) {
+BOOL CHubUtility::KillProcess(DWORD dwProcessId, DWORD dwExitCode) {
     static constexpr wchar_t kMethod[] = L"CHubUtility::KillProcess";
-    const platform::TerminateResult r = m_ports.processes->TerminateProcess(dwProcessId, 0);
+    const platform::TerminateResult r = m_ports.processes->TerminateProcess(dwProcessId, dwExitCode);
     if (!r.opened) {
         SetLastSystemError(r.error);
         vDEBUG_ERR_printf(L"%s:%d: KillProcess: OpenProcess fail, dwProcessId : %d , dwErrorCode %d", kMethod,

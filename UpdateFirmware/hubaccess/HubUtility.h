@@ -54,7 +54,9 @@ public:
     BOOL bCheckFilePathExists(const std::wstring& strFilePath, BYTE bShowMsg);
     int DetectProcess();
     DWORD GetProcessID();
-    BOOL KillProcess(DWORD dwProcessId);
+    // Ends the process with this exit code (the start-up's single-instance
+    // rule passes -9, so the ended copy never reads as a success).
+    BOOL KillProcess(DWORD dwProcessId, DWORD dwExitCode = 0);
     std::wstring vGetFileVersionInfo(const std::wstring& strFile);
     BOOL bIsInstallVntlFilterDriverFromRegistry();
     BOOL IsWow64();

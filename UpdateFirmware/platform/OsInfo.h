@@ -50,6 +50,8 @@ public:
     virtual FileVersionResult GetFileVersion(const std::wstring& path) = 0;
     // GetSystemWindowsDirectoryW (%windir%); empty on failure.
     virtual std::wstring GetWindowsDirectory() = 0;
+    // GetSystemDirectoryW (at most 260 characters); empty on failure.
+    virtual std::wstring GetSystemDirectory() = 0;
 };
 
 }  // namespace platform

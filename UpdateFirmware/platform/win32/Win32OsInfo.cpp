@@ -171,4 +171,11 @@ std::wstring Win32OsInfo::GetWindowsDirectory() {
     }
 }
 
+std::wstring Win32OsInfo::GetSystemDirectory() {
+    wchar_t buffer[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    return std::wstring(buffer, length);
+}
+
 }  // namespace platform::win32

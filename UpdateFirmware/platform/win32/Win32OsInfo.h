@@ -24,6 +24,7 @@ public:
     // GetFileVersionInfoSizeW / GetFileVersionInfoW / VerQueryValueW("\\").
     FileVersionResult GetFileVersion(const std::wstring& path) override;
     std::wstring GetWindowsDirectory() override;
+    std::wstring GetSystemDirectory() override;
 };
 
 }  // namespace platform::win32

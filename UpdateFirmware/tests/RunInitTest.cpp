@@ -1,0 +1,292 @@
+// The run's initialisation on a simulated machine: the failure rows with
+// their exit codes and clean-up, the driver check, the INI's filters, the
+// single-instance rule.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PayloadMachine.h"
+#include "app/RunInit.h"
+#include "app/RunResults.h"
+#include "sim/FakeRunView.h"
+#include "sim/SimConsole.h"
+
+namespace {
+
+using testing_machine::Bytes;
+using testing_machine::PayloadMachine;
+
+constexpr wchar_t kClassKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Class\\{36FC9E60-C465-11CF-8056-444553540000}";
+constexpr wchar_t kDriverFile[] = L"C:\\Windows\\system32\\drivers\\revodereriri.sys";
+constexpr wchar_t kImage[] = L"C:\\Tool\\140415_03_E5_00.bin";
+constexpr wchar_t kDevcon[] = L"C:\\Tool\\devcon.exe";
+constexpr wchar_t kIni[] = L"C:\\Tool\\VTL262xFWUpg.ini";
+
+class RecordingServices : public app::RunInitServices {
+public:
+    explicit RecordingServices(app::CPayload& payload) : payload_(payload) {}
+    hubaccess::BOOL vExtractBinFiles() override { return payload_.vExtractBinFiles(); }
+    void HideDialog() override { log += L"hide; "; }
+    void vOpenConsoleWindow() override { log += L"console; "; }
+    void vSetupDialogControls() override { log += L"controls; "; }
+    void SendStart() override { log += L"start; "; }
+    std::wstring log;
+
+private:
+    app::CPayload& payload_;
+};
+
+std::string EmbeddedIni() {
+    const auto bytes = testing_machine::ReadHostFile(FW_RES_DIR "/VTL262xFWUpg.ini");
+    return std::string(bytes.begin(), bytes.end());
+}
+
+struct InitMachine : PayloadMachine {
+    explicit InitMachine(const std::wstring& command, const std::string& ini = EmbeddedIni()) {
+        ports.console = &console;
+        payload.reset();
+        utility = std::make_unique<hubaccess::CHubUtility>(ports);
+        utility->m_szModuleDirectory = L"C:\\Tool";
+        payload = std::make_unique<app::CPayload>(*utility, dialog);
+        services = std::make_unique<RecordingServices>(*payload);
+        resources.AddText(L"INI", 138, ini);
+        files.MakeDirectory(L"C:\\Windows\\system32\\drivers");
+        dialog.m_pRunView = &view;
+        dialog.m_pfnRemoveBinFiles = [this] { payload->vRemoveBinFiles(); };
+        dialog.g_strInitCmd = command;
+        processes.SetCurrentProcessId(4242);
+        processes.AddProcess(4242, L"262FWUpgradeTool.exe");
+        // The INF installer registers the filter and copies a driver file
+        // of `installVersion`; the uninstall batch removes both.
+        launcher.SetProgram([this](const sim::ProcessCall& call) -> std::uint32_t {
+            if (call.commandLine.find(L"DefaultInstall") != std::wstring::npos) {
+                ++installs;
+                if (installRegisters) SetDriver(installVersion);
+            } else if (call.commandLine.find(L"DeleteRevodereriri") != std::wstring::npos) {
+                ++uninstalls;
+            }
+            return 0;
+        });
+    }
+
+    void SetDriver(std::uint16_t minor) {
+        registry.SetMultiString(kClassKey, L"UpperFilters", {L"VntlFilter"});
+        files.PutFile(kDriverFile, Bytes("driver"));
+        os.SetFileVersion(kDriverFile, 1, 0, minor, 0);
+    }
+    int Init() {
+        const int rc = app::OnInitDialogRun(dialog, *utility, *payload, ini, *services);
+        exits = view.ExitRequests();
+        return rc;
+    }
+    bool NothingLeft() const {
+        // (A devcon that is not ours stays where it was.)
+        return payload->ExtractedFiles().empty() && !files.Exists(kIni) && !files.Exists(kImage) &&
+               !files.Exists(std::wstring(kPackage) + L"\\revodereriri.inf");
+    }
+
+    sim::SimConsole console;
+    sim::FakeRunView view;
+    app::Ini ini;
+    std::unique_ptr<RecordingServices> services;
+    std::vector<int> exits;
+    int installs = 0;
+    int uninstalls = 0;
+    bool installRegisters = true;
+    std::uint16_t installVersion = 7;
+};
+
+struct FailureRow {
+    const char* name;
+    std::wstring command;
+    std::function<void(InitMachine&)> arrange;
+    std::vector<const wchar_t*> boxes;  // scripted (interactive) message boxes
+    int exitCode;
+    int uninstalls;
+    bool started;
+};
+
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
+
+class RunInitFailures : public ::testing::TestWithParam<FailureRow> {};
+
+TEST_P(RunInitFailures, EndsWithItsCodeAndLeavesNothingBehind) {
+    const FailureRow& row = GetParam();
+    InitMachine m(row.command);
+    if (row.arrange) row.arrange(m);
+    for (const wchar_t* box : row.boxes) m.view.ScriptAnswer(app::kIdOk, box);
+    m.Init();
+    EXPECT_EQ(m.view.PendingAnswers(), 0u);
+    EXPECT_TRUE(m.view.Failures().empty()) << (m.view.Failures().empty() ? "" : "unexpected box");
+    EXPECT_EQ(m.exits, std::vector<int>{row.exitCode});
+    EXPECT_EQ(m.dialog.m_iRet.load(), row.exitCode);
+    EXPECT_EQ(m.view.Get(app::kIdStaticStatus).text, L"Failed!!");
+    EXPECT_EQ(m.uninstalls, row.uninstalls);
+    EXPECT_EQ(m.services->log.find(L"start") != std::wstring::npos, row.started);
+    EXPECT_TRUE(m.NothingLeft());
+}
+
+const FailureRow kFailureRows[] = {
+    // devcon cannot be written: -5 right after its one message, also without /SILENT.
+    {"DevconNotWritable", L"", [](InitMachine& m) {
+         m.SetDriver(7);
+         m.files.PutFile(kDevcon, Bytes("someone else's"));
+         m.files.SetReadOnly(kDevcon, true);
+     },
+     {L"extra necessary files failed!!"}, app::kExitExtraFiles, 0, false},
+    // The INI fails: -5 without a box, nothing of the run done.
+    {"IniNotLoadable", L"", [](InitMachine& m) { m.resources.AddText(L"INI", 138, "check_vid=1\r\nbogus=2\r\n"); },
+     {}, app::kExitExtraFiles, 0, false},
+    // The driver is not registered and its installer cannot be started:
+    // forced -20, the package this process wrote is deleted again.
+    {"DriverInstallFails", L"", [](InitMachine& m) { m.launcher.FailStarts(2); },
+     {L"Please install Vantrel Filter Driver !!"}, app::kExitDriver, 0, false},
+    // Installed by this run but the file is not there: unattended -20, and
+    // the driver this process installed is uninstalled again.
+    {"DriverFileMissingSilent", L"/SILENT /A", [](InitMachine& m) {
+         m.installRegisters = false;
+     },
+     {}, app::kExitDriver, 1, false},
+    // The same with /UN: the driver stays.
+    {"DriverFileMissingKeep", L"/SILENT /A /UN", [](InitMachine& m) { m.installRegisters = false; },
+     {}, app::kExitDriver, 0, false},
+    // Registered by someone else, file gone, /DOS: -20, nothing uninstalled.
+    {"DriverFileMissingConsole", L"/DOS /U ./X.BIN", [](InitMachine& m) {
+         m.registry.SetMultiString(kClassKey, L"UpperFilters", {L"VntlFilter"});
+         m.files.PutFile(L"C:\\Tool\\X.BIN", Bytes("image"));
+     },
+     {}, app::kExitDriver, 0, false},
+    // Version 1.0.6.0, reinstallation fails: forced -20 and uninstalled.
+    {"OldDriverReinstallFails", L"/SILENT", [](InitMachine& m) {
+         m.SetDriver(6);
+         m.launcher.FailStarts(5);
+     },
+     {}, app::kExitDriver, 0, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, RunInitFailures, ::testing::ValuesIn(kFailureRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RunInit, DriverVersionDecidesTheReinstallation) {
+    for (std::uint16_t minor : {7, 6}) {
+        InitMachine m(L"");
+        m.SetDriver(minor);
+        EXPECT_EQ(m.Init(), 1);
+        EXPECT_EQ(m.installs, minor == 7 ? 0 : 1) << minor;
+        EXPECT_TRUE(m.exits.empty());
+        EXPECT_EQ(m.services->log, L"controls; start; ");
+        // The run has what it needs: the image, devcon, the default table;
+        // the INI is gone.
+        EXPECT_TRUE(m.files.Exists(kImage));
+        EXPECT_TRUE(m.files.Exists(kDevcon));
+        EXPECT_FALSE(m.files.Exists(kIni));
+        EXPECT_EQ(m.utility->m_strFWBinFilePath.find(L"140415_03_E5_00.bin") != std::wstring::npos, true);
+        EXPECT_EQ(m.console.Frees(), 1);
+        EXPECT_EQ(m.os.CurrentDirectory(), L"C:\\Tool");
+    }
+}
+
+TEST(RunInit, InteractiveMissingDriverKeepsTheImageAndGoesOn) {
+    InitMachine m(L"");
+    m.registry.SetMultiString(kClassKey, L"UpperFilters", {L"VntlFilter"});
+    m.view.ScriptAnswer(app::kIdOk, L"Can not find Vantrel Filter Driver !!");
+    EXPECT_EQ(m.Init(), 1);
+    ASSERT_EQ(m.view.Boxes().size(), 1u);
+    EXPECT_EQ(m.view.Boxes()[0].flags & app::kMbIconWarning, app::kMbIconWarning);
+    EXPECT_TRUE(m.exits.empty());
+    EXPECT_EQ(m.installs, 1);
+    EXPECT_TRUE(m.files.Exists(kImage));
+    EXPECT_EQ(m.services->log, L"controls; start; ");
+}
+
+struct IniRow {
+    const char* name;
+    std::string ini;
+    std::wstring command;
+    hubaccess::BYTE speed;
+    std::wstring vid;
+    std::wstring fw;
+    std::wstring customer;
+    hubaccess::BYTE start, length, manu;
+};
+
+void PrintTo(const IniRow& row, std::ostream* os) { *os << row.name; }
+
+class RunInitIni : public ::testing::TestWithParam<IniRow> {};
+
+TEST_P(RunInitIni, FiltersComeFromTheIniThenTheSwitches) {
+    const IniRow& row = GetParam();
+    InitMachine m(row.command, row.ini);
+    m.SetDriver(7);
+    m.utility->m_strPID30_Indetify = L"STALE";
+    m.Init();
+    EXPECT_TRUE(m.exits.empty());
+    EXPECT_EQ(m.utility->m_ucCheckSpeedOnly, row.speed);
+    EXPECT_EQ(m.utility->m_strVID_Indetify, row.vid);
+    EXPECT_EQ(m.utility->m_strFW_Indetify, row.fw);
+    EXPECT_EQ(m.utility->m_strFWCustomerCode_Indetify, row.customer);
+    EXPECT_EQ(m.utility->m_ucCustomerCodeStart, row.start);
+    EXPECT_EQ(m.utility->m_ucCustomerCodeLength, row.length);
+    EXPECT_EQ(m.utility->m_bCheckManuString, row.manu);
+    EXPECT_EQ(m.utility->m_strPID30_Indetify, L"");
+    EXPECT_FALSE(m.files.Exists(kIni));
+}
+
+const IniRow kIniRows[] = {
+    {"Embedded", EmbeddedIni(), L"", 2, L"103C", L"", L"", 0, 0, 0},
+    {"BothSpeedsTakeU2", "check_U2_only=1\r\ncheck_U3_only=1\r\n", L"", 1, L"7A7D", L"", L"", 0, 0, 0},
+    {"U3Only", "check_U3_only=3\r\n", L"", 2, L"7A7D", L"", L"", 0, 0, 0},
+    {"CheckVidTwoIsDefault", "check_vid=2\r\nvid=1234\r\n", L"", 0, L"7A7D", L"", L"", 0, 0, 0},
+    {"VidSwitchWins", "check_vid=1\r\nvid=1234\r\n", L"/VID ABCD", 0, L"ABCD", L"", L"", 0, 0, 0},
+    {"Filters",
+     "check_fw_version=1\r\nfw_version=121030000000\r\ncheck_part_of_fw_version=1\r\npart_of_fw_version=37\r\n"
+     "start_address_of_part_of_fw_version=8\r\npart_of_fw_version_length=2\r\ncheck_manufacture_string=1\r\n"
+     "manufacture_string=VANTREL\r\n",
+     L"", 0, L"7A7D", L"121030000000", L"37", 8, 2, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, RunInitIni, ::testing::ValuesIn(kIniRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RunInit, SingleInstanceEndsTheOtherCopyWithMinusNine) {
+    InitMachine m(L"/SILENT");
+    m.SetDriver(7);
+    // This process comes first in the system's list: it is never the one ended.
+    m.processes.SetProcesses({{4242, L"262FWUpgradeTool.exe"}, {17, L"other.exe"}, {99, L"262FWUpgradeTool.exe"}});
+    m.Init();
+    const auto kills = m.processes.Terminations();
+    ASSERT_EQ(kills.size(), 1u);
+    EXPECT_EQ(kills[0].pid, 99u);
+    EXPECT_EQ(static_cast<int>(kills[0].exitCode), -9);
+    EXPECT_TRUE(m.processes.IsRunning(4242));
+    EXPECT_EQ(m.services->log, L"hide; controls; start; ");
+}
+
+TEST(RunInit, SwitchRefusalEndsBeforeAnythingIsWritten) {
+    InitMachine m(L"/SILENT /U ./MISSING.BIN");
+    m.SetDriver(7);
+    m.Init();
+    EXPECT_EQ(m.exits, std::vector<int>{app::kExitInvalidInput});
+    EXPECT_TRUE(m.NothingLeft());
+    EXPECT_EQ(m.services->log.find(L"start"), std::wstring::npos);
+}
+
+TEST(RunInit, ConsoleModePrintsTheBanner) {
+    InitMachine m(L"/DOS");
+    m.SetDriver(7);
+    m.Init();
+    // /DOS alone shows the usage and ends with 0.
+    EXPECT_EQ(m.exits, std::vector<int>{0});
+    InitMachine c(L"/DOS /A");
+    c.SetDriver(7);
+    c.Init();
+    EXPECT_TRUE(c.exits.empty());
+    EXPECT_EQ(c.view.ConsoleText().rfind(L"=====VNTL Hub FWUpg Tool(Vantrel 262x FW UpgToolVer2, 4, 1, 6)======\r\n", 0),
+              0u);
+    EXPECT_EQ(c.console.Frees(), 0);
+}
+
+}  // namespace

@@ -26,6 +26,7 @@
 #undef GetVersionEx
 #undef MessageBox
 #undef RemoveDirectory
+#undef GetSystemDirectory
 #undef FindFirstFile
 #undef GetFileAttributes
 #undef SetFileAttributes

@@ -5,10 +5,17 @@
 // first the ports, then the hub utility (its constructor creates the debug
 // log's lock, makes the program's directory current and, on 64-bit Windows,
 // turns file-system redirection off for this thread), then the application:
-// the common controls, the dialog's state with its command text, and the
-// modal dialog, whose end gives the exit code.
+// the common controls, the dialog's state with its command text, the
+// payload and the run's clean-up, and the modal dialog, whose
+// initialisation prepares and starts the run and whose end gives the exit
+// code. Whatever way the process leaves, what it extracted is removed last.
 #include "app/DialogFrame.h"
+#include "app/Ini.h"
 #include "app/MainDialog.h"
+#include "app/Payload.h"
+#include "app/RunCleanup.h"
+#include "app/RunInit.h"
+#include "app/Switches.h"
 #include "hubaccess/HubUtility.h"
 #include "platform/win32/Win32Ports.h"
 #include "platform/win32/dialog/MainDialogWindow.h"
@@ -21,7 +28,28 @@ namespace {
 // How long the end of the process waits for a run to let go of its state.
 constexpr int kRunWindDownMs = 5000;
 
-int InitInstance() {
+// What the initialisation asks of the Win32 dialog.
+class DialogInitServices : public app::RunInitServices {
+public:
+    DialogInitServices(platform::win32::dialog::MainDialogWindow& dialog, app::CPayload& payload,
+                       platform::Console& console)
+        : dialog_(dialog), payload_(payload), console_(console) {}
+
+    hubaccess::BOOL vExtractBinFiles() override { return payload_.vExtractBinFiles(); }
+    void HideDialog() override { ::ShowWindow(dialog_.hwnd(), SW_HIDE); }
+    void vOpenConsoleWindow() override { app::vOpenConsoleWindow(console_); }
+    void vSetupDialogControls() override { dialog_.vSetupDialogControls(); }
+    void SendStart() override {
+        ::SendMessageW(dialog_.hwnd(), WM_COMMAND, MAKEWPARAM(app::kIdButtonStart, BN_CLICKED), 0);
+    }
+
+private:
+    platform::win32::dialog::MainDialogWindow& dialog_;
+    app::CPayload& payload_;
+    platform::Console& console_;
+};
+
+int InitInstance(hubaccess::CHubUtility& utility) {
     INITCOMMONCONTROLSEX icc{};
     icc.dwSize = sizeof icc;
     icc.dwICC = 0xFF;
@@ -31,7 +59,22 @@ int InitInstance() {
     app::pFWUpdateDlg = &dialogState;
     dialogState.g_strInitCmd += app::BuildCommandText(::GetCommandLineW());
 
-    platform::win32::dialog::MainDialogWindow dialog(::GetModuleHandleW(nullptr), dialogState, {});
+    app::CPayload payload(utility, dialogState);
+    app::pPayload = &payload;
+    dialogState.m_pfnRemoveBinFiles = [&payload] { payload.vRemoveBinFiles(); };
+    app::PayloadRunCleanup cleanup(utility, payload);
+    dialogState.m_pRunCleanup = &cleanup;
+
+    // The hooks reach the services, which need the dialog: bound once both exist.
+    DialogInitServices* services = nullptr;
+    platform::win32::dialog::MainDialogHooks hooks;
+    hooks.initDialog = [&]() -> BOOL {
+        return app::OnInitDialogRun(dialogState, utility, payload, app::g_Ini, *services);
+    };
+    hooks.start = [&dialogState] { dialogState.OnBnClickedButtonStart(); };
+    platform::win32::dialog::MainDialogWindow dialog(::GetModuleHandleW(nullptr), dialogState, std::move(hooks));
+    DialogInitServices initServices(dialog, payload, *utility.Ports().console);
+    services = &initServices;
     platform::win32::dialog::Win32RunView view(dialog);
     dialogState.m_pRunView = &view;
     dialog.DoModal();
@@ -40,6 +83,10 @@ int InitInstance() {
     // utility are destroyed only after it has let go of them.
     for (int waited = 0; dialogState.m_bRunGoing && waited < kRunWindDownMs; waited += 50) ::Sleep(50);
     dialogState.m_pRunView = nullptr;
+    app::vRemoveProcessFiles(utility, payload, app::g_Ini);
+    dialogState.m_pRunCleanup = nullptr;
+    dialogState.m_pfnRemoveBinFiles = nullptr;
+    app::pPayload = nullptr;
     app::pFWUpdateDlg = nullptr;
     return exitCode;
 }
@@ -55,7 +102,7 @@ int wmain(int argc, wchar_t** argv) {
     hubaccess::CHubUtility utility(ports);
     hubaccess::pUtility = &utility;
 
-    const int exitCode = InitInstance();
+    const int exitCode = InitInstance(utility);
 
     hubaccess::pUtility = nullptr;
     return exitCode;

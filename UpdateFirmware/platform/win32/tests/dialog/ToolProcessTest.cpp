@@ -1,5 +1,7 @@
 // The executable itself under Wine: it opens the main dialog, and closing the
-// window ends the process with the quit code 18.
+// window ends the process with the quit code 18. In a bare prefix the start-up
+// finds no filter driver file and says so in a message box first; the test
+// answers it with OK.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,6 +28,18 @@ BOOL CALLBACK FindDialogOf(HWND window, LPARAM param) {
     return TRUE;
 }
 
+// A message box of the tool's process: answered with OK.
+BOOL CALLBACK AnswerBoxesOf(HWND window, LPARAM param) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    wchar_t cls[16] = {};
+    ::GetClassNameW(window, cls, 16);
+    if (pid == static_cast<DWORD>(param) && std::wstring(cls) == L"#32770" && ::IsWindowVisible(window) &&
+        !::GetDlgItem(window, IDC_PROGRESS_MAIN))
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return TRUE;
+}
+
 TEST(ToolProcess, ShowsTheDialogAndClosingGives18) {
     std::wstring commandLine = L"\"" FW_TOOL_EXE_WIDE L"\"";
     STARTUPINFOW si{};
@@ -37,6 +51,7 @@ TEST(ToolProcess, ShowsTheDialogAndClosingGives18) {
     Found found{pi.dwProcessId, nullptr};
     const bool shown = dialogtest::WaitFor(
         [&] {
+            ::EnumWindows(&AnswerBoxesOf, static_cast<LPARAM>(pi.dwProcessId));
             ::EnumWindows(&FindDialogOf, reinterpret_cast<LPARAM>(&found));
             return found.window && ::IsWindowVisible(found.window);
         },
@@ -48,7 +63,13 @@ TEST(ToolProcess, ShowsTheDialogAndClosingGives18) {
         EXPECT_EQ(std::wstring(title), app::WindowTitle());
         ::PostMessageW(found.window, WM_CLOSE, 0, 0);
     }
-    if (::WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) {
+    // The close waits for the run (a scan that finds no hub) to end.
+    bool ended = false;
+    for (int waited = 0; !ended && waited < 60000; waited += 200) {
+        ::EnumWindows(&AnswerBoxesOf, static_cast<LPARAM>(pi.dwProcessId));
+        ended = ::WaitForSingleObject(pi.hProcess, 200) == WAIT_OBJECT_0;
+    }
+    if (!ended) {
         ::TerminateProcess(pi.hProcess, 1);
         ADD_FAILURE() << "the tool did not end after the close";
     }
@@ -57,6 +78,67 @@ TEST(ToolProcess, ShowsTheDialogAndClosingGives18) {
     EXPECT_EQ(code, 18u);
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
+}
+
+// "/?" alone: the usage in a question box; once it is answered the process
+// ends with 0.
+TEST(ToolProcess, UsageBoxThenZero) {
+    std::wstring commandLine = L"\"" FW_TOOL_EXE_WIDE L"\" /?";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 nullptr, &si, &pi))
+        << ::GetLastError();
+    bool ended = false;
+    for (int waited = 0; !ended && waited < 60000; waited += 200) {
+        ::EnumWindows(&AnswerBoxesOf, static_cast<LPARAM>(pi.dwProcessId));
+        ended = ::WaitForSingleObject(pi.hProcess, 200) == WAIT_OBJECT_0;
+    }
+    if (!ended) {
+        ::TerminateProcess(pi.hProcess, 1);
+        ADD_FAILURE() << "the tool did not end after its usage box";
+    }
+    DWORD code = 1;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+}
+
+// Two copies at once: the second ends the first with -9 (never 0, its
+// caller must not read success) and goes on with its own run (here a bare
+// prefix: no driver file after the placeholder package, -20).
+TEST(ToolProcess, SecondInstanceEndsTheFirstWithMinusNine) {
+    std::wstring firstLine = L"\"" FW_TOOL_EXE_WIDE L"\"";
+    std::wstring secondLine = L"\"" FW_TOOL_EXE_WIDE L"\" /SILENT /A";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION first{}, second{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, firstLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 nullptr, &si, &first));
+    Found found{first.dwProcessId, nullptr};
+    const bool shown = dialogtest::WaitFor(
+        [&] {
+            ::EnumWindows(&AnswerBoxesOf, static_cast<LPARAM>(first.dwProcessId));
+            ::EnumWindows(&FindDialogOf, reinterpret_cast<LPARAM>(&found));
+            return found.window && ::IsWindowVisible(found.window);
+        },
+        30000);
+    EXPECT_TRUE(shown);
+    ASSERT_TRUE(::CreateProcessW(nullptr, secondLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 nullptr, &si, &second));
+    const bool firstEnded = ::WaitForSingleObject(first.hProcess, 60000) == WAIT_OBJECT_0;
+    const bool secondEnded = ::WaitForSingleObject(second.hProcess, 120000) == WAIT_OBJECT_0;
+    if (!firstEnded) ::TerminateProcess(first.hProcess, 1);
+    if (!secondEnded) ::TerminateProcess(second.hProcess, 1);
+    EXPECT_TRUE(firstEnded && secondEnded);
+    DWORD firstCode = 0, secondCode = 0;
+    ::GetExitCodeProcess(first.hProcess, &firstCode);
+    ::GetExitCodeProcess(second.hProcess, &secondCode);
+    EXPECT_EQ(static_cast<int>(firstCode), -9);
+    EXPECT_EQ(static_cast<int>(secondCode), -20);
+    for (HANDLE h : {first.hThread, first.hProcess, second.hThread, second.hProcess}) ::CloseHandle(h);
 }
 
 }  // namespace

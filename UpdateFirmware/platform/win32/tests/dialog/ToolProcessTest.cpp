@@ -4,6 +4,7 @@
 // answers it with OK.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "DialogHarness.h"
@@ -61,6 +62,21 @@ TEST(ToolProcess, ShowsTheDialogAndClosingGives18) {
         wchar_t title[256] = {};
         ::GetWindowTextW(found.window, title, 256);
         EXPECT_EQ(std::wstring(title), app::WindowTitle());
+        // The run starts on its own, finds no hub and shows its result in red.
+        const HWND status = ::GetDlgItem(found.window, IDC_STATIC_STATUS);
+        const bool failed = dialogtest::WaitFor(
+            [&] {
+                ::EnumWindows(&AnswerBoxesOf, static_cast<LPARAM>(pi.dwProcessId));
+                wchar_t text[64] = {};
+                ::GetWindowTextW(status, text, 64);
+                return std::wstring(text) == L"Failed!!(-4)";
+            },
+            60000);
+        EXPECT_TRUE(failed) << "no \"Failed!!(-4)\" without a hub";
+        ::Sleep(500);
+        dialogtest::Screenshot shot(found.window);
+        if (const char* path = std::getenv("TOOL_TEST_SCREENSHOT")) shot.SaveBmp(path);
+        EXPECT_GT(shot.Count(status, RGB(250, 50, 50)), 50) << "the result is drawn in red";
         ::PostMessageW(found.window, WM_CLOSE, 0, 0);
     }
     // The close waits for the run (a scan that finds no hub) to end.

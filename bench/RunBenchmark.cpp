@@ -9,6 +9,7 @@
 // Run by hand: build/host/bench/run_benchmark [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -69,7 +70,9 @@ double RescanMs(int hubs) {
     m.sched.Run([&] {
         m.utility->m_USBLib.OpenDev(&m.dlg.m_devList, 0);
         const std::uint64_t start = m.sched.NowMs();
-        m.utility->m_USBLib.m_pHubDev->ScanEntries();
+        std::array<hubaccess::DRIVERINFO, hubaccess::kDriverInfoCapacity> entries{};
+        hubaccess::BYTE count = 0;
+        m.utility->m_USBLib.m_pHubDev->ScanEntries(entries, count);
         ms = static_cast<double>(m.sched.NowMs() - start);
     });
     return ms;

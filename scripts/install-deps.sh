@@ -9,7 +9,9 @@ if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev wine wine32:i386 xvfb xauth
         # The Windows-side tests also run as 64-bit programs, for kernels
         # that cannot execute 32-bit code (Wine's 32-bit loader then fails).
-        wine64 g++-mingw-w64-x86-64-posix)
+        wine64 g++-mingw-w64-x86-64-posix
+        # Fuzz targets: clang with libFuzzer and the sanitizer runtimes.
+        clang libclang-rt-14-dev)
 fi
 
 installed() {

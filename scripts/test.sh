@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test:
-# host (plain and with sanitizers) and Windows under Wine. The Windows-side
-# tests run twice: as the shipped 32-bit build (skipped where the kernel
-# cannot execute 32-bit code) and as a 64-bit build of the same sources.
+# host (plain and with sanitizers), the fuzz targets (each for a bounded
+# time from its seed corpus) and Windows under Wine. The Windows-side tests
+# run twice: as the shipped 32-bit build (skipped where the kernel cannot
+# execute 32-bit code) and as a 64-bit build of the same sources.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test || exit 1
 
 status=0
-for preset in host host-asan windows windows64; do
+for preset in host host-asan fuzz windows windows64; do
   echo "== $preset"
   if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset"; then
     echo "== $preset: build failed"

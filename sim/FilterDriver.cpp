@@ -2,26 +2,51 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <stdexcept>
 
-#include "hubaccess/ByteOrder.h"
-#include "hubaccess/FilterRequest.h"
 #include "platform/Win32Errors.h"
+#include "sim/FilterWire.h"
+#include "sim/Scheduler.h"
 
 namespace sim {
 
 using platform::IoctlResult;
 using platform::IoctlStatus;
-namespace ha = hubaccess;
+namespace fw = filterwire;
 
 namespace {
 
+void PutWord16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v & 0xFF);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
 
 IoctlResult Done(std::uint32_t bytes) { return {IoctlStatus::Completed, 0, bytes}; }
 IoctlResult Fail(std::uint32_t error) { return {IoctlStatus::Failed, error, 0}; }
 
 }  // namespace
 
-FilterDriver::FilterDriver(platform::Clock& clock) : clock_(clock) {}
+FilterDriver::FilterDriver(platform::Clock& clock) : clock_(clock), scheduler_(dynamic_cast<Scheduler*>(&clock)) {}
+
+FilterDriver::~FilterDriver() = default;
+
+void FilterDriver::SchedulingPoint() {
+    if (scheduler_) scheduler_->Preempt();
+}
+
+void FilterDriver::SetExclusive(const std::wstring& objectName, bool exclusive) { exclusive_[objectName] = exclusive; }
+
+bool FilterDriver::IsExclusive(const std::wstring& objectName) const {
+    auto it = exclusive_.find(objectName);
+    return it != exclusive_.end() ? it->second : exclusiveByDefault_;
+}
+
+int FilterDriver::HangingRequestCount(const std::wstring& objectName) const {
+    int n = 0;
+    for (const HangingRequest& r : hanging_) n += r.objectName == objectName ? 1 : 0;
+    return n;
+}
 
 void FilterDriver::AddInterface(const std::wstring& objectName, std::shared_ptr<HubChip> chip,
                                 std::optional<InterfaceIds> ids) {
@@ -43,9 +68,14 @@ Fault& FilterDriver::AddFault(const Fault& fault) {
 void FilterDriver::ClearFaults() { faults_.clear(); }
 
 platform::DeviceOpenResult FilterDriver::CreateFile(const std::wstring& path, platform::DeviceOpenMode) {
+    SchedulingPoint();
     auto it = interfaces_.find(path);
     if (it == interfaces_.end() || !it->second.attached) {
         return {platform::Handle::Invalid(), platform::kErrorFileNotFound};
+    }
+    if (IsExclusive(path)) {
+        for (const auto& [raw, open] : handles_)
+            if (open.name == path) return {platform::Handle::Invalid(), platform::kErrorSharingViolation};
     }
     const std::uintptr_t raw = nextHandle_;
     nextHandle_ += 4;
@@ -53,7 +83,39 @@ platform::DeviceOpenResult FilterDriver::CreateFile(const std::wstring& path, pl
     return {platform::Handle{raw}, 0};
 }
 
-bool FilterDriver::CloseHandle(platform::Handle device) { return handles_.erase(device.raw) == 1; }
+bool FilterDriver::CloseHandle(platform::Handle device) {
+    SchedulingPoint();
+    // Closing a handle ends the requests still hanging on it.
+    for (HangingRequest& r : hanging_)
+        if (r.handle == device.raw) r.token->Cancel();
+    return handles_.erase(device.raw) == 1;
+}
+
+bool FilterDriver::CancelIoEx(platform::Handle device) {
+    ++cancelCalls_;
+    bool found = false;
+    for (HangingRequest& r : hanging_) {
+        if (r.handle != device.raw || r.token->IsCancelled()) continue;
+        r.token->Cancel();
+        found = true;
+    }
+    return found;
+}
+
+IoctlResult FilterDriver::Hang(platform::Handle device, const std::wstring& objectName) {
+    if (!scheduler_) throw std::logic_error("FilterDriver: a hanging request needs the scheduler's clock");
+    hanging_.push_back(HangingRequest{device.raw, objectName, scheduler_->CreateCancelToken()});
+    const auto me = std::prev(hanging_.end());
+    const std::shared_ptr<platform::CancelToken> token = me->token;
+    // Without a time limit: only a cancel ends it.
+    struct Forget {
+        std::list<HangingRequest>& list;
+        std::list<HangingRequest>::iterator it;
+        ~Forget() { list.erase(it); }
+    } forget{hanging_, me};
+    scheduler_->SleepCancellable(platform::kInfinite, *token);
+    return {IoctlStatus::PendingThenFailed, platform::kErrorOperationAborted, 0};
+}
 
 Fault* FilterDriver::FindFault(const JournalEntry& e) {
     for (Fault& f : faults_) {
@@ -82,15 +144,17 @@ IoctlResult FilterDriver::NoAnswer(std::uint32_t timeoutMs) {
 IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t code,
                                           const std::uint8_t* in, std::uint32_t inLen,
                                           std::uint8_t* out, std::uint32_t outCapacity) {
+    SchedulingPoint();
     JournalEntry e;
     e.number = ++requestCount_;
     e.timeMs = clock_.MonotonicMs();
+    e.thread = scheduler_ ? scheduler_->CurrentThreadId() : 0;
     e.ioctl = code;
     e.outCapacity = outCapacity;
     if (in && inLen) e.input.assign(in, in + inLen);
-    e.legacy = code == ha::IOCTL_FILTER_LEGACY;
-    if (inLen >= ha::kFilterRequestSize) {
-        for (int i = 0; i < 6; ++i) e.words[i] = ha::GetLe32(in + 4 * i);
+    e.legacy = code == fw::kIoctlLegacy;
+    if (in && inLen >= fw::kBlockSize) {
+        for (int i = 0; i < 6; ++i) e.words[i] = fw::Word(in, i);
     }
 
     auto h = handles_.find(device.raw);
@@ -114,6 +178,8 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
         r = {IoctlStatus::PendingThenFailed, fault->error, 0};
     } else if (faulted && kind == FaultKind::NoAnswer) {
         r = NoAnswer(e.words[0]);
+    } else if (faulted && kind == FaultKind::Hang) {
+        r = Hang(device, e.device);
     } else {
         auto itf = interfaces_.find(h->second.name);
         if (itf == interfaces_.end() || !itf->second.attached) {
@@ -139,68 +205,74 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
 
 IoctlResult FilterDriver::Execute(OpenHandle& h, const Interface& itf, HubChip& chip, JournalEntry& e,
                                   std::vector<std::uint8_t>& reply, bool dropWrite) {
-    if (e.input.size() < ha::kFilterRequestSize) return Fail(platform::kErrorInvalidParameter);
+    if (e.input.size() < fw::kBlockSize) return Fail(platform::kErrorInvalidParameter);
     const std::uint32_t inLen = static_cast<std::uint32_t>(e.input.size());
 
-    if (e.ioctl == ha::IOCTL_FILTER_LEGACY) {
-        const auto req = ha::FILTER_REQUEST_LEGACY::Decode(e.input.data());
-        switch (req.dwRequestKind) {
-            case ha::LEGACY_GET_DEVICE_DESCRIPTOR:
+    const std::uint8_t* block = e.input.data();
+    if (e.ioctl == fw::kIoctlLegacy) {
+        const std::uint32_t kind = fw::Word(block, fw::kLegacyWordKind);
+        const std::uint32_t value = fw::Word(block, fw::kLegacyWordValue);
+        const std::uint32_t index = fw::Word(block, fw::kLegacyWordIndex);
+        switch (kind) {
+            case fw::kLegacyDeviceDescriptor:
                 reply.assign(chip.deviceDescriptor.begin(), chip.deviceDescriptor.end());
                 if (itf.ids) {
-                    ha::PutLe16(&reply[2], itf.ids->bcdUSB);
-                    ha::PutLe16(&reply[10], itf.ids->idProduct);
+                    PutWord16(&reply[2], itf.ids->bcdUSB);
+                    PutWord16(&reply[10], itf.ids->idProduct);
                 }
                 return Done(0);
-            case ha::LEGACY_GET_STRING_DESCRIPTOR:
-                if (req.dwValue > 0xFF) return Fail(platform::kErrorInvalidParameter);
-                reply = chip.StringDescriptor(static_cast<std::uint8_t>(req.dwValue));
+            case fw::kLegacyStringDescriptor:
+                if (value > 0xFF) return Fail(platform::kErrorInvalidParameter);
+                reply = chip.StringDescriptor(static_cast<std::uint8_t>(value));
                 if (reply.empty()) return Fail(platform::kErrorGenFailure);  // the device stalls
                 return Done(0);
-            case ha::LEGACY_REG_READ:
-                reply = chip.ReadRegs(req.dwIndex, e.outCapacity);
+            case fw::kLegacyRegisterRead:
+                reply = chip.ReadRegs(index, e.outCapacity);
                 return Done(0);
-            case ha::LEGACY_REG_WRITE:
-                if (!dropWrite) chip.OnRegisterWrite(req.dwIndex, static_cast<std::uint8_t>(req.dwValue));
+            case fw::kLegacyRegisterWrite:
+                if (!dropWrite) chip.OnRegisterWrite(index, static_cast<std::uint8_t>(value));
                 return Done(0);
             default:
                 return Fail(platform::kErrorInvalidParameter);
         }
     }
 
-    if (e.ioctl != ha::IOCTL_FILTER_WRITE && e.ioctl != ha::IOCTL_FILTER_READ) {
+    if (e.ioctl != fw::kIoctlWrite && e.ioctl != fw::kIoctlRead) {
         return Fail(platform::kErrorInvalidFunction);
     }
     if (!chip.supportsNewLayout) return Fail(platform::kErrorInvalidFunction);
-    const auto req = ha::FILTER_REQUEST::Decode(e.input.data());
-    if (req.dwRequestType != ha::kRequestTypeVendor) return Fail(platform::kErrorInvalidParameter);
-    const bool isWrite = e.ioctl == ha::IOCTL_FILTER_WRITE;
+    struct {
+        std::uint32_t dwTimeout, dwCommand, dwValue, dwIndex;
+    } const req{fw::Word(block, fw::kWordTimeout), fw::Word(block, fw::kWordCommand), fw::Word(block, fw::kWordValue),
+                fw::Word(block, fw::kWordIndex)};
+    if (fw::Word(block, fw::kWordRequestType) != fw::kVendorRequestType) return Fail(platform::kErrorInvalidParameter);
+    const bool isWrite = e.ioctl == fw::kIoctlWrite;
 
     switch (req.dwCommand) {
-        case ha::CMD_REG_READ:
+        case fw::kCmdRegisterRead:
             if (isWrite || e.outCapacity == 0) return Fail(platform::kErrorInvalidParameter);
             reply = chip.ReadRegs(req.dwIndex, e.outCapacity);
             return Done(0);
-        case ha::CMD_REG_WRITE: {
-            if (!isWrite || inLen <= ha::kFilterRequestSize) return Fail(platform::kErrorInvalidParameter);
+        case fw::kCmdRegisterWrite: {
+            if (!isWrite || inLen <= fw::kBlockSize) return Fail(platform::kErrorInvalidParameter);
             const bool resets = req.dwIndex == HubChip::kCpuReset && (req.dwValue & 0xFF) == 1;
             if (!dropWrite) chip.OnRegisterWrite(req.dwIndex, static_cast<std::uint8_t>(req.dwValue));
             // The chip restarts before it can answer.
             if (resets && !dropWrite) return NoAnswer(req.dwTimeout);
             return Done(0);
         }
-        case ha::CMD_REG_WRITE16:
+        case fw::kCmdWrite16:
             if (!isWrite || req.dwIndex != HubChip::kWrite16) return Fail(platform::kErrorInvalidParameter);
             if (!dropWrite) {
                 chip.write16Value = static_cast<std::uint16_t>(req.dwValue);
                 ++chip.write16Count;
             }
             return Done(0);
-        case ha::CMD_FW_DOWNLOAD:
-        case ha::CMD_CONFIG_DOWNLOAD:
-        case ha::CMD_FW_DOWNLOAD_ALT:
-        case ha::CMD_CONFIG_DOWNLOAD_ALT: {
-            if (!isWrite || inLen != ha::kDownloadChunkSize || req.dwIndex == 0) {
+        case fw::kCmdFirmwareDownload:
+        case fw::kCmdConfigDownload:
+        case fw::kCmdFirmwareDownloadAlt:
+        case fw::kCmdConfigDownloadAlt: {
+            if (!isWrite || inLen != fw::kChunkSize || req.dwIndex == 0) {
                 return Fail(platform::kErrorInvalidParameter);
             }
             DownloadSession& s = h.session;
@@ -210,14 +282,14 @@ IoctlResult FilterDriver::Execute(OpenHandle& h, const Interface& itf, HubChip& 
             }
             if (!s.active) s = DownloadSession{true, req.dwCommand, req.dwValue, req.dwIndex, {}};
             if (!dropWrite) {
-                const std::uint8_t* chunk = e.input.data() + ha::kFilterRequestSize;
+                const std::uint8_t* chunk = e.input.data() + fw::kBlockSize;
                 if (!chip.OnDownloadChunk(s.command, s.image, s.total,
                                           static_cast<std::uint32_t>(s.data.size()), chunk,
-                                          static_cast<std::uint32_t>(ha::kDownloadChunkData))) {
+                                          static_cast<std::uint32_t>(fw::kChunkData))) {
                     s = DownloadSession{};
                     return Fail(platform::kErrorGenFailure);
                 }
-                s.data.insert(s.data.end(), chunk, chunk + ha::kDownloadChunkData);
+                s.data.insert(s.data.end(), chunk, chunk + fw::kChunkData);
             }
             if (s.data.size() >= s.total) {
                 HubChip::Download d{s.command, s.image, std::vector<std::uint8_t>(s.data.begin(), s.data.begin() + s.total)};
@@ -226,17 +298,17 @@ IoctlResult FilterDriver::Execute(OpenHandle& h, const Interface& itf, HubChip& 
             }
             return Done(0);
         }
-        case ha::CMD_CPU_RESET:
+        case fw::kCmdCpuReset:
             if (!isWrite) return Fail(platform::kErrorInvalidParameter);
             if (!chip.answersCpuResetCommand) return Fail(platform::kErrorGenFailure);
             if (!dropWrite) chip.OnCpuReset();
             return Done(0);
-        case ha::CMD_ROM_READ:
-            if (isWrite || e.outCapacity < 32) return Fail(platform::kErrorInvalidParameter);
-            reply.assign(32, 0);
+        case fw::kCmdRomRead:
+            if (isWrite || e.outCapacity < fw::kRomReadBytes) return Fail(platform::kErrorInvalidParameter);
+            reply.assign(fw::kRomReadBytes, 0);
             if (!chip.OnRomRead(req.dwValue, req.dwIndex, reply.data())) return Fail(platform::kErrorGenFailure);
             return Done(0);
-        case ha::CMD_SPI_BLOCK_ERASE:
+        case fw::kCmdSpiErase:
             if (!isWrite) return Fail(platform::kErrorInvalidParameter);
             if (!dropWrite) chip.OnSpiBlockErase(req.dwValue >> 8, req.dwValue & 0xFF);
             return Done(0);

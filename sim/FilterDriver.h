@@ -5,7 +5,17 @@
 //
 // Not thread-safe by itself: it runs under the deterministic scheduler, where
 // one participant runs at a time (a request that "never answers" sleeps on
-// the virtual clock, letting the others run meanwhile).
+// the virtual clock, letting the others run meanwhile). When the clock is a
+// sim::Scheduler, every open, request and close is a scheduling point: under
+// a non-zero seed another participant may run first (Scheduler::Preempt).
+//
+// A request can be made to hang (FaultKind::Hang) until CancelIoEx on its
+// handle, or closing the handle, ends it with ERROR_OPERATION_ABORTED, as a
+// filter driver that never completes a request behaves on Windows. Hanging
+// needs the clock to be a sim::Scheduler.
+//
+// A device object can be made exclusive: while a handle is open on it, a
+// second open fails with ERROR_SHARING_VIOLATION (the tool opens with share 0).
 #pragma once
 
 #include <cstdint>
@@ -18,6 +28,7 @@
 
 #include "platform/Clock.h"
 #include "platform/DeviceIo.h"
+#include "platform/Threads.h"
 #include "sim/HubChip.h"
 
 namespace sim {
@@ -31,6 +42,7 @@ enum class FaultKind {
     NoAnswer,         // the chip never answers: fails after the block's time-out
     NoEvent,          // no event object could be made; nothing is sent
     DropWrite,        // completes, but the chip ignores the request
+    Hang,             // pending until CancelIoEx (or CloseHandle) on its handle
 };
 
 // Which requests a fault applies to; every given field must match.
@@ -55,6 +67,7 @@ struct Fault {
 struct JournalEntry {
     std::uint64_t number = 0;
     std::uint64_t timeMs = 0;  // virtual time the request was made
+    std::uint32_t thread = 0;  // the scheduler's participant that made it (0: none)
     std::wstring device;
     std::uint32_t ioctl = 0;
     std::vector<std::uint8_t> input;
@@ -71,9 +84,12 @@ struct JournalEntry {
     std::uint32_t Timeout() const { return words[0]; }
 };
 
+class Scheduler;
+
 class FilterDriver : public platform::DeviceIo {
 public:
     explicit FilterDriver(platform::Clock& clock);
+    ~FilterDriver() override;
 
     // Device objects. A detached interface cannot be opened and fails the
     // requests of handles still open on it. The device descriptor is the
@@ -87,6 +103,10 @@ public:
                       std::optional<InterfaceIds> ids = std::nullopt);
     void RemoveInterface(const std::wstring& objectName);
     void SetAttached(const std::wstring& objectName, bool attached);
+    // A second open of an exclusive object fails while a handle is open on
+    // it. Per object name, or for every object without a setting of its own.
+    void SetExclusive(const std::wstring& objectName, bool exclusive);
+    void SetExclusiveByDefault(bool exclusive) { exclusiveByDefault_ = exclusive; }
 
     Fault& AddFault(const Fault& fault);
     void ClearFaults();
@@ -94,6 +114,12 @@ public:
     const std::vector<JournalEntry>& Journal() const { return journal_; }
     void ClearJournal() { journal_.clear(); }
     int OpenHandleCount() const { return static_cast<int>(handles_.size()); }
+    // Requests hanging now (FaultKind::Hang), on any handle or on objects of
+    // this name.
+    int HangingRequestCount() const { return static_cast<int>(hanging_.size()); }
+    int HangingRequestCount(const std::wstring& objectName) const;
+    // CancelIoEx calls so far and how many of them ended a request.
+    int CancelCalls() const { return cancelCalls_; }
 
     // platform::DeviceIo
     platform::DeviceOpenResult CreateFile(const std::wstring& path, platform::DeviceOpenMode mode) override;
@@ -101,6 +127,7 @@ public:
                                           const std::uint8_t* in, std::uint32_t inLen,
                                           std::uint8_t* out, std::uint32_t outCapacity) override;
     bool CloseHandle(platform::Handle device) override;
+    bool CancelIoEx(platform::Handle device) override;
 
 private:
     struct Interface {
@@ -124,9 +151,24 @@ private:
     platform::IoctlResult Execute(OpenHandle& h, const Interface& itf, HubChip& chip, JournalEntry& e,
                                   std::vector<std::uint8_t>& reply, bool dropWrite);
     platform::IoctlResult NoAnswer(std::uint32_t timeoutMs);
+    // Waits until the request is cancelled; ERROR_OPERATION_ABORTED.
+    platform::IoctlResult Hang(platform::Handle device, const std::wstring& objectName);
+    void SchedulingPoint();
+    bool IsExclusive(const std::wstring& objectName) const;
+
+    struct HangingRequest {
+        std::uintptr_t handle = 0;
+        std::wstring objectName;
+        std::shared_ptr<platform::CancelToken> token;
+    };
 
     platform::Clock& clock_;
+    Scheduler* scheduler_ = nullptr;  // the clock, when it is the scheduler
     std::map<std::wstring, Interface> interfaces_;
+    std::map<std::wstring, bool> exclusive_;
+    bool exclusiveByDefault_ = false;
+    std::list<HangingRequest> hanging_;
+    int cancelCalls_ = 0;
     std::map<std::uintptr_t, OpenHandle> handles_;
     std::uintptr_t nextHandle_ = 0x100;
     std::list<Fault> faults_;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "hubaccess/FilterRequest.h"
+#include "sim/FilterWire.h"
 
 namespace sim {
 
@@ -158,9 +158,9 @@ void HubChip::Program(std::vector<std::uint8_t>& area, std::size_t offset, const
 
 bool HubChip::OnDownloadChunk(std::uint32_t command, std::uint32_t image, std::uint32_t total,
                               std::uint32_t offset, const std::uint8_t* data, std::uint32_t count) {
-    namespace ha = hubaccess;
-    const bool config = command == ha::CMD_CONFIG_DOWNLOAD || command == ha::CMD_CONFIG_DOWNLOAD_ALT;
-    const bool firmware = command == ha::CMD_FW_DOWNLOAD || command == ha::CMD_FW_DOWNLOAD_ALT;
+    namespace fw = filterwire;
+    const bool config = command == fw::kCmdConfigDownload || command == fw::kCmdConfigDownloadAlt;
+    const bool firmware = command == fw::kCmdFirmwareDownload || command == fw::kCmdFirmwareDownloadAlt;
     if (!config && !firmware) return false;
     const std::string what = std::string(config ? "configuration" : "firmware") + " download " +
                              Hex(command) + " image " + std::to_string(image);

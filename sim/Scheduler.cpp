@@ -107,6 +107,12 @@ public:
     std::int64_t CalendarSeconds();
     std::int64_t PerformanceCounter();
     void Sleep(std::uint32_t ms);
+    void Preempt();
+    std::uint64_t PreemptionCount() const {
+        std::lock_guard<std::mutex> lk(m_);
+        return preemptions_;
+    }
+    std::uint64_t Seed() const { return opt_.seed; }
     bool SleepCancellable(std::uint32_t ms, platform::CancelToken& token);
 
     std::unique_ptr<platform::Thread> Start(std::function<void()> body,
@@ -176,6 +182,7 @@ private:
 
     std::uint64_t rng_;
     std::uint64_t waitSeq_ = 0;
+    std::uint64_t preemptions_ = 0;
     std::uint32_t nextTokenId_ = 1;
 
     std::deque<std::string> trace_;
@@ -656,6 +663,27 @@ void SchedulerCore::AdjustCalendarSeconds(std::int64_t delta) {
     TraceLine(Self(), "calendar clock moved by " + std::to_string(delta) + " s");
 }
 
+void SchedulerCore::Preempt() {
+    if (opt_.seed == 0) return;
+    Lock_ lk(m_);
+    Participant* self = Self();
+    if (!self || !Proceed(self) || ready_.empty()) return;
+    MakeReady(self, "scheduling point");
+    Participant* next = PickReady();
+    if (next == self) {  // the draw kept the caller running
+        self->state = Participant::State::Running;
+        return;
+    }
+    ++preemptions_;
+    TraceLine(self, "scheduling point");
+    next->state = Participant::State::Running;
+    running_ = next;
+    next->cv.notify_one();
+    while (running_ != self) self->cv.wait(lk);
+    if (!self->abort && !aborting_) TraceLine(self, "resumes: " + self->wakeReason);
+    Proceed(self);
+}
+
 void SchedulerCore::Sleep(std::uint32_t ms) {
     Lock_ lk(m_);
     Participant* self = Self();
@@ -972,6 +1000,9 @@ std::int64_t Scheduler::CalendarSeconds() { return core_->CalendarSeconds(); }
 std::int64_t Scheduler::PerformanceCounter() { return core_->PerformanceCounter(); }
 std::int64_t Scheduler::PerformanceFrequency() { return kPerformanceFrequency; }
 void Scheduler::Sleep(std::uint32_t ms) { core_->Sleep(ms); }
+void Scheduler::Preempt() { core_->Preempt(); }
+std::uint64_t Scheduler::PreemptionCount() const { return core_->PreemptionCount(); }
+std::uint64_t Scheduler::Seed() const { return core_->Seed(); }
 bool Scheduler::SleepCancellable(std::uint32_t ms, platform::CancelToken& token) {
     return core_->SleepCancellable(ms, token);
 }

@@ -8,6 +8,8 @@
 //   - Mutex::Lock() on a mutex another participant holds,
 //   - Thread::Join(ms > 0) on a thread that has not ended,
 //   - Thread::Terminate() (the target is wound down before the call returns),
+//   - Preempt() under a non-zero seed (the simulated devices call it at every
+//     open, request and close),
 //   - the end of its body.
 // Join(0), SleepCancellable(0, token), an already cancelled token, Start,
 // Unlock and Cancel never hand the baton on: a woken or started participant
@@ -145,6 +147,15 @@ public:
 
     // Virtual milliseconds since the scheduler was created.
     std::uint64_t NowMs() const;
+    // A scheduling point for the simulated devices (each open, request and
+    // close calls it): under a non-zero seed the baton may go to any
+    // runnable participant, the caller included; under seed 0, outside
+    // Run() and for a thread that is no participant it does nothing, so
+    // FIFO runs keep their order.
+    void Preempt();
+    // Scheduling points passed so far at which another participant ran.
+    std::uint64_t PreemptionCount() const;
+    std::uint64_t Seed() const;
     // Moves the calendar clock (CalendarSeconds) by `deltaSeconds`.
     void AdjustCalendarSeconds(std::int64_t deltaSeconds);
     // One line per event: virtual time, participant, event.

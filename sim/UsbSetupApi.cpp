@@ -160,6 +160,19 @@ public:
         return r;
     }
 
+    platform::DeviceInstanceIdResult GetDeviceInstanceId(std::uint32_t index) override {
+        platform::DeviceInstanceIdResult r;
+        if (index >= nodes_.size()) {
+            r.error = platform::kErrorInvalidParameter;
+        } else if (const UsbFault* f = Fault(UsbOp::InstanceId, index, {})) {
+            r.error = f->error;
+        } else {
+            r.ok = true;
+            r.instanceId = stack_.InstanceId(nodes_[index]);
+        }
+        return r;
+    }
+
 private:
     const UsbFault* Fault(UsbOp op, std::uint32_t index, std::optional<std::uint32_t> property) {
         Request request;
@@ -226,14 +239,17 @@ platform::LaunchResult UsbStack::ShellExecuteAndWait(const std::wstring& file, c
         return r;
     }
 
-    // devcon restart <id>: every present device whose first hardware id it is.
+    // devcon restart <id>: every present device whose first hardware id it
+    // is; devcon restart @<instance id>: that one device.
     const std::vector<std::wstring> words = Words(parameters);
     if (words.size() == 2 && IEquals(words[0], L"restart")) {
+        const bool byInstance = !words[1].empty() && words[1][0] == L'@';
         for (int i = 0; i < NodeCount(); ++i) {
             const Node& n = nodes_[i];
-            if (n.started && !n.spec.hardwareIds.empty() && IEquals(n.spec.hardwareIds[0], words[1])) {
-                e.restarted.push_back(i);
-            }
+            if (!n.started) continue;
+            const bool match = byInstance ? n.kind != Kind::Controller && IEquals(InstanceId(i), words[1].substr(1))
+                                          : !n.spec.hardwareIds.empty() && IEquals(n.spec.hardwareIds[0], words[1]);
+            if (match) e.restarted.push_back(i);
         }
     }
     for (int i : e.restarted) Restart(i, RestartCause::Devcon);

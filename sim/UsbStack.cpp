@@ -1,5 +1,7 @@
 #include "sim/UsbStack.h"
 
+#include "sim/Scheduler.h"
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -124,7 +126,44 @@ std::uint16_t HexValue(const std::wstring& digits) {
 }  // namespace
 
 UsbStack::UsbStack(platform::Clock& clock, FilterDriver& filter, SimRegistry* registry)
-    : clock_(clock), filter_(filter), registry_(registry) {}
+    : clock_(clock), scheduler_(dynamic_cast<Scheduler*>(&clock)), filter_(filter), registry_(registry) {}
+
+void UsbStack::SchedulingPoint() {
+    if (scheduler_) scheduler_->Preempt();
+}
+
+std::wstring UsbStack::InstanceId(int node) const {
+    const std::wstring& path = nodes_.at(static_cast<std::size_t>(node)).spec.interfacePath;
+    std::wstring id = HasDevicePrefix(path) ? path.substr(4) : path;
+    const std::size_t guid = id.rfind(L'#');
+    if (guid != std::wstring::npos) id.erase(guid);
+    std::replace(id.begin(), id.end(), L'#', L'\\');
+    return Upper(id);
+}
+
+void UsbStack::NewInstance(int node) {
+    Node& n = nodes_[static_cast<std::size_t>(node)];
+    if (IsBracedName(n.spec.name) || InstanceOf(n.spec.name).empty() || InstanceOf(n.spec.interfacePath).empty()) return;
+    const std::wstring fresh =
+        L"7&" + Hex(0x5e6f7a8bu + nextInstanceSerial_++, 8, false) + L"&0&" + std::to_wstring(n.port);
+    const auto replaceInstance = [](const std::wstring& text, const std::wstring& instance) {
+        const std::size_t last = text.rfind(L'#');
+        const std::size_t prev = text.rfind(L'#', last - 1);
+        return text.substr(0, prev + 1) + instance + text.substr(last);
+    };
+    byKey_.erase(Key(n.spec.name));
+    byKey_.erase(Key(n.spec.interfacePath));
+    n.spec.name = replaceInstance(n.spec.name, Upper(fresh));
+    n.spec.interfacePath = replaceInstance(n.spec.interfacePath, Lower(fresh));
+    n.spec.driverKey = DefaultDriverKey(nextClassInstance_);
+    IndexName(n.spec.name, node);
+    IndexName(n.spec.interfacePath, node);
+    // A new device instance starts with Windows' defaults: selective suspend on.
+    const std::optional<std::uint32_t> configured = n.spec.powerValue;
+    n.spec.powerValue = 1;
+    AddRegistryKeys(n);
+    n.spec.powerValue = configured;
+}
 
 UsbStack::~UsbStack() {
     for (auto& [chip, previous] : hookedChips_) chip->onReset = previous;
@@ -404,6 +443,7 @@ void UsbStack::Restart(int node, RestartCause cause) {
     const std::uint64_t now = clock_.MonotonicMs();
     n.returnAtMs = n.spec.neverReturns ? kNever : now + n.spec.restartDelayMs.value_or(defaultRestartDelayMs_);
     Stop(node);
+    if (cause == RestartCause::ChipReset && n.spec.newInstanceOnReset) NewInstance(node);
     UsbEvent e;
     e.kind = UsbEventKind::Restart;
     e.timeMs = now;
@@ -463,11 +503,12 @@ void UsbStack::AddRegistryKeys(const Node& n) {
     const std::wstring enumRoot = L"SYSTEM\\CurrentControlSet\\Enum\\";
     const std::wstring params = enumRoot + prefix + L"\\" + vidPid + L"\\" + serial + L"\\Device Parameters";
     const std::wstring wdf = enumRoot + L"USB\\" + vidPid + L"\\" + serial + L"\\Device Parameters\\WDF";
+    const bool hasWdf = n.spec.wdfKey.value_or(n.spec.bcdUSB >= 0x0300);
     registry_->AddKey(params);
-    registry_->AddKey(wdf);
+    if (hasWdf) registry_->AddKey(wdf);
     if (value) {
         registry_->SetDword(params, L"EnableSelectiveSuspend", *value);
-        registry_->SetDword(wdf, L"IdleInWorkingState", *value);
+        if (hasWdf) registry_->SetDword(wdf, L"IdleInWorkingState", *value);
     }
 }
 
@@ -574,6 +615,7 @@ std::vector<std::uint8_t> UsbStack::StringDescriptor(const Node& n, std::uint8_t
 // DeviceIo
 
 platform::DeviceOpenResult UsbStack::CreateFile(const std::wstring& path, platform::DeviceOpenMode mode) {
+    SchedulingPoint();
     Refresh();
     UsbEvent e;
     e.kind = UsbEventKind::Open;
@@ -614,14 +656,25 @@ platform::DeviceOpenResult UsbStack::CreateFile(const std::wstring& path, platfo
 }
 
 bool UsbStack::CloseHandle(platform::Handle device) {
-    if (handles_.erase(device.raw) == 1) return true;
+    if (handles_.erase(device.raw) == 1) {
+        SchedulingPoint();
+        return true;
+    }
     return filter_.CloseHandle(device);
+}
+
+bool UsbStack::CancelIoEx(platform::Handle device) {
+    if (handles_.count(device.raw) == 1) return false;  // hub queries never pend
+    return filter_.CancelIoEx(device);
 }
 
 IoctlResult UsbStack::DeviceIoControl(platform::Handle device, std::uint32_t code, const std::uint8_t* in,
                                       std::uint32_t inLen, std::uint8_t* out, std::uint32_t outCapacity) {
     auto h = handles_.find(device.raw);
     if (h == handles_.end()) return filter_.DeviceIoControl(device, code, in, inLen, out, outCapacity);
+    SchedulingPoint();
+    h = handles_.find(device.raw);
+    if (h == handles_.end()) return Fail(platform::kErrorInvalidHandle);
     Refresh();
     const OpenHandle handle = h->second;
     const Node& n = nodes_[handle.node];
@@ -787,6 +840,20 @@ IoctlResult UsbStack::HubIoctl(const Node& n, std::uint32_t code, const std::vec
 
 // ---------------------------------------------------------------------------
 // Code page
+
+std::wstring UsbStack::ThreadAnsiToWide(const std::string& text) {
+    static const std::uint16_t k1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                            0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::wstring out;
+    for (char ch : text) {
+        const auto b = static_cast<std::uint8_t>(ch);
+        if (b == 0) break;
+        out += static_cast<wchar_t>(b >= 0x80 && b < 0xA0 ? k1252[b - 0x80] : b);
+    }
+    return out;
+}
 
 std::wstring UsbStack::AnsiRoundTrip(const std::wstring& text) {
     std::wstring out;

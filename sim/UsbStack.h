@@ -51,6 +51,7 @@
 namespace sim {
 
 class SimRegistry;
+class Scheduler;
 
 // The wire layouts the stack answers with (32-bit Windows, packed structures).
 namespace usbwire {
@@ -141,6 +142,15 @@ struct UsbDeviceSpec {
     // keys hold no value).
     bool createRegistryKeys = true;
     std::optional<std::uint32_t> powerValue;
+    // The "Device Parameters\WDF" key (IdleInWorkingState). Default: made
+    // for USB 3.x hub interfaces only; Windows makes none for a hub driven
+    // by the USB 2.0 hub driver, so writing the value there fails.
+    std::optional<bool> wdfKey;
+    // A CPU reset brings the interface back as a new device instance (a
+    // firmware with another serial number): new instance id in its name and
+    // path, new driver key, hence new power-management keys, which hold
+    // Windows' default (selective suspend on, 1).
+    bool newInstanceOnReset = false;
 
     bool IsHub() const { return ports > 0; }
     void SetString(std::uint8_t index, const std::u16string& text, std::uint16_t langId = 0x0409) {
@@ -159,6 +169,7 @@ enum class UsbOp {
     SetClassInstallParams,  // property change, first step
     CallClassInstaller,     // property change, second step
     Launch,                 // ShellExecuteAndWait
+    InstanceId,             // SetupDiGetDeviceInstanceId
 };
 
 enum class UsbFaultKind {
@@ -252,6 +263,9 @@ public:
 
     // --- devcon
     void SetDevconRunMs(std::uint32_t ms) { devconRunMs_ = ms; }
+    // Device instance id as SetupDiGetDeviceInstanceIdW gives it
+    // ("USB\VID_7A7D&PID_3262\6&2A3B4C5E&0&1"); devcon's "@<id>" names it.
+    std::wstring InstanceId(int node) const;
 
     // --- state for assertions
     bool IsPresent(int node);
@@ -275,6 +289,9 @@ public:
                                           const std::uint8_t* in, std::uint32_t inLen,
                                           std::uint8_t* out, std::uint32_t outCapacity) override;
     bool CloseHandle(platform::Handle device) override;
+    // Filter device objects: the FilterDriver's; the stack's own handles
+    // have nothing to cancel.
+    bool CancelIoEx(platform::Handle device) override;
 
     // --- platform::SetupApi
     std::unique_ptr<platform::DeviceInterfaceSet> GetClassDevs(const platform::Guid& interfaceClass,
@@ -282,8 +299,9 @@ public:
                                                                std::uint32_t* error) override;
 
     // --- platform::Launcher: ".\devconAMD64.exe" "Restart <hardware id>"
-    // restarts every present device whose first hardware id is that id, then
-    // runs for the devcon time (Sleep on the clock).
+    // restarts every present device whose first hardware id is that id, and
+    // "Restart @<instance id>" the one device of that instance id (any case);
+    // then it runs for the devcon time (Sleep on the clock).
     platform::LaunchResult ShellExecuteAndWait(const std::wstring& file, const std::wstring& parameters,
                                                int showCommand, std::uint32_t waitMs) override;
     // Starts nothing: the stack knows only devcon (ERROR_FILE_NOT_FOUND).
@@ -293,6 +311,9 @@ public:
 
     // --- platform::CodePage: ASCII passes, anything else becomes '?'.
     std::wstring AnsiRoundTrip(const std::wstring& text) override;
+    // The thread's code page is Windows-1252: bytes 0x80..0x9F read as its
+    // characters there (0x80 is U+20AC), the others as the same code point.
+    std::wstring ThreadAnsiToWide(const std::string& text) override;
 
 private:
     enum class Kind { Controller, Hub, Device };
@@ -351,8 +372,12 @@ private:
     bool PropertyBytes(int node, std::uint32_t property, std::uint32_t* regType,
                        std::vector<std::uint8_t>* bytes, std::uint32_t* error) const;
     void Log(UsbEvent e) { journal_.push_back(std::move(e)); }
+    void SchedulingPoint();
+    // Gives the device a new instance id, driver key and registry keys.
+    void NewInstance(int node);
 
     platform::Clock& clock_;
+    Scheduler* scheduler_ = nullptr;  // the clock, when it is the scheduler
     FilterDriver& filter_;
     SimRegistry* registry_;
     std::vector<Node> nodes_;
@@ -369,6 +394,7 @@ private:
     std::uint32_t nextPdo_ = 1;
     std::uint32_t nextPciPdo_ = 0x12;
     std::uint32_t nextClassInstance_ = 0;
+    std::uint32_t nextInstanceSerial_ = 0;
 };
 
 }  // namespace sim

@@ -59,7 +59,7 @@ std::wstring CVntlHubDev::ObjectNameOf(BYTE ucTarget) const {
     return m_pDevList->rows[ucTarget].m_strObjectName;
 }
 
-platform::DeviceOpenResult CVntlHubDev::OpenFilterObject(const std::wstring& name) {
+platform::DeviceOpenResult CVntlHubDev::OpenFilterObject(BYTE ucTarget, const std::wstring& name) {
     platform::DeviceOpenResult r;
     if (name.empty()) {
         r.error = platform::kErrorPathNotFound;
@@ -67,19 +67,42 @@ platform::DeviceOpenResult CVntlHubDev::OpenFilterObject(const std::wstring& nam
         r = m_utility.Ports().deviceIo->CreateFile(name, platform::DeviceOpenMode::Filter);
         if (!r.handle.IsValid() && r.error == 0) r.error = platform::kErrorInvalidHandle;
     }
+    if (r.handle.IsValid() && ucTarget < m_openHandles.size()) {
+        platform::ScopedLock held(*m_openHandlesLock);
+        m_openHandles[ucTarget] = r.handle;
+    }
     SetLastSystemError(r.handle.IsValid() ? platform::kErrorSuccess : r.error);
     return r;
 }
 
-void CVntlHubDev::CloseFilterObject(Handle h) { m_utility.Ports().deviceIo->CloseHandle(h); }
+void CVntlHubDev::CloseFilterObject(BYTE ucTarget, Handle h) {
+    if (ucTarget < m_openHandles.size()) {
+        // Forgotten before it is closed: a cancel never meets a closed handle.
+        platform::ScopedLock held(*m_openHandlesLock);
+        if (m_openHandles[ucTarget] == h) m_openHandles[ucTarget] = Handle::Invalid();
+    }
+    m_utility.Ports().deviceIo->CloseHandle(h);
+}
+
+BOOL CVntlHubDev::CancelTargetRequests(BYTE ucTarget) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::CancelTargetRequests";
+    if (ucTarget >= m_openHandles.size()) return FALSE;
+    platform::ScopedLock held(*m_openHandlesLock);
+    const Handle h = m_openHandles[ucTarget];
+    if (!h.IsValid()) return FALSE;
+    const bool cancelled = m_utility.Ports().deviceIo->CancelIoEx(h);
+    vDEBUG_WRN_printf(L"%s:%d: Target[%d] requests in flight cancelled[%d]", kMethod, __LINE__, ucTarget,
+                      cancelled ? 1 : 0);
+    return cancelled ? TRUE : FALSE;
+}
 
 int CVntlHubDev::VTL262xAccessRegister(BYTE ucTarget, BYTE* pData, WORD wAddress, BYTE bWrite) {
     static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xAccessRegister";
     const std::wstring name = ObjectNameOf(ucTarget);
     if (name.empty()) return kChipNoHub;
-    const platform::DeviceOpenResult dev = OpenFilterObject(name);
+    const platform::DeviceOpenResult dev = OpenFilterObject(ucTarget, name);
     if (!dev.handle.IsValid()) return kChannelFailed;
-    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    OnScopeExit closeDev([&] { CloseFilterObject(ucTarget, dev.handle); });
     const int rc = m_filter.RegisterReadWriteCmd(dev.handle, pData, 1, wAddress, bWrite, 0);
     if (rc != kChannelOk) {
         vDEBUG_ERR_printf(L"%s:%d: RegisterReadWriteCmd failed, CreateFile[%s] ", kMethod, __LINE__,
@@ -159,9 +182,9 @@ int CVntlHubDev::VTL262xFirmwareWrite(BYTE ucTarget, const std::wstring& strFile
             return kChannelFailed;
         }
 
-        const platform::DeviceOpenResult dev = OpenFilterObject(ObjectNameOf(ucTarget));
+        const platform::DeviceOpenResult dev = OpenFilterObject(ucTarget, ObjectNameOf(ucTarget));
         if (!dev.handle.IsValid()) return kChannelFailed;
-        OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+        OnScopeExit closeDev([&] { CloseFilterObject(ucTarget, dev.handle); });
         const int rc = m_filter.DownLoadCMD(dev.handle, buffer.data(), static_cast<std::uint32_t>(rounded),
                                             static_cast<std::uint8_t>(bSel ? CMD_FW_DOWNLOAD : CMD_FW_DOWNLOAD_ALT),
                                             ucImage);
@@ -181,13 +204,13 @@ int CVntlHubDev::VTL262xConfigWrite(BYTE ucTarget, const BYTE* pData256, BYTE uc
     static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xConfigWrite";
     const std::wstring name = ObjectNameOf(ucTarget);
     if (name.empty()) return kChannelNullHandle;
-    const platform::DeviceOpenResult dev = OpenFilterObject(name);
+    const platform::DeviceOpenResult dev = OpenFilterObject(ucTarget, name);
     if (!dev.handle.IsValid()) {
         vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", kMethod,
                           __LINE__, ucTarget, name, GetLastSystemError());
         return kChannelFailed;
     }
-    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    OnScopeExit closeDev([&] { CloseFilterObject(ucTarget, dev.handle); });
     const int rc = m_filter.DownLoadCMD(dev.handle, pData256, kConfigBytes,
                                         static_cast<std::uint8_t>(bSel ? CMD_CONFIG_DOWNLOAD : CMD_CONFIG_DOWNLOAD_ALT),
                                         ucImage);
@@ -202,13 +225,13 @@ int CVntlHubDev::VTL262xBlockErase(BYTE ucTarget, BYTE ucBlock) {
     static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xBlockErase";
     const std::wstring name = ObjectNameOf(ucTarget);
     if (name.empty()) return kChannelNullHandle;
-    const platform::DeviceOpenResult dev = OpenFilterObject(name);
+    const platform::DeviceOpenResult dev = OpenFilterObject(ucTarget, name);
     if (!dev.handle.IsValid()) {
         vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], CreateFile[%s] failed, dwErrorCode %d", kMethod,
                           __LINE__, ucTarget, name, GetLastSystemError());
         return kChannelFailed;
     }
-    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    OnScopeExit closeDev([&] { CloseFilterObject(ucTarget, dev.handle); });
     const BYTE ready = 1;
 
     // Both parts must be erased, each confirmed by the erase status, or the
@@ -271,13 +294,13 @@ BOOL CHubUtility::PollingRegStatus(Handle hDevice, const BYTE* pWanted) {
 
 int CVntlHubDev::VTL262xConfigRead(BYTE ucTarget, BYTE* pOut256, BYTE ucImage) {
     static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xConfigRead";
-    const platform::DeviceOpenResult dev = OpenFilterObject(ObjectNameOf(ucTarget));
+    const platform::DeviceOpenResult dev = OpenFilterObject(ucTarget, ObjectNameOf(ucTarget));
     if (!dev.handle.IsValid()) {
         vDEBUG_ERR_printf(L"%s:%d: Target[%d] CreateFile FAIL, ret:%d", kMethod, __LINE__, ucTarget,
                           GetLastSystemError());
         return kChannelFailed;
     }
-    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    OnScopeExit closeDev([&] { CloseFilterObject(ucTarget, dev.handle); });
     if (pOut256 == nullptr) return kChannelFailed;
     int rc = kChannelOk;
     for (std::uint32_t offset = 0; offset < kConfigBytes; offset += kRomBlock) {
@@ -300,13 +323,13 @@ int CVntlHubDev::VTL262xConfigRead(BYTE ucTarget, BYTE* pOut256, BYTE ucImage) {
 int CVntlHubDev::VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outCapacity) {
     static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xFirmwareRead";
     const std::wstring name = ObjectNameOf(ucTarget);
-    const platform::DeviceOpenResult dev = OpenFilterObject(name);
+    const platform::DeviceOpenResult dev = OpenFilterObject(ucTarget, name);
     if (!dev.handle.IsValid()) {
         vDEBUG_ERR_printf(L"%s:%d: Target[%d] CreateFile FAIL[%s], ret:%d", kMethod, __LINE__, ucTarget,
                           name, GetLastSystemError());
         return kChannelFailed;
     }
-    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    OnScopeExit closeDev([&] { CloseFilterObject(ucTarget, dev.handle); });
 
     // The first block carries the length word. A failed read leaves 0xFFFF,
     // which the range test refuses.
@@ -343,13 +366,13 @@ int CVntlHubDev::VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outC
 int CVntlHubDev::VTL262xReset(BYTE ucTarget, BYTE bByRegister) {
     static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xReset";
     const std::wstring name = ObjectNameOf(ucTarget);
-    const platform::DeviceOpenResult dev = OpenFilterObject(name);
+    const platform::DeviceOpenResult dev = OpenFilterObject(ucTarget, name);
     if (!dev.handle.IsValid()) {
         vDEBUG_ERR_printf(L"%s:%d: Target[%d] CreateFile FAIL,objectname=%s,  Error:%d", kMethod, __LINE__,
                           ucTarget, name, GetLastSystemError());
         return kChipNoHub;
     }
-    OnScopeExit closeDev([&] { CloseFilterObject(dev.handle); });
+    OnScopeExit closeDev([&] { CloseFilterObject(ucTarget, dev.handle); });
     return m_filter.SendCpuResetByFilterDriver(dev.handle, bByRegister);
 }
 

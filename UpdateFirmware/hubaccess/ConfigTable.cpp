@@ -165,7 +165,13 @@ void CHubUtility::vSetMConfigInfo(BYTE ucTarget) {
     std::array<BYTE, kConfigTableSize> table;
     BuildDefaultConfigTable(table);
     list->rows[ucTarget].m_ucConfigTable = table;
+    platform::ScopedLock held(*m_FileConfigTableLock);
     m_ucFileConfigTable = table;
+}
+
+std::array<BYTE, kConfigTableSize> CHubUtility::GetFileConfigTable() const {
+    platform::ScopedLock held(*m_FileConfigTableLock);
+    return m_ucFileConfigTable;
 }
 
 BOOL CHubUtility::vLoadRegTableFromFile(const std::wstring& strTablePath) {

@@ -29,9 +29,11 @@ extern int g_nMessageLevel;
 constexpr std::size_t kDebugTextMax = 4088;
 
 // Creates the log lock (m_PrintCriticalSection) and remembers the sink. May be
-// called again to bind other ports; no other thread may log meanwhile.
+// called again to bind other ports; no other thread may log meanwhile. A
+// lock, once made, is never deleted: it lives until the process ends.
 void vDEBUG_Initial_printf(platform::Threads& threads, platform::LogSink& sink);
-// Forgets the sink and the lock; no other thread may log meanwhile.
+// Forgets the sink (after any record being written); the lock stays. For the
+// owner of a sink that is about to go away; nothing else calls it.
 void vDEBUG_Shutdown_printf();
 
 namespace debuglog_detail {

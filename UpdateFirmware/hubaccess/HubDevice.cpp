@@ -1,5 +1,7 @@
 // The hub device object's construction and the record presets; the facade.
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
@@ -13,15 +15,16 @@ const wchar_t kDash[] = L"----";
 }  // namespace
 
 CVntlHubDev::CVntlHubDev(CHubUtility& utility)
-    : m_utility(utility), m_filter(*utility.Ports().deviceIo, *utility.Ports().clock) {
+    : m_utility(utility),
+      m_filter(*utility.Ports().deviceIo, *utility.Ports().clock),
+      m_openHandlesLock(utility.Ports().threads->CreateMutex("CVntlHubDev::m_openHandlesLock")) {
+    m_openHandles.fill(Handle::Invalid());
     vInitialPrivateData();
 }
 
-// The hub table must still be alive here (or m_pDevList null): its rows are
-// cleared once more on the way out.
-CVntlHubDev::~CVntlHubDev() {
-    if (m_pDevList) vClearPrivateData();
-}
+// The hub table belongs to the caller (the dialog), which may be gone by
+// now: it is not touched here.
+CVntlHubDev::~CVntlHubDev() = default;
 
 void CVntlHubDev::vInitialPrivateData() {
     vDEBUG_MSG_printf(L"%s:%d:   Clear  Descriptor", L"CVntlHubDev::vInitialPrivateData", __LINE__);
@@ -42,8 +45,9 @@ void CVntlHubDev::vClearPrivateData() {
                           __LINE__, reinterpret_cast<std::uintptr_t>(m_pDevList), GetLastSystemError());
         return;
     }
-    // Ports, position, companion parent, driver name, configuration table and
-    // result flags are kept: the workers still read them.
+    // Ports, position index, companion parent, driver name, configuration
+    // table and result flags are kept: the workers still read them. The full
+    // position goes: a row of no hub must not be found again by it.
     for (int i = 0; i < kDevListRowsUsed; ++i) {
         DEV_LIST_ITEM& row = m_pDevList->rows[i];
         row.m_ucTargetNumber = 0xFF;
@@ -61,6 +65,7 @@ void CVntlHubDev::vClearPrivateData() {
         row.m_strBcdUSB.clear();
         row.m_strCompanionBcdUSB.clear();
         row.m_ucHubDepth = 0;
+        row.m_position = HubPosition{};
     }
     m_pDevList->nCount = 0;
 }
@@ -75,6 +80,15 @@ void CVntlHubDev::vInitHubStatusFlags() {
     }
 }
 
-CVntlUSBLib::~CVntlUSBLib() = default;
+// Only lets go of the hub device object: it stays alive until the process
+// ends (a worker still inside a chip operation keeps a live object), and it
+// never touches the hub table again.
+CVntlUSBLib::~CVntlUSBLib() {
+    static auto* const kept = new std::vector<std::unique_ptr<CVntlHubDev>>();  // never destroyed
+    if (m_pHubDev) {
+        m_pHubDev->m_pDevList = nullptr;
+        kept->push_back(std::move(m_pHubDev));
+    }
+}
 
 }  // namespace hubaccess

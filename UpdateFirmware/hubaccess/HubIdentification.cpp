@@ -12,8 +12,14 @@
 //      its row number and takes that row; the chip's other interface finds
 //      the mark and only adds its PID, port, root hub name and bcdUSB to the
 //      row.
-// The rescans of a running update (ScanEntries) do phases 1 and 2 only: the
-// hub table then belongs to the hub workers and is left alone.
+// The rescan of a re-identification (ScanEntries) does phases 1 and 2 only,
+// into an entry list of its caller's: the hub table, the hub device object's
+// entries and their count then belong to the hub workers and stay as the
+// identification scan left them.
+//
+// Merging goes only by a mark this scan wrote and verified: an interface
+// whose mark could not be cleared in phase 3 counts as unmarked, and a mark
+// naming a row whose own marking was not verified merges nothing.
 #include <array>
 #include <exception>
 #include <memory>
@@ -34,7 +40,6 @@ namespace {
 
 constexpr wchar_t kOpenDevMethod[] = L"CVntlUSBLib::OpenDev";
 constexpr wchar_t kOpenDeviceMethod[] = L"CVntlHubDev::OpenDevice";
-constexpr wchar_t kScanEntriesMethod[] = L"CVntlHubDev::ScanEntries";
 
 // String descriptor the link check reads, and the buffers of the texts read
 // through the filter (in bytes, terminator included).
@@ -56,15 +61,6 @@ const wchar_t kNoText[] = L"----";
 const wchar_t kUsb2Head[] = L"02";
 const wchar_t kUsb2Type[] = L"USB 2.0";
 const wchar_t kUsb3Type[] = L"USB 3.0";
-
-// A text read through the filter holds the low byte of each UTF-16 unit of
-// the device's string, so each byte widens back to the character it came
-// from (exact up to U+00FF).
-std::wstring WidenBytes(const char* text) {
-    std::wstring wide;
-    for (const char* p = text; *p != '\0'; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return wide;
-}
 
 // The narrow form of an interface path, cut to fit its field; a path that
 // is not plain ASCII has none (empty).
@@ -108,11 +104,15 @@ private:
     Handle m_handle = Handle::Invalid();
 };
 
-// One scan over the entries of the hub device object.
+// One scan over a list of entries: the hub device object's own, or a
+// rescan's.
 class Scan {
 public:
-    Scan(CVntlHubDev& dev, CHubUtility& utility, const wchar_t* method)
+    Scan(CVntlHubDev& dev, CHubUtility& utility, const wchar_t* method,
+         std::array<DRIVERINFO, kDriverInfoCapacity>& entries, BYTE& count)
         : m_dev(dev),
+          m_entries(entries),
+          m_count(count),
           m_utility(utility),
           m_io(*utility.Ports().deviceIo),
           m_clock(*utility.Ports().clock),
@@ -132,7 +132,7 @@ private:
     void Restart(DRIVERINFO& entry);
     void RelinkAll();
     std::string InterfacePath(const DRIVERINFO& entry, BYTE bRestart);
-    void IdentifyEntry(const DRIVERINFO& entry);
+    void IdentifyEntry(BYTE index);
     void ReadDescriptorTexts(Handle h, const std::array<BYTE, 18>& descriptor);
     std::wstring ReadString(Handle h, BYTE index, std::size_t bufferSize);
     bool MergeIntoMarkedRow(Handle h, const DRIVERINFO& entry, bool usb2);
@@ -140,6 +140,11 @@ private:
     void FillRow(const DRIVERINFO& entry, const std::wstring& objectName, const std::wstring& version, bool usb2);
 
     CVntlHubDev& m_dev;
+    std::array<DRIVERINFO, kDriverInfoCapacity>& m_entries;
+    BYTE& m_count;
+    // Phase 3's outcome per entry, and the rows whose mark was verified.
+    std::array<bool, kDriverInfoCapacity> m_clearFailed{};
+    std::array<bool, kDevListCapacity> m_rowMarked{};
     CHubUtility& m_utility;
     platform::DeviceIo& m_io;
     platform::Clock& m_clock;
@@ -148,18 +153,16 @@ private:
 };
 
 bool Scan::Walk() {
-    m_dev.m_DriverInfo.fill(DRIVERINFO{});
-    m_dev.m_DriverNum = 0;
-    m_utility.GetDeviceList();
-    if (m_dev.m_DriverNum == 0) return false;
-    vDEBUG_MSG_printf(L"%s:%d: Found %d Hubs", m_method, __LINE__, m_dev.m_DriverNum);
+    m_utility.GetDeviceList(m_entries, m_count, false);
+    if (m_count == 0) return false;
+    vDEBUG_MSG_printf(L"%s:%d: Found %d Hubs", m_method, __LINE__, m_count);
     return true;
 }
 
 void Scan::CheckLinks() {
     const BYTE os = m_utility.ucGetOSVersion();
-    for (BYTE i = 0; i < m_dev.m_DriverNum; ++i) {
-        DRIVERINFO& entry = m_dev.m_DriverInfo[i];
+    for (BYTE i = 0; i < m_count; ++i) {
+        DRIVERINFO& entry = m_entries[i];
         std::array<char, kLinkCheckBufferSize> text{};
         bool opened = false;
         {
@@ -201,8 +204,8 @@ std::string Scan::InterfacePath(const DRIVERINFO& entry, BYTE bRestart) {
 }
 
 void Scan::RelinkAll() {
-    for (BYTE p = 0; p < m_dev.m_DriverNum; ++p) {
-        DRIVERINFO& entry = m_dev.m_DriverInfo[p];
+    for (BYTE p = 0; p < m_count; ++p) {
+        DRIVERINFO& entry = m_entries[p];
         for (int attempt = 0; attempt < kRelinkAttempts; ++attempt) {
             if (entry.bPMChanged) m_clock.Sleep(kRelinkPowerSettleMs);
             DRIVERINFO scratch;
@@ -226,9 +229,10 @@ void Scan::RelinkAll() {
 }
 
 void Scan::ClearSignatures() {
-    for (BYTE i = 0; i < m_dev.m_DriverNum; ++i) {
-        const DRIVERINFO& entry = m_dev.m_DriverInfo[i];
-        for (int attempt = 0; attempt < kClearAttempts; ++attempt) {
+    for (BYTE i = 0; i < m_count; ++i) {
+        const DRIVERINFO& entry = m_entries[i];
+        m_clearFailed[i] = true;
+        for (int attempt = 0; attempt < kClearAttempts && m_clearFailed[i]; ++attempt) {
             FilterHandle h(m_io, entry.ObjectName);
             if (!h.IsOpen()) {
                 vDEBUG_ERR_printf(
@@ -238,7 +242,10 @@ void Scan::ClearSignatures() {
             }
             const int rc = m_utility.WriteSignatureWORD(h.Get(), kClearedSignature);
             h.Close();
-            if (rc == 0) break;
+            if (rc == 0) {
+                m_clearFailed[i] = false;
+                break;
+            }
             vDEBUG_ERR_printf(L"%s:%d: VNTLFILTER1.RegisterReadWriteCmd Failed  Error:%d", m_method, __LINE__,
                               GetLastSystemError());
         }
@@ -246,10 +253,11 @@ void Scan::ClearSignatures() {
 }
 
 void Scan::Identify() {
-    for (BYTE i = 0; i < m_dev.m_DriverNum; ++i) IdentifyEntry(m_dev.m_DriverInfo[i]);
+    for (BYTE i = 0; i < m_count; ++i) IdentifyEntry(i);
 }
 
-void Scan::IdentifyEntry(const DRIVERINFO& entry) {
+void Scan::IdentifyEntry(BYTE entryIndex) {
+    const DRIVERINFO& entry = m_entries[entryIndex];
     const std::wstring objectName = entry.ObjectName;
     FilterHandle h(m_io, objectName);
     if (!h.IsOpen()) {
@@ -264,7 +272,13 @@ void Scan::IdentifyEntry(const DRIVERINFO& entry) {
     ReadDescriptorTexts(h.Get(), descriptor);
     const bool usb2 = StartsWith(m_dev.m_strDescBcdUSB, kUsb2Head);
 
-    if (MergeIntoMarkedRow(h.Get(), entry, usb2)) return;
+    // A mark that could not be cleared is an earlier scan's: not this one's.
+    if (m_clearFailed[entryIndex]) {
+        vDEBUG_WRN_printf(L"%s:%d: Hub [%s] kept a mark of an earlier scan, taken as unmarked", m_method, __LINE__,
+                          entry.DriverName);
+    } else if (MergeIntoMarkedRow(h.Get(), entry, usb2)) {
+        return;
+    }
 
     // The rest of the system is sized for kDevListRowsUsed hubs.
     if (m_dev.ucListIndex >= kDevListRowsUsed) {
@@ -275,9 +289,12 @@ void Scan::IdentifyEntry(const DRIVERINFO& entry) {
         return;
     }
 
-    if (m_utility.MarkSignatureforIdentify(h.Get(), static_cast<BYTE>('0' + m_dev.ucListIndex)) != 0) {
+    const BYTE rowIndex = m_dev.ucListIndex;
+    if (m_utility.MarkSignatureforIdentify(h.Get(), static_cast<BYTE>('0' + rowIndex)) != 0) {
         vDEBUG_ERR_printf(L"%s:%d: Hub [%s] MarkSignatureforIdentify Failed  Error:%d", m_method, __LINE__,
                           objectName, 0);
+    } else {
+        m_rowMarked[rowIndex] = true;
     }
 
     // From here on a dropped chip loses its mark again, so that its other
@@ -335,7 +352,7 @@ std::wstring Scan::ReadString(Handle h, BYTE index, std::size_t bufferSize) {
     if (index == 0) return {};
     std::vector<char> buffer(bufferSize, '\0');
     m_filter.Get_StringDescriptor(h, buffer.data(), buffer.size(), static_cast<std::uint8_t>(bufferSize), index);
-    return WidenBytes(buffer.data());
+    return m_utility.MultiStrToWideStr(buffer.data());
 }
 
 // The chip's other interface was met before when it carries the mark; the
@@ -347,7 +364,7 @@ bool Scan::MergeIntoMarkedRow(Handle h, const DRIVERINFO& entry, bool usb2) {
     std::array<BYTE, 4> regs{};
     const BYTE indexChar = m_utility.ucGetSignatureMarked(h, regs.data(), &readOk);
     const int row = static_cast<int>(indexChar) - '0';
-    if (!readOk || row < 0 || row >= m_dev.ucListIndex) {
+    if (!readOk || row < 0 || row >= m_dev.ucListIndex || !m_rowMarked[static_cast<std::size_t>(row)]) {
         vDEBUG_WRN_printf(L"%s:%d: Hub [%s] carries no mark of this scan (index byte %02x, read %d), taken as unmarked",
                           m_method, __LINE__, entry.DriverName, indexChar, readOk ? 1 : 0);
         return false;
@@ -435,7 +452,7 @@ int CVntlHubDev::OpenDevice(DEV_LIST* pList) {
         m_DriverNum = 0;
         vClearPrivateData();
         m_ucHubsLeftOut = 0;
-        Scan scan(*this, m_utility, kOpenDeviceMethod);
+        Scan scan(*this, m_utility, kOpenDeviceMethod, m_DriverInfo, m_DriverNum);
         if (!scan.Walk()) return kChipNoHub;
         scan.CheckLinks();
         scan.ClearSignatures();
@@ -447,19 +464,21 @@ int CVntlHubDev::OpenDevice(DEV_LIST* pList) {
     }
 }
 
-int CVntlHubDev::ScanEntries() {
+int CVntlHubDev::ScanEntries(std::array<DRIVERINFO, kDriverInfoCapacity>& entries, BYTE& count) {
+    entries.fill(DRIVERINFO{});
+    count = 0;
     if (m_utility.m_USBLib.m_pHubDev.get() != this) {
-        vDEBUG_ERR_printf(L"%s:%d: this hub device object is not the hub utility's", kScanEntriesMethod, __LINE__);
+        vDEBUG_ERR_printf(L"%s:%d: this hub device object is not the hub utility's", kOpenDeviceMethod, __LINE__);
         return kChipNoHub;
     }
     try {
-        Scan scan(*this, m_utility, kScanEntriesMethod);
+        Scan scan(*this, m_utility, kOpenDeviceMethod, entries, count);
         if (!scan.Walk()) return kChipNoHub;
         scan.CheckLinks();
         return 0;
     } catch (const std::exception&) {
-        vDEBUG_ERR_printf(L"%s:%d:  Error:%d", kScanEntriesMethod, __LINE__, GetLastSystemError());
-        return m_DriverNum == 0 ? kChipNoHub : 0;
+        vDEBUG_ERR_printf(L"%s:%d:  Error:%d", kOpenDeviceMethod, __LINE__, GetLastSystemError());
+        return count == 0 ? kChipNoHub : 0;
     }
 }
 

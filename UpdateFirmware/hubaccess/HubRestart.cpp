@@ -115,19 +115,30 @@ BYTE CHubUtility::ucGetHWId(const platform::Guid& guid, HUBREC rec, std::vector<
             const std::wstring instance =
                 AfterLastBackslash(vGetSetupDiDeviceRegistryProperty(*set, index, platform::kSpdrpDriver));
             if (bRestart == 1) {
-                const std::wstring strDevConParam =
-                    L"Restart " + vGetSetupDiDeviceRegistryProperty(*set, index, platform::kSpdrpHardwareId);
-                vDEBUG_MSG_printf(L"%s:%d: Trigger Device!!!!!Get Hub ID Number, strDevConParam[%s]", kMethod,
-                                  __LINE__, strDevConParam);
                 if (IsWow64()) {
-                    // devcon's own outcome is not read: the callers check
-                    // whether the hub came back through the filter.
-                    if (m_ports.launcher != nullptr)
+                    // devcon names the one device instance ("@" form): a
+                    // hardware id would restart every identical hub, which
+                    // other workers may be writing.
+                    const platform::DeviceInstanceIdResult id = set->GetDeviceInstanceId(index);
+                    const std::wstring strDevConParam = L"Restart @" + id.instanceId;
+                    vDEBUG_MSG_printf(L"%s:%d: Trigger Device!!!!!Get Hub ID Number, strDevConParam[%s]", kMethod,
+                                      __LINE__, strDevConParam);
+                    if (!id.ok || id.instanceId.empty()) {
+                        SetLastSystemError(id.ok ? platform::kErrorInvalidData : id.error);
+                        vDEBUG_ERR_printf(L"%s:%d: SetupDiGetDeviceInstanceId failed, no restart, dwErrorCode : %d",
+                                          kMethod, __LINE__, GetLastSystemError());
+                    } else if (m_ports.launcher != nullptr) {
+                        // devcon's own outcome is not read: the callers check
+                        // whether the hub came back through the filter.
                         m_ports.launcher->ShellExecuteAndWait(kDevconFile, strDevConParam, platform::kSwHide,
                                                               kDevconWaitMs);
+                    }
                     m_ports.clock->Sleep(kRestartPauseMs);
                     m_ports.clock->Sleep(kRestartPauseMs);
                 } else {
+                    vDEBUG_MSG_printf(L"%s:%d: Trigger Device!!!!!Get Hub ID Number, strDevConParam[%s]", kMethod,
+                                      __LINE__, L"Restart " + vGetSetupDiDeviceRegistryProperty(
+                                                                  *set, index, platform::kSpdrpHardwareId));
                     bChangeDeviceStatus(*set, index);
                     m_ports.clock->Sleep(kRestartPauseMs);
                 }

@@ -36,6 +36,7 @@ constexpr std::uint32_t kRegistryReadBytes = 8192;
 
 constexpr std::uint32_t kErrnoNoEnt = 2;
 constexpr std::uint32_t kErrnoAccess = 13;
+constexpr std::uint32_t kErrnoInval = 22;
 
 // The leading decimal number of a text, as _wtoi reads it (0 when none).
 long long LeadingDecimal(const std::wstring& text) {
@@ -103,12 +104,24 @@ DWORD WalkProcesses(platform::Processes& processes, ProcessWalk mode, const wcha
     return mode == ProcessWalk::Count ? count : 0;
 }
 
+// The system error that goes with a failed access check: the check's own,
+// never one an earlier call left behind.
+std::uint32_t SystemErrorOfAccess(int err) {
+    switch (static_cast<std::uint32_t>(err)) {
+        case kErrnoNoEnt: return platform::kErrorFileNotFound;
+        case kErrnoAccess: return platform::kErrorAccessDenied;
+        case kErrnoInval: return platform::kErrorInvalidParameter;
+        default: return platform::kErrorGenFailure;
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Construction and destruction
 
-CHubUtility::CHubUtility(const platform::Ports& ports) : m_ports(ports) {
+CHubUtility::CHubUtility(const platform::Ports& ports)
+    : m_ports(ports), m_FileConfigTableLock(ports.threads->CreateMutex("m_FileConfigTableLock")) {
     static constexpr wchar_t kMethod[] = L"CHubUtility::CHubUtility";
     vDEBUG_Initial_printf(*m_ports.threads, *m_ports.logSink);
     vResetMembers();
@@ -172,8 +185,8 @@ CHubUtility::~CHubUtility() {
         vResetMembers();
     } catch (const std::exception&) {
     }
-    // The log's lock was made by this object; records after this are dropped.
-    vDEBUG_Shutdown_printf();
+    // The log stays as it is: its lock and sink outlive this object, so a
+    // record written now or later by a thread still running is safe.
 }
 
 void CHubUtility::vResetMembers() {
@@ -191,7 +204,7 @@ BOOL CHubUtility::bCheckFilePathExists(const std::wstring& strFilePath, BYTE bSh
     try {
         int err = m_ports.files->Access(strFilePath, platform::kAccessExists);
         if (err != 0) {
-            if (static_cast<std::uint32_t>(err) == kErrnoNoEnt) SetLastSystemError(2);
+            SetLastSystemError(SystemErrorOfAccess(err));
             vDEBUG_ERR_printf(L"%s:%d: bCheckFilePathExists: Not Exist , strFilePath : %s , err : %d , dwErrorCode %d",
                               kMethod, __LINE__, strFilePath, err, GetLastSystemError());
             if (bShowMsg == 1) vShowMessage(strFilePath + L" File/Path Not Exist");
@@ -199,7 +212,7 @@ BOOL CHubUtility::bCheckFilePathExists(const std::wstring& strFilePath, BYTE bSh
         }
         err = m_ports.files->Access(strFilePath, platform::kAccessReadWrite);
         if (err != 0) {
-            if (static_cast<std::uint32_t>(err) == kErrnoAccess) SetLastSystemError(5);
+            SetLastSystemError(SystemErrorOfAccess(err));
             vDEBUG_ERR_printf(L"%s:%d: bCheckFilePathExists: Not Read/Write , strFilePath : %s , err : %d , dwErrorCode %d",
                               kMethod, __LINE__, strFilePath, err, GetLastSystemError());
             if (bShowMsg == 1) vShowMessage(strFilePath + L" File/Path Not Read/Write");

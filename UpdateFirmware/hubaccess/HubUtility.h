@@ -73,7 +73,11 @@ public:
     DWORD CRC32(const BYTE* data, std::size_t length) const;
 
     // --- configuration table
+    // Puts the default table into row ucTarget and into m_ucFileConfigTable;
+    // several workers may call it at once.
     void vSetMConfigInfo(BYTE ucTarget);
+    // A copy of m_ucFileConfigTable, taken under the lock its writers hold.
+    std::array<BYTE, kConfigTableSize> GetFileConfigTable() const;
     // Builds the default configuration table into `out`.
     void BuildDefaultConfigTable(std::array<BYTE, kConfigTableSize>& out) const;
     BOOL vLoadRegTableFromFile(const std::wstring& strTablePath);
@@ -97,7 +101,13 @@ public:
     BOOL ReEnumrationTargetHub(BYTE ucTarget);
 
     // --- USB topology walk
+    // Walks into the hub device object's entries (m_DriverInfo, m_DriverNum).
     BOOL GetDeviceList();
+    // Walks into a list of the caller's own (zeroed first); nothing of the
+    // hub device object is written. A quiet walk reads no hub's version
+    // unless a version filter needs it, so it sends no request to a hub's
+    // filter device object that another worker may be writing.
+    BOOL GetDeviceList(std::array<DRIVERINFO, kDriverInfoCapacity>& entries, BYTE& count, bool quiet);
     DWORD EnumerateHost(Handle hHostController, const std::wstring& strDescription, BYTE bOwnHost);
     // Walks ports 1..ulPorts of an opened hub at depth ulDepth; portChain is
     // the hub's own position (the port numbers from the root hub down).
@@ -111,6 +121,9 @@ public:
 
     // --- USB hub queries
     std::wstring WideStrToMultiStr(const std::wstring& text);
+    // A narrow text read from a device (up to its first NUL), converted with
+    // the thread's ANSI code page; empty (with a record) when that fails.
+    std::wstring MultiStrToWideStr(const std::string& text);
     BOOL GetRootHubName(Handle hHostController);
     std::wstring GetStringDescriptor(Handle hHub, ULONG ulPortIndex, USHORT* uspLanguageID,
                                      BYTE ucIndex);
@@ -150,6 +163,8 @@ public:
     // m_ulOldPositionIndex; the walk compares these (an empty one matches
     // nothing).
     std::array<HubPosition, kDevListRowsUsed> m_OldPositions{};
+    // Written by vSetMConfigInfo under m_FileConfigTableLock; read it with
+    // GetFileConfigTable while workers run.
     std::array<BYTE, kConfigTableSize> m_ucFileConfigTable{};
     std::array<BYTE, kRegTableSize> m_ucRegTable{};
     std::wstring m_szModuleDirectory;
@@ -184,9 +199,25 @@ private:
                  const std::wstring& strDescription, BYTE bOwnHost, const HubPosition& position,
                  std::int8_t positionIndex, CVntlHubDev& hubDev, std::wstring* pConnectedName,
                  bool* pNameRead);
+    // The entry the running walk is filling now (outside a walk: the hub
+    // device object's entry at m_DriverNum), or null when there is none.
+    DRIVERINFO* CurrentWalkEntry();
+
+    // Where the running walk puts the hub interfaces it takes (walks never
+    // overlap: see m_EnumCriticalSection).
+    struct WalkSink {
+        std::array<DRIVERINFO, kDriverInfoCapacity>* entries = nullptr;
+        BYTE* count = nullptr;
+        bool quiet = false;
+    };
+    BOOL Walk(const WalkSink& sink);
 
     platform::Ports m_ports;
     bool m_redirectionDisabled = false;
+    WalkSink m_walk;
+    // Guards m_ucFileConfigTable only; nothing else is locked while it is
+    // held (the log's lock aside).
+    std::unique_ptr<platform::Mutex> m_FileConfigTableLock;
 };
 
 // The process-wide hub utility, set by the program's entry.

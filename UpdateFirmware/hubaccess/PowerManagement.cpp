@@ -220,10 +220,9 @@ BOOL CHubUtility::bSetHubPowerManagementByRegistry(HUBREC rec, DWORD dwValue) {
             });
         if (!known) m_PowerManagementChanges.push_back({where.key, where.valueName, existed, previous});
 
-        // The walk's entry for this hub: the identification restarts it.
-        CVntlHubDev* dev = m_USBLib.m_pHubDev.get();
-        if (dev != nullptr && dev->m_DriverNum < dev->m_DriverInfo.size())
-            dev->m_DriverInfo[dev->m_DriverNum].bPMChanged = 1;
+        // The walk's entry for this hub (in whatever list the walk fills):
+        // the identification restarts it.
+        if (DRIVERINFO* entry = CurrentWalkEntry()) entry->bPMChanged = 1;
     }
     return TRUE;
 }

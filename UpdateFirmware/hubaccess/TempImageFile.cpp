@@ -109,8 +109,36 @@ BOOL CHubUtility::vCreateTempBinDataFile(const std::wstring& strSrcFile, BOOL bS
     const std::wstring path = directory + (bMainName ? L"\\TempBinData.bin" : L"\\TempBinData_B.bin");
     vDEBUG_MSG_printf(L"%s:%d: strTempBinDirectory = [%s]", kMethod, __LINE__, directory);
 
-    // The whole file is built in memory first: a source that cannot be read
-    // or does not fit the format leaves the old file as it is.
+    // The image of an earlier run goes first, whatever becomes of this one: a
+    // source that cannot be read or does not fit leaves no file (or an empty
+    // one) for a caller that goes on regardless.
+    const platform::FileResult dir = files.CreateDirectory(directory);
+    if (!dir.ok && dir.error != platform::kErrorAlreadyExists) SetLastSystemError(dir.error);
+    const platform::FileResult removed = files.DeleteFile(path);
+    if (!removed.ok) {
+        vDEBUG_WRN_printf(L"%s:%d: vCreateTempBinDataFile: No strTempBinDataFilePath[%s] to Delete  , ErrorCode = %d",
+                          kMethod, __LINE__, path, removed.error);
+    }
+    {
+        // Created empty and closed at once; an old file that could not be
+        // deleted is cut to nothing.
+        const platform::FileOpenResult created =
+            files.CreateFile(path, platform::kGenericWrite, platform::kFileShareWrite | platform::kFileShareDelete,
+                             platform::FileDisposition::OpenAlways, platform::kFileFlagWriteThrough);
+        if (!created.handle.IsValid()) {
+            SetLastSystemError(created.error);
+            vDEBUG_ERR_printf(L"%s:%d: CreateFile Failed: [%s], ErrorCode = %d", kMethod, __LINE__, path,
+                              created.error);
+            return FALSE;
+        }
+        if (!removed.ok) {
+            files.Seek(created.handle, 0);
+            files.SetEndOfFile(created.handle);
+        }
+        files.CloseHandle(created.handle);
+    }
+
+    // The new file is built in memory, then written in one go.
     std::vector<BYTE> image;
     std::vector<BYTE> content;
     std::uint64_t length = 0;
@@ -173,14 +201,6 @@ BOOL CHubUtility::vCreateTempBinDataFile(const std::wstring& strSrcFile, BOOL bS
         return FALSE;
     }
     std::vector<BYTE>().swap(image);
-
-    const platform::FileResult dir = files.CreateDirectory(directory);
-    if (!dir.ok && dir.error != platform::kErrorAlreadyExists) SetLastSystemError(dir.error);
-    const platform::FileResult removed = files.DeleteFile(path);
-    if (!removed.ok) {
-        vDEBUG_WRN_printf(L"%s:%d: vCreateTempBinDataFile: No strTempBinDataFilePath[%s] to Delete  , ErrorCode = %d",
-                          kMethod, __LINE__, path, removed.error);
-    }
 
     const platform::FileOpenResult open =
         files.CreateFile(path, platform::kGenericRead | platform::kGenericWrite,

@@ -6,11 +6,19 @@
 // the other five at once, and the log lock is always the innermost.
 //
 // The rescans (the read-back recovery and the re-identification) run under
-// m_EnumCriticalSection, so two of them never overlap. They rebuild only the
-// hub device object's entries (CVntlHubDev::ScanEntries) and never touch the
+// m_EnumCriticalSection, so two of them never overlap. Each walks into an
+// entry list of its own: the hub device object's entries and their count
+// stay those of the run's identification scan, which the other workers' chip
+// operations and the recovery's count check rely on. They never touch the
 // other rows of the hub table, its count or m_MaxHubDepth: the target's row
 // is the only one they write, and a hub is found again by its full position,
 // never by the one-byte position index.
+//
+// The read-back recovery only walks (a quiet walk: no hub is restarted or
+// relinked, and no other hub's filter device object is asked anything), so
+// the hubs other workers are writing meanwhile are left alone. Only the
+// re-identification may restart its target, and a restart names that one
+// device instance.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -75,13 +83,6 @@ platform::Mutex* Lock(const std::unique_ptr<platform::Mutex>& lock, const wchar_
                       const wchar_t* method) {
     if (!lock) vDEBUG_ERR_printf(L"%s:%d: %s has not been created", method, __LINE__, name);
     return lock.get();
-}
-
-// A narrow text from the device as a wide one, byte by byte.
-std::wstring Widen(const char* text) {
-    std::wstring wide;
-    for (const char* p = text; *p != '\0'; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return wide;
 }
 
 bool IsUsb3(const std::wstring& bcdUSB) { return bcdUSB.size() >= 2 && bcdUSB[0] == L'0' && bcdUSB[1] == L'3'; }
@@ -222,19 +223,22 @@ BOOL CHubUtility::bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity) {
                 clock.Sleep(kAfterFailedReadMs);
 
                 // The hub may have come back under another object name: walk
-                // again and look for it at its own place in the tree.
-                const BYTE oldNum = dev.m_DriverNum;
+                // again and look for it at its own place in the tree. The
+                // walk's count is held against the run's identification scan.
+                const BYTE scanCount = dev.m_DriverNum;
                 const HubPosition position = row.m_position;
-                dev.ScanEntries();
-                if (dev.m_DriverNum != oldNum) {
+                std::array<DRIVERINFO, kDriverInfoCapacity> entries{};
+                BYTE count = 0;
+                GetDeviceList(entries, count, true);
+                if (count != scanCount) {
                     clock.Sleep(kAfterFailedReadMs);
                     vDEBUG_ERR_printf(
                         L"%s:%d: ucTargetNumber[%d], the total target hub number[%d] is not equal to ucOldPositionIndex[%d] !!! ",
-                        kMethod, __LINE__, ucTarget, dev.m_DriverNum, oldNum);
+                        kMethod, __LINE__, ucTarget, count, scanCount);
                     continue;
                 }
-                for (BYTE i = 0; i < dev.m_DriverNum && i < dev.m_DriverInfo.size(); ++i) {
-                    const DRIVERINFO& entry = dev.m_DriverInfo[i];
+                for (BYTE i = 0; i < count; ++i) {
+                    const DRIVERINFO& entry = entries[i];
                     if (position.empty() || entry.position != position) continue;
                     if (entry.ObjectName.empty()) {
                         vDEBUG_ERR_printf(L"%s:%d: bReadSPIROM Failed  , Retry[%d], dwErrorCode=%x", kMethod, __LINE__,
@@ -283,6 +287,8 @@ BOOL CHubUtility::ReEnumrationTargetHub(BYTE ucTarget) {
     } endOfMode{*this};
 
     const BYTE oldDriverNum = dev.m_DriverNum;
+    std::array<DRIVERINFO, kDriverInfoCapacity> entries{};
+    BYTE count = 0;
     m_ulOldPositionIndex[ucTarget] = static_cast<DWORD>(static_cast<BYTE>(row.m_ucPositionIndex));
     m_OldPositions[ucTarget] = row.m_position;
     vDEBUG_MSG_printf(L"%s:%d: Entry , ucOldPositionIndex=%d, ucOldDriverNum=%d!!!!", kMethod, __LINE__,
@@ -291,15 +297,15 @@ BOOL CHubUtility::ReEnumrationTargetHub(BYTE ucTarget) {
     try {
         for (int attempt = 0; attempt < kReEnumAttempts; ++attempt) {
             m_bAllHubCheck4ReEnum = 1;
-            dev.ScanEntries();
-            if (dev.m_DriverNum == 0) {
+            dev.ScanEntries(entries, count);
+            if (count == 0) {
                 clock.Sleep(kAfterEmptyRescanMs);
                 vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], get Hubs Number is 0, Retry[%d]!!! ", kMethod, __LINE__,
                                   ucTarget, attempt);
                 continue;
             }
-            for (BYTE i = 0; i < dev.m_DriverNum && i < dev.m_DriverInfo.size(); ++i) {
-                const DRIVERINFO& entry = dev.m_DriverInfo[i];
+            for (BYTE i = 0; i < count; ++i) {
+                const DRIVERINFO& entry = entries[i];
                 if (m_OldPositions[ucTarget].empty() || entry.position != m_OldPositions[ucTarget]) continue;
                 vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], Find the target hub[%s] ucOldPositionIndex[%d] ", kMethod,
                                   __LINE__, ucTarget, row.m_strObjectName, m_ulOldPositionIndex[ucTarget]);
@@ -336,7 +342,7 @@ BOOL CHubUtility::ReEnumrationTargetHub(BYTE ucTarget) {
                 if (iSerial != 0) {
                     char text[kSerialBufferSize] = {};
                     filter.Get_StringDescriptor(opened.handle, text, sizeof text, kSerialBufferSize, iSerial);
-                    serial = Widen(text);
+                    serial = MultiStrToWideStr(text);
                 }
                 io.CloseHandle(opened.handle);
 

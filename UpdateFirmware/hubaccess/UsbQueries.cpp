@@ -50,6 +50,18 @@ std::wstring CHubUtility::WideStrToMultiStr(const std::wstring& text) {
     }
 }
 
+std::wstring CHubUtility::MultiStrToWideStr(const std::string& text) {
+    try {
+        return m_ports.codePage->ThreadAnsiToWide(text);
+    } catch (const std::exception& e) {
+        if (const auto* failure = dynamic_cast<const std::system_error*>(&e))
+            SetLastSystemError(static_cast<std::uint32_t>(failure->code().value()));
+        vDEBUG_ERR_printf(L"%s:%d: MultiByteToWideChar , dwErrorCode %d", L"CHubUtility::MultiStrToWideStr",
+                          __LINE__, GetLastSystemError());
+        return {};
+    }
+}
+
 BOOL CHubUtility::GetRootHubName(Handle hHostController) {
     static constexpr wchar_t kMethod[] = L"CHubUtility::GetRootHubName";
     try {

@@ -164,6 +164,39 @@ bool ConnectionInformation(platform::DeviceIo& io, Handle h, ULONG port, lay::Co
 
 BOOL CHubUtility::GetDeviceList() {
     static constexpr wchar_t kMethod[] = L"CHubUtility::GetDeviceList";
+    CVntlHubDev* dev = m_USBLib.m_pHubDev.get();
+    if (dev == nullptr) {
+        vDEBUG_ERR_printf(L"%s:%d: no hub device object, m_pHubDev=NULL", kMethod, __LINE__);
+        return FALSE;
+    }
+    return Walk(WalkSink{&dev->m_DriverInfo, &dev->m_DriverNum, false});
+}
+
+BOOL CHubUtility::GetDeviceList(std::array<DRIVERINFO, kDriverInfoCapacity>& entries, BYTE& count, bool quiet) {
+    entries.fill(DRIVERINFO{});
+    count = 0;
+    return Walk(WalkSink{&entries, &count, quiet});
+}
+
+DRIVERINFO* CHubUtility::CurrentWalkEntry() {
+    WalkSink sink = m_walk;
+    if (sink.entries == nullptr) {
+        // Outside a walk: the hub device object's next entry.
+        CVntlHubDev* dev = m_USBLib.m_pHubDev.get();
+        if (dev == nullptr) return nullptr;
+        sink = WalkSink{&dev->m_DriverInfo, &dev->m_DriverNum, false};
+    }
+    if (*sink.count >= sink.entries->size()) return nullptr;
+    return &(*sink.entries)[*sink.count];
+}
+
+BOOL CHubUtility::Walk(const WalkSink& sink) {
+    static constexpr wchar_t kMethod[] = L"CHubUtility::GetDeviceList";
+    struct Bind {
+        WalkSink& current;
+        ~Bind() { current = WalkSink{}; }
+    } bind{m_walk};
+    m_walk = sink;
     try {
         if (!m_USBLib.m_pHubDev) {
             vDEBUG_ERR_printf(L"%s:%d: no hub device object, m_pHubDev=NULL", kMethod, __LINE__);
@@ -436,14 +469,18 @@ void CHubUtility::TakeHub(Handle hHub, ULONG port, ULONG ulDepth, const std::wst
         return;
     }
 
-    if (hubDev.m_DriverNum >= kDriverInfoMax) {
+    // Outside GetDeviceList (a port walk started on its own) the entries are
+    // the hub device object's.
+    if (m_walk.entries == nullptr) m_walk = WalkSink{&hubDev.m_DriverInfo, &hubDev.m_DriverNum, false};
+    BYTE& walkCount = *m_walk.count;
+    if (walkCount >= kDriverInfoMax) {
         vDEBUG_WRN_printf(L"%s:%d: Find un-reasonable case, there are some exactly the same Hubs cascade, m_DriverNum=%d ",
-                          kMethod, __LINE__, hubDev.m_DriverNum);
+                          kMethod, __LINE__, walkCount);
         return;
     }
     // The slot starts empty: nothing of the hub that held it before (its
     // power-management flag included) carries over.
-    DRIVERINFO& entry = hubDev.m_DriverInfo[hubDev.m_DriverNum];
+    DRIVERINFO& entry = (*m_walk.entries)[walkCount];
     entry = DRIVERINFO{};
     entry.ObjectName = BoundedText(scratch.ObjectName);
     entry.DriverName = driverName;
@@ -464,7 +501,9 @@ void CHubUtility::TakeHub(Handle hHub, ULONG port, ULONG ulDepth, const std::wst
                           kMethod, __LINE__, driverName, portStatus);
     }
 
-    if (bGet262xFWVersion(&entry) != 1) {
+    if (m_walk.quiet && m_strFW_Indetify.empty()) {
+        // A quiet walk leaves the hubs' filter device objects alone.
+    } else if (bGet262xFWVersion(&entry) != 1) {
         vDEBUG_WRN_printf(L"%s:%d:  bGet262xFWVersion Failed, ucPositionIndex[%d]", kMethod, __LINE__, positionIndex);
     } else if (!m_strFW_Indetify.empty()) {
         std::wstring version;
@@ -486,7 +525,7 @@ void CHubUtility::TakeHub(Handle hHub, ULONG port, ULONG ulDepth, const std::wst
     entry.position = position;
     vDEBUG_MSG_printf(L"%s:%d:  Find VTL262x Hub, VID[%s], PID[%s], Speed[%s], ucPositionIndex[%d]", kMethod, __LINE__,
                       entry.szVID, entry.szPID, entry.szBcdUSB, positionIndex);
-    ++hubDev.m_DriverNum;
+    ++walkCount;
 }
 
 // ---------------------------------------------------------------------------

@@ -67,11 +67,10 @@ int CVNTLFILTER0::SendLegacy(Handle device, const FILTER_REQUEST_LEGACY& req, st
                    out, outLen, bytesReturned);
 }
 
-void CVNTLFILTER0::FillShortReply(const wchar_t* method, int line, std::uint8_t* out,
-                                  std::uint32_t asked, std::uint32_t got) {
-    if (got >= asked) return;
-    std::memset(out + got, 0, asked - got);
+bool CVNTLFILTER0::ShortReply(const wchar_t* method, int line, std::uint32_t asked, std::uint32_t got) {
+    if (got >= asked) return false;
     vDEBUG_WRN_printf(L"%s:%d: short reply, %d of %d bytes", method, line, got, asked);
+    return true;
 }
 
 int CVNTLFILTER0::RegisterReadWriteCmd(Handle device, std::uint8_t* data, std::uint32_t length,
@@ -108,10 +107,8 @@ int CVNTLFILTER0::RegisterReadWriteCmd(Handle device, std::uint8_t* data, std::u
         std::vector<std::uint8_t> reply(length, 0);
         std::uint32_t got = 0;
         rc = SendNew(device, IOCTL_FILTER_READ, req, nullptr, 0, reply.data(), length, &got);
-        if (rc == kChannelOk) {
-            FillShortReply(kMethod, __LINE__, reply.data(), length, got);
-            std::memcpy(data, reply.data(), length);
-        }
+        if (rc == kChannelOk && ShortReply(kMethod, __LINE__, length, got)) rc = kChannelFailed;
+        if (rc == kChannelOk) std::memcpy(data, reply.data(), length);
     }
     if (rc != kChannelOk) {
         vDEBUG_ERR_printf(L"%s:%d: set_device_paths: couldn't send device command", kMethod, __LINE__);
@@ -130,8 +127,8 @@ int CVNTLFILTER0::RegisterReadWriteCmd(Handle device, FW_VERSION_BLOCK* out) {
         req.dwIndex = REG_VERSION_BLOCK;
         std::array<std::uint8_t, 16> reply{};
         std::uint32_t got = 0;
-        if (SendNew(device, IOCTL_FILTER_READ, req, nullptr, 0, reply.data(), 16, &got) == kChannelOk) {
-            FillShortReply(kMethod, __LINE__, reply.data(), 16, got);
+        if (SendNew(device, IOCTL_FILTER_READ, req, nullptr, 0, reply.data(), 16, &got) == kChannelOk &&
+            !ShortReply(kMethod, __LINE__, 16, got)) {
             out->bytes = reply;
             return kChannelOk;
         }
@@ -154,14 +151,12 @@ int CVNTLFILTER0::RegisterReadWriteCmdOld(Handle device, std::uint8_t* data, std
     req.dwIndex = address;
     std::vector<std::uint8_t> reply(length, 0);
     std::uint32_t got = 0;
-    if (SendLegacy(device, req, reply.data(), length, &got) != kChannelOk) {
+    if (SendLegacy(device, req, reply.data(), length, &got) != kChannelOk ||
+        (!write && ShortReply(kMethod, __LINE__, length, got))) {
         vDEBUG_MSG_printf(L"%s:%d: set_device_paths: couldn't read device descriptor", kMethod, __LINE__);
         return kChannelFailed;
     }
-    if (!write && length > 0) {
-        FillShortReply(kMethod, __LINE__, reply.data(), length, got);
-        std::memcpy(data, reply.data(), length);
-    }
+    if (!write && length > 0) std::memcpy(data, reply.data(), length);
     return kChannelOk;
 }
 
@@ -209,7 +204,10 @@ int CVNTLFILTER0::Get_StringDescriptor(Handle device, char* out, std::size_t out
     strReq.dwIndex = langId;
     const std::uint32_t asked = 2u * length;
     std::vector<std::uint8_t> reply(asked, 0);
-    if (SendLegacy(device, strReq, reply.data(), asked, &got) != kChannelOk) {
+    // A string descriptor is as long as its first byte says (the reply is cut
+    // at what was asked); fewer bytes than that is a short reply.
+    const bool replied = SendLegacy(device, strReq, reply.data(), asked, &got) == kChannelOk;
+    if (!replied || ShortReply(kMethod, __LINE__, got < 2 ? 2 : std::min<std::uint32_t>(asked, reply[0]), got)) {
         vDEBUG_MSG_printf(L"%s:%d: set_device_paths: couldn't read device descriptor", kMethod, __LINE__);
         return kChannelFailed;
     }
@@ -304,11 +302,11 @@ int CVNTLFILTER0::ReadConfigFWCmd(Handle device, std::uint8_t* out32, std::uint3
     req.dwIndex = offset;
     std::array<std::uint8_t, 32> reply{};
     std::uint32_t got = 0;
-    if (SendNew(device, IOCTL_FILTER_READ, req, nullptr, 0, reply.data(), 32, &got) != kChannelOk) {
+    if (SendNew(device, IOCTL_FILTER_READ, req, nullptr, 0, reply.data(), 32, &got) != kChannelOk ||
+        ShortReply(kMethod, __LINE__, 32, got)) {
         vDEBUG_MSG_printf(L"%s:%d: set_device_paths: couldn't read device descriptor", kMethod, __LINE__);
         return kChannelFailed;
     }
-    FillShortReply(kMethod, __LINE__, reply.data(), 32, got);
     std::memcpy(out32, reply.data(), 32);
     return kChannelOk;
 }

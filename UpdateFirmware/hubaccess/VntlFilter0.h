@@ -75,9 +75,9 @@ private:
                 std::uint32_t outLen, std::uint32_t* bytesReturned);
     int SendLegacy(Handle device, const FILTER_REQUEST_LEGACY& req, std::uint8_t* out,
                    std::uint32_t outLen, std::uint32_t* bytesReturned);
-    // Zero-fills what a read reply did not deliver and logs it.
-    void FillShortReply(const wchar_t* method, int line, std::uint8_t* out, std::uint32_t asked,
-                        std::uint32_t got);
+    // True (with a warning record) when a read reply holds fewer bytes than
+    // asked: such a read fails, and none of its bytes reach the caller.
+    static bool ShortReply(const wchar_t* method, int line, std::uint32_t asked, std::uint32_t got);
 
     platform::DeviceIo& m_deviceIo;
     platform::Clock& m_clock;

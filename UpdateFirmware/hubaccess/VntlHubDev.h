@@ -14,6 +14,7 @@
 #include "hubaccess/HubRecords.h"
 #include "hubaccess/VntlFilter0.h"
 #include "hubaccess/WinTypes.h"
+#include "platform/Threads.h"
 
 namespace hubaccess {
 
@@ -30,10 +31,12 @@ public:
     // The scan: fills the hub table (at most kDevListRowsUsed rows), the
     // entries and m_MaxHubDepth. -4 when the walk found no hub interface.
     int OpenDevice(DEV_LIST* pList);
-    // The rescan of a running update: walks and relinks into the entries
-    // only; the hub table, its count and m_MaxHubDepth stay as they are.
-    // -4 when the walk found no hub interface.
-    int ScanEntries();
+    // The rescan of a re-identification: walks, restarts silent hubs and
+    // relinks into `entries` / `count` only. The hub table, its count,
+    // m_MaxHubDepth and this object's own entries (m_DriverInfo, m_DriverNum:
+    // the run's identification scan) stay as they are. -4 when the walk found
+    // no hub interface.
+    int ScanEntries(std::array<DRIVERINFO, kDriverInfoCapacity>& entries, BYTE& count);
 
     // Record presets.
     void vInitialPrivateData();
@@ -50,10 +53,20 @@ public:
     int VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outCapacity);
     int VTL262xReset(BYTE ucTarget, BYTE bByRegister);
 
+    // Cancels the requests in flight on the filter device object a chip
+    // operation of row ucTarget holds open now (the device port's
+    // CancelIoEx), from any thread: the waiting operation then fails with
+    // ERROR_OPERATION_ABORTED. TRUE when a request was cancelled. For a run's
+    // time-out, so that a driver that never completes a request cannot hang
+    // the tool.
+    BOOL CancelTargetRequests(BYTE ucTarget);
+
     // Descriptor texts of the interface being examined.
     std::wstring m_strDescPID, m_strDescVID, m_strDescSN, m_strDescManufacturer, m_strDescProduct,
         m_strDescBcdDevice, m_strDescBcdUSB;
     DEV_LIST* m_pDevList = nullptr;
+    // The hub interfaces of the run's identification scan (OpenDevice); no
+    // rescan rewrites them.
     std::array<DRIVERINFO, kDriverInfoCapacity> m_DriverInfo{};
     BYTE ucListIndex = 0;
     BYTE m_DriverNum = 0;
@@ -68,9 +81,14 @@ protected:
     // The filter device object name of row ucTarget, or empty when there is
     // no such row.
     std::wstring ObjectNameOf(BYTE ucTarget) const;
-    // Opens the hub's filter device object (overlapped, access 0, share 0).
-    platform::DeviceOpenResult OpenFilterObject(const std::wstring& name);
-    void CloseFilterObject(Handle h);
+    // Opens the hub's filter device object (overlapped, access 0, share 0)
+    // for row ucTarget; while it is open CancelTargetRequests can reach it.
+    platform::DeviceOpenResult OpenFilterObject(BYTE ucTarget, const std::wstring& name);
+    void CloseFilterObject(BYTE ucTarget, Handle h);
+
+    // The filter device object each row's chip operation holds open.
+    std::unique_ptr<platform::Mutex> m_openHandlesLock;
+    std::array<Handle, kDevListCapacity> m_openHandles;
 };
 
 class CVntlUSBLib {

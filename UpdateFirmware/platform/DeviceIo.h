@@ -63,6 +63,13 @@ public:
                                         std::uint32_t outCapacity) = 0;
 
     virtual bool CloseHandle(Handle device) = 0;
+
+    // CancelIoEx(device, NULL): ends every request in flight on the handle,
+    // from any thread. The DeviceIoControl waiting for such a request then
+    // returns PendingThenFailed with ERROR_OPERATION_ABORTED; the request's
+    // buffers are let go only after that completion. False when no request
+    // was in flight (ERROR_NOT_FOUND) or the call is not available.
+    virtual bool CancelIoEx(Handle device) = 0;
 };
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 
 #include "Clock.h"
 #include "CodePage.h"
+#include "Console.h"
 #include "DeviceIo.h"
 #include "Files.h"
 #include "Launcher.h"
@@ -31,6 +32,7 @@ struct Ports {
     Launcher* launcher = nullptr;
     CodePage* codePage = nullptr;
     Resources* resources = nullptr;
+    Console* console = nullptr;
 };
 
 }  // namespace platform

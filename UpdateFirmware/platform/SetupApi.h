@@ -68,6 +68,12 @@ struct DevicePropertyResult {
     std::vector<std::uint8_t> data;  // at most the buffer size asked for
 };
 
+struct DeviceInstanceIdResult {
+    bool ok = false;
+    std::uint32_t error = 0;
+    std::wstring instanceId;  // "USB\VID_7A7D&PID_3262\6&2A3B4C5E&0&1"
+};
+
 // DICS_FLAG_GLOBAL (1) or DICS_FLAG_CONFIGSPECIFIC (2).
 enum class PropChangeScope : std::uint32_t { Global = 1, ConfigSpecific = 2 };
 
@@ -93,6 +99,9 @@ public:
     // profile 0: the parameters are set, and when that worked the class
     // installer is called.
     virtual PropChangeResult PropertyChange(std::uint32_t index, PropChangeScope scope) = 0;
+    // SetupDiGetDeviceInstanceIdW for the interface's device: the one id
+    // that names this device and no other.
+    virtual DeviceInstanceIdResult GetDeviceInstanceId(std::uint32_t index) = 0;
 };
 
 class SetupApi {

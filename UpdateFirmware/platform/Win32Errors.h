@@ -27,8 +27,10 @@ constexpr std::uint32_t kErrorDirectory = 267;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr std::uint32_t kErrorMoreData = 234;
 constexpr std::uint32_t kErrorNoMoreItems = 259;
+constexpr std::uint32_t kErrorOperationAborted = 995;
 constexpr std::uint32_t kErrorIoPending = 997;
 constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
+constexpr std::uint32_t kErrorNotFound = 1168;
 constexpr std::uint32_t kErrorResourceTypeNotFound = 1813;
 constexpr std::uint32_t kErrorResourceNameNotFound = 1814;
 

@@ -39,6 +39,7 @@ public:
         return inner_.DeviceIoControl(d, c, in, inLen, out, cap);
     }
     bool CloseHandle(platform::Handle d) override { return inner_.CloseHandle(d); }
+    bool CancelIoEx(platform::Handle d) override { return inner_.CancelIoEx(d); }
     int opens = 0;
 
 private:

@@ -3,6 +3,8 @@
 // channel must survive.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <array>
 #include <cstring>
 #include <memory>
@@ -129,27 +131,61 @@ TEST_F(FilterChannelTest, RegisterReadsReturnConsecutiveBytes) {
     EXPECT_EQ(driver.Journal().size(), 1u);
 }
 
-TEST_F(FilterChannelTest, ShortReplyHandsOverZerosNotStaleBytes) {
+// A reply shorter than asked fails the read, whichever read it is, and none
+// of its bytes (nor zeros in place of the missing ones) reach the caller.
+TEST_F(FilterChannelTest, ShortReplyFailsEveryRead) {
     chip->SetReg(0x3000, 0x11);
     chip->SetReg(0x3001, 0x22);
+    chip->SetString(2, u"Vantrel");
     sim::Fault f;
     f.kind = sim::FaultKind::ShortReply;
-    f.shortBytes = 1;
     f.times = -1;
-    driver.AddFault(f);
+    sim::Fault& fault = driver.AddFault(f);
 
-    std::uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-    ASSERT_EQ(ch.RegisterReadWriteCmd(h, out, 4, 0x3000, 0, 0), 0);
-    EXPECT_EQ(std::vector<std::uint8_t>(out, out + 4), (std::vector<std::uint8_t>{0x11, 0, 0, 0}));
-    EXPECT_TRUE(LogHas(L"short reply, 1 of 4 bytes"));
+    struct Read {
+        const char* what;
+        std::uint32_t shortBytes;
+        std::function<int(std::uint8_t*)> call;
+        const wchar_t* record;
+    };
+    const Read reads[] = {
+        {"register", 1, [&](std::uint8_t* o) { return ch.RegisterReadWriteCmd(h, o, 4, 0x3000, 0, 0); },
+         L"set_device_paths: couldn't send device command"},
+        {"legacy register", 3, [&](std::uint8_t* o) { return ch.RegisterReadWriteCmdOld(h, o, 4, 0x3000, 0); },
+         L"set_device_paths: couldn't read device descriptor"},
+        {"ROM", 31, [&](std::uint8_t* o) { return ch.ReadConfigFWCmd(h, o, 0, 0); },
+         L"set_device_paths: couldn't read device descriptor"},
+        {"descriptor", 17, [&](std::uint8_t* o) { return ch.Get_Descriptor(h, o); },
+         L"set_device_paths: couldn't read device descriptor"},
+        {"string", 8, [&](std::uint8_t* o) {
+             return ch.Get_StringDescriptor(h, reinterpret_cast<char*>(o), 32, 16, 2); },
+         L"set_device_paths: couldn't read device descriptor"},
+    };
+    for (const Read& r : reads) {
+        SCOPED_TRACE(r.what);
+        fault.shortBytes = r.shortBytes;
+        sink.Clear();
+        std::uint8_t out[32];
+        std::memset(out, 0xEE, sizeof out);
+        EXPECT_EQ(r.call(out), -1);
+        // The string read clears the caller's text first; nothing else is written.
+        for (std::size_t i = std::string(r.what) == "string" ? 1 : 0; i < sizeof out; ++i) EXPECT_EQ(out[i], 0xEE) << i;
+        EXPECT_TRUE(LogHas(r.record));
+    }
 
-    std::uint8_t rom[32];
-    std::memset(rom, 0xEE, sizeof rom);
-    ASSERT_EQ(ch.ReadConfigFWCmd(h, rom, 0, 0), 0);
-    for (int i = 1; i < 32; ++i) EXPECT_EQ(rom[i], 0) << i;
+    // The version block: a short new-layout reply falls back to the legacy
+    // layout, whose short reply fails as well.
+    fault.shortBytes = 15;
+    ha::FW_VERSION_BLOCK block;
+    block.bytes.fill(0xEE);
+    EXPECT_EQ(ch.RegisterReadWriteCmd(h, &block), -1);
+    EXPECT_EQ(block.bytes[15], 0xEE);
+    EXPECT_TRUE(LogHas(L"short reply, 15 of 16 bytes"));
 
-    std::uint8_t desc[18];
-    EXPECT_EQ(ch.Get_Descriptor(h, desc), -1);  // a descriptor needs all 18 bytes
+    fault.shortBytes = 32;  // enough for every read
+    std::uint8_t regs[4] = {};
+    EXPECT_EQ(ch.RegisterReadWriteCmd(h, regs, 4, 0x3000, 0, 0), 0);
+    EXPECT_EQ(regs[1], 0x22);
 }
 
 TEST_F(FilterChannelTest, DownloadIsChunkedWithTotalLengthInEveryChunk) {

@@ -140,13 +140,17 @@ TEST(HubIdentificationTest, OneRowPerChipWithBothInterfacesMerged) {
     EXPECT_EQ(r.m.usb.OpenHandleCount() + r.m.driver.OpenHandleCount(), 0);
 }
 
+// Only a mark this scan wrote and verified merges an interface into a row: a
+// stale mark whose clearing failed (even one naming a row already placed,
+// here '0'), and a mark that cannot be read, count as unmarked.
 TEST(HubIdentificationTest, AMarkOfNoRowOfThisScanCountsAsUnmarked) {
     struct Case {
         std::optional<std::uint8_t> staleIndex;  // a stale mark whose clearing fails, or else a failed read
         const wchar_t* record;
     };
-    for (const Case& c : {Case{'5', L"(index byte 35, read 1)"}, Case{0xFF, L"(index byte ff, read 1)"},
-                          Case{{}, L"(index byte ff, read 0)"}}) {
+    const wchar_t* const kStale = L"] kept a mark of an earlier scan, taken as unmarked";
+    for (const Case& c : {Case{'0', kStale}, Case{'5', kStale}, Case{0xFF, kStale},
+                          Case{{}, L"] carries no mark of this scan (index byte ff, read 0)"}}) {
         Rig r;
         auto c1 = NewChip(), c2 = NewChip();
         r.Add(r.root[0], 1, c1, 0x0300);
@@ -165,9 +169,22 @@ TEST(HubIdentificationTest, AMarkOfNoRowOfThisScanCountsAsUnmarked) {
         EXPECT_EQ(r.Row(1).m_strObjectName, r.m.usb.FilterObjectName(a2));
         EXPECT_EQ(r.Row(1).m_strPID20, L"2262");
         EXPECT_EQ(r.Mark(c.staleIndex ? *c2 : *c1), MarkOf('1'));
-        EXPECT_TRUE(r.m.HasRecord(L"WRN", kScan, L"Hub [" + r.m.usb.Name(a2) + L"] carries no mark of this scan " +
-                                                     c.record));
+        EXPECT_TRUE(r.m.HasRecord(L"WRN", kScan, L"Hub [" + r.m.usb.Name(a2) + c.record));
     }
+}
+
+// A mark naming a row whose own marking was not verified merges nothing.
+TEST(HubIdentificationTest, AnUnverifiedRowTakesNoCompanion) {
+    Rig r;
+    auto c1 = NewChip();
+    const int a1 = r.Add(r.root[0], 1, c1, 0x0300);
+    const int a2 = r.Add(r.root[0], 2, c1, 0x0210);
+    r.FailFilter(a1, hubaccess::CMD_REG_READ, 0x7FB, 1, 1);  // the verify read of row 0's mark
+    ASSERT_EQ(r.Scan(), 0);
+    EXPECT_EQ(r.m.devList.nCount, 2);
+    EXPECT_EQ(r.Row(0).m_strPID20, L"----");
+    EXPECT_TRUE(r.m.HasRecord(L"WRN", kScan, L"Hub [" + r.m.usb.Name(a2) + L"] carries no mark of this scan "
+                                             L"(index byte 30, read 1)"));
 }
 
 TEST(HubIdentificationTest, ADroppedChipLosesItsMarkSoItsCompanionTakesNoOtherRow) {
@@ -370,21 +387,28 @@ TEST(HubIdentificationTest, ARescanLeavesTheHubTableAlone) {
         return v;
     };
     const std::vector<std::wstring> before = texts();
+    const std::wstring oldObject = r.Dev().m_DriverInfo[2].ObjectName;
     r.m.usb.Restart(a3);
     r.m.sched.Sleep(1000);
 
-    EXPECT_EQ(r.Dev().ScanEntries(), 0);
-    EXPECT_EQ(r.Dev().m_DriverNum, 3);
-    EXPECT_EQ(r.Dev().m_DriverInfo[2].ObjectName, r.m.usb.FilterObjectName(a3));
+    std::array<ha::DRIVERINFO, ha::kDriverInfoCapacity> entries;
+    ha::BYTE count = 0;
+    EXPECT_EQ(r.Dev().ScanEntries(entries, count), 0);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(entries[2].ObjectName, r.m.usb.FilterObjectName(a3));
     EXPECT_NE(r.Row(1).m_strObjectName, r.m.usb.FilterObjectName(a3));
     // Re-enumeration: the saved position only; none saved finds nothing.
     r.u.m_bAllHubCheck4ReEnum = 1;
     r.u.m_OldPositions[1] = r.Row(1).m_position;
-    EXPECT_EQ(r.Dev().ScanEntries(), 0);
-    EXPECT_EQ(r.Dev().m_DriverNum, 1);
-    EXPECT_EQ(r.Dev().m_DriverInfo[0].position, r.Row(1).m_position);
+    EXPECT_EQ(r.Dev().ScanEntries(entries, count), 0);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(entries[0].position, r.Row(1).m_position);
     r.u.m_OldPositions.fill({});
-    EXPECT_EQ(r.Dev().ScanEntries(), -4);
+    EXPECT_EQ(r.Dev().ScanEntries(entries, count), -4);
+    EXPECT_EQ(count, 0);
+    // The identification scan's entries stay as they were, for the others.
+    EXPECT_EQ(r.Dev().m_DriverNum, 3);
+    EXPECT_EQ(r.Dev().m_DriverInfo[2].ObjectName, oldObject);
 
     EXPECT_EQ(texts(), before);
     EXPECT_EQ(r.u.m_MaxHubDepth.load(), 0);

@@ -22,6 +22,7 @@ void FillRow(ha::DEV_LIST_ITEM& r, int i) {
     r.m_strDriverName = r.m_strUSBType = t;
     r.m_ucConfigTable.fill(0x5C);
     r.m_ucHubDepth = 2;
+    r.m_position = ha::HubPosition{t, {3}};
     r.m_bConfigResult = r.m_bUpdateFWResult = r.m_bReloadFWResult = r.m_bChkFWResult = r.m_bExportResult = 1;
 }
 
@@ -48,6 +49,7 @@ TEST(HubRecordsTest, ClearPrivateDataResetsTheScanFieldsOfRowsZeroToSeven) {
                               &r.m_strParentHubName, &r.m_strObjectName, &r.m_strBcdUSB, &r.m_strCompanionBcdUSB})
             EXPECT_TRUE(s->empty());
         EXPECT_EQ(r.m_ucHubDepth, 0);
+        EXPECT_TRUE(r.m_position.empty());  // a cleared row is found by no position
         // Kept for the workers.
         EXPECT_EQ(r.m_ucPortNumber, 3);
         EXPECT_EQ(r.m_ucCompanionPortNumber, 4);

@@ -121,13 +121,21 @@ TEST_F(HubRestartTest, On64BitWindowsDevconRestartsAndThePausesFollow) {
         const auto launches = Events(UsbEventKind::Launch);
         ASSERT_EQ(launches.size(), 1u);
         EXPECT_EQ(launches[0].path, L".\\devconAMD64.exe");
-        EXPECT_EQ(launches[0].parameters, L"Restart USB\\VID_7A7D&PID_3262&REV_0100");
+        // The one device instance, not the hardware id its twins share.
+        EXPECT_EQ(launches[0].parameters, L"Restart @" + m.usb.InstanceId(a));
         EXPECT_EQ(launches[0].scope, 0u);  // SW_HIDE
         EXPECT_TRUE(Events(UsbEventKind::PropertyChange).empty());
         m.sched.Sleep(3000);  // the hubs come back
     }
     EXPECT_TRUE(m.HasRecord(L"MSG", L"CHubUtility::ucGetHWId",
-                            L"Trigger Device!!!!!Get Hub ID Number, strDevConParam[Restart USB\\VID_7A7D&PID_3262&REV_0100]"));
+                            L"Trigger Device!!!!!Get Hub ID Number, strDevConParam[Restart @USB\\VID_7A7D&PID_3262\\"));
+
+    // No instance id: no restart at all rather than one by hardware id.
+    m.usb.ClearJournal();
+    AddFault(UsbOp::InstanceId, sim::UsbFaultKind::Fail);
+    EXPECT_EQ(Search(m.usb.Name(a), 1), 1);
+    EXPECT_TRUE(Events(UsbEventKind::Launch).empty());
+    EXPECT_TRUE(m.HasRecord(L"ERR", L"CHubUtility::ucGetHWId", L"SetupDiGetDeviceInstanceId failed, no restart"));
 }
 
 TEST_F(HubRestartTest, On32BitWindowsTwoClassInstallerPassesRestart) {
@@ -181,6 +189,7 @@ struct OneProperty : platform::DeviceInterfaceSet {
         return value;
     }
     platform::PropChangeResult PropertyChange(std::uint32_t, platform::PropChangeScope) override { return {}; }
+    platform::DeviceInstanceIdResult GetDeviceInstanceId(std::uint32_t) override { return {}; }
 };
 
 std::vector<std::uint8_t> Utf16(const std::wstring& text) {

@@ -5,6 +5,7 @@
 // which hands those it does not know on to the filter driver.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -19,7 +20,8 @@
 namespace testing_machine {
 
 struct HubUtilityMachine {
-    HubUtilityMachine() {
+    // `seed` drives the scheduler's choice at every scheduling point (0: FIFO).
+    explicit HubUtilityMachine(std::uint64_t seed = 0) : sched(SchedulerOptions(seed)) {
         files.MakeDirectory(L"C:\\Tool");
         ports.deviceIo = &usb;
         ports.clock = &sched;
@@ -57,6 +59,12 @@ struct HubUtilityMachine {
     // text after "<line>: " begins with `text`.
     bool HasRecord(const std::wstring& kind, const std::wstring& method, const std::wstring& text) const {
         return sink.HasRecord(kind, method, text);
+    }
+
+    static sim::Scheduler::Options SchedulerOptions(std::uint64_t seed) {
+        sim::Scheduler::Options options;
+        options.seed = seed;
+        return options;
     }
 
     sim::Scheduler sched;

@@ -9,6 +9,7 @@
 
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
+#include "hubaccess/LastError.h"
 #include "sim/CaptureLogSink.h"
 #include "sim/Scheduler.h"
 #include "sim/SimSystem.h"
@@ -192,6 +193,20 @@ TEST_F(HubUtilityTest, CheckFilePathExists) {
         }
         files.SetReadOnly(path, false);
     }
+}
+
+// The error logged with a failed check is the check's own, whatever an
+// earlier call left behind.
+TEST_F(HubUtilityTest, CheckFilePathExistsLogsItsOwnError) {
+    struct InvalidName : sim::SimFiles {
+        int Access(const std::wstring&, int) override { return 22; }  // EINVAL
+    } invalid;
+    ports.files = &invalid;
+    auto& u = Build();
+    ha::SetLastSystemError(1234);
+    EXPECT_EQ(u.bCheckFilePathExists(L"C:\\Tool\\a?b", 0), FALSE);
+    EXPECT_TRUE(HasRecord(L"ERR", L"CHubUtility::bCheckFilePathExists",
+                          L"bCheckFilePathExists: Not Exist , strFilePath : C:\\Tool\\a?b , err : 22 , dwErrorCode 87"));
 }
 
 struct OsCase {

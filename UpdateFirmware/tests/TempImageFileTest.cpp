@@ -129,29 +129,51 @@ TEST_F(TempImageFileTest, StripHeaderWritesTheRecordBehindTheTable) {
     EXPECT_EQ(Run(Pattern(256), ha::TRUE)->size(), 0u);
 }
 
-TEST_F(TempImageFileTest, RefusalsWriteNothing) {
+// Whatever a refused source is, the image an earlier run left is gone before
+// the source is read: a caller that ignores FALSE finds an empty file.
+TEST_F(TempImageFileTest, RefusalsLeaveNoEarlierImage) {
     // The longest image whose file still fits 64 KiB.
     EXPECT_EQ(Run(Pattern(0xFFFC))->size(), 0x10000u);
-    m.files.DeleteFile(kTemp);
     m.driver.ClearJournal();
-
-    EXPECT_FALSE(Run(Pattern(0xFFFD), ha::FALSE, ha::FALSE, ha::FALSE));
-    EXPECT_FALSE(Run(Pattern(70000), ha::FALSE, ha::FALSE, ha::FALSE));
-    EXPECT_FALSE(Run(Pattern(255), ha::TRUE, ha::FALSE, ha::FALSE));
 
     sim::FileFault shortRead;
     shortRead.op = sim::FileOp::Read;
     shortRead.shortRead = true;
     shortRead.shortBytes = 0;  // the file ends before its size
-    m.files.AddFault(shortRead);
-    EXPECT_FALSE(Run(Pattern(24519), ha::FALSE, ha::FALSE, ha::FALSE));
-    EXPECT_TRUE(m.HasRecord(L"WRN", L"CHubUtility::vCreateTempBinDataFile", L"vCreateTempBinDataFile: FW["));
+    sim::FileFault undeletable;  // the old file cannot be deleted, only cut
+    undeletable.op = sim::FileOp::Delete;
+    struct Case {
+        const char* what;
+        std::size_t length;
+        ha::BOOL strip;
+        std::optional<sim::FileFault> fault;
+    };
+    const Case cases[] = {
+        {"one byte too long", 0xFFFD, ha::FALSE, std::nullopt},
+        {"far too long", 70000, ha::FALSE, std::nullopt},
+        {"shorter than its header", 255, ha::TRUE, std::nullopt},
+        {"short read", 24519, ha::FALSE, shortRead},
+        {"short read, old file undeletable", 24519, ha::FALSE, undeletable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m.files.PutFile(kTemp, Pattern(4000));  // an earlier run's image
+        m.files.ClearFaults();
+        if (c.fault) m.files.AddFault(*c.fault);
+        if (c.fault && c.fault->op == sim::FileOp::Delete) m.files.AddFault(shortRead);
+        const std::optional<Bytes> left = Run(Pattern(c.length), c.strip, ha::FALSE, ha::FALSE);
+        ASSERT_TRUE(left.has_value());
+        EXPECT_TRUE(left->empty());
+    }
     m.files.ClearFaults();
+    EXPECT_TRUE(m.HasRecord(L"WRN", L"CHubUtility::vCreateTempBinDataFile", L"vCreateTempBinDataFile: FW["));
     EXPECT_EQ(m.driver.Journal().size(), 0u);  // no chip read for a refused image
 
+    m.files.PutFile(kTemp, Pattern(4000));
     EXPECT_EQ(m.utility->vCreateTempBinDataFile(L"C:\\Tool\\none.bin", ha::FALSE, ha::FALSE, ha::TRUE), ha::FALSE);
     EXPECT_TRUE(m.HasRecord(L"ERR", L"CHubUtility::vCreateTempBinDataFile",
                             L"vCreateTempBinDataFile: m_strFWBinFilePath : "));
+    EXPECT_TRUE(m.files.GetFile(kTemp)->empty());
 
     // A write that breaks off leaves no half image behind.
     sim::FileFault write;

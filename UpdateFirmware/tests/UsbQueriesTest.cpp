@@ -285,6 +285,9 @@ struct FailingCodePage : platform::CodePage {
     std::wstring AnsiRoundTrip(const std::wstring&) override {
         throw std::system_error(1113, std::system_category(), "WideCharToMultiByte");  // no mapping
     }
+    std::wstring ThreadAnsiToWide(const std::string&) override {
+        throw std::system_error(1113, std::system_category(), "MultiByteToWideChar");
+    }
 };
 
 TEST_F(UsbQueriesTest, FailedConversionGivesAnEmptyTextAndTheSystemError) {

@@ -36,4 +36,15 @@ std::wstring Win32CodePage::AnsiRoundTrip(const std::wstring& text) {
     return std::wstring(back.data());
 }
 
+std::wstring Win32CodePage::ThreadAnsiToWide(const std::string& text) {
+    const std::string narrow = text.substr(0, text.find('\0'));
+    if (narrow.empty()) return {};
+    const int wideChars = ::MultiByteToWideChar(CP_THREAD_ACP, 0, narrow.c_str(), -1, nullptr, 0);
+    if (wideChars <= 0) ThrowLastError("MultiByteToWideChar");
+    std::vector<wchar_t> wide(static_cast<std::size_t>(wideChars), L'\0');
+    if (::MultiByteToWideChar(CP_THREAD_ACP, 0, narrow.c_str(), -1, wide.data(), wideChars) <= 0)
+        ThrowLastError("MultiByteToWideChar");
+    return std::wstring(wide.data());
+}
+
 }  // namespace platform::win32

@@ -11,6 +11,7 @@ public:
     // (CP_THREAD_ACP). The text ends at its first NUL. A failed conversion
     // throws std::system_error carrying GetLastError().
     std::wstring AnsiRoundTrip(const std::wstring& text) override;
+    std::wstring ThreadAnsiToWide(const std::string& text) override;
 };
 
 }  // namespace platform::win32

@@ -87,4 +87,19 @@ IoctlResult Win32DeviceIo::DeviceIoControl(Handle device, std::uint32_t code,
 
 bool Win32DeviceIo::CloseHandle(Handle device) { return ::CloseHandle(ToNative(device)) != FALSE; }
 
+bool Win32DeviceIo::CancelIoEx(Handle device) {
+    using CancelIoExFn = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    const auto cancel =
+        kernel ? reinterpret_cast<CancelIoExFn>(reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "CancelIoEx")))
+               : nullptr;
+    if (cancel == nullptr) {
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    // Every request on the handle; each waiting call then completes with
+    // ERROR_OPERATION_ABORTED and only then lets its OVERLAPPED go.
+    return cancel(ToNative(device), nullptr) != FALSE;
+}
+
 }  // namespace platform::win32

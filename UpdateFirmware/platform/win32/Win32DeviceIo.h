@@ -21,6 +21,10 @@ public:
                                 std::uint32_t outCapacity) override;
 
     bool CloseHandle(Handle device) override;
+
+    // CancelIoEx from kernel32, looked up at run time (Windows Vista and
+    // later); where it is missing the call fails with ERROR_NOT_SUPPORTED.
+    bool CancelIoEx(Handle device) override;
 };
 
 }  // namespace platform::win32

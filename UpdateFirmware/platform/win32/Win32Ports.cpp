@@ -17,6 +17,7 @@ platform::Ports Win32Ports::Ports() {
     ports.launcher = &launcher;
     ports.codePage = &codePage;
     ports.resources = &resources;
+    ports.console = &console;
     return ports;
 }
 

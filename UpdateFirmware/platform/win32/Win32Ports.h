@@ -4,6 +4,7 @@
 #include "platform/Ports.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32CodePage.h"
+#include "platform/win32/Win32Console.h"
 #include "platform/win32/Win32DeviceIo.h"
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Launcher.h"
@@ -32,6 +33,7 @@ struct Win32Ports {
     Win32Launcher launcher;
     Win32CodePage codePage;
     Win32Resources resources;
+    Win32Console console;
 
     // Pointers into this object; valid while it lives.
     platform::Ports Ports();

@@ -100,6 +100,31 @@ public:
         return result;
     }
 
+    DeviceInstanceIdResult GetDeviceInstanceId(std::uint32_t index) override {
+        DeviceInstanceIdResult result;
+        SP_DEVINFO_DATA device{};
+        const InterfaceDetailResult detail = Detail(index, &device);
+        if (!detail.ok) {
+            result.error = detail.error;
+            return result;
+        }
+        DWORD required = 0;
+        ::SetupDiGetDeviceInstanceIdW(set_, &device, nullptr, 0, &required);
+        if (required == 0) {
+            result.error = ::GetLastError();
+            return result;
+        }
+        std::wstring id(required, L'\0');
+        if (!::SetupDiGetDeviceInstanceIdW(set_, &device, &id[0], required, &required)) {
+            result.error = ::GetLastError();
+            return result;
+        }
+        id.resize(id.find(L'\0') == std::wstring::npos ? id.size() : id.find(L'\0'));
+        result.ok = true;
+        result.instanceId = id;
+        return result;
+    }
+
 private:
     SetupCallResult Interface(std::uint32_t index, SP_DEVICE_INTERFACE_DATA* data) {
         data->cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);

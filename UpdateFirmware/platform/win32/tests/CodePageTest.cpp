@@ -31,4 +31,17 @@ TEST(Win32CodePage, CharactersOutsideTheCodePageAreReplaced) {
     EXPECT_EQ(back.substr(5), L"#X");
 }
 
+// Device texts: bytes read as the thread's ANSI code page reads them, cut at
+// the first NUL; a byte above 0x7F becomes that code page's character.
+TEST(Win32CodePage, ThreadAnsiTextsWiden) {
+    Win32CodePage codePage;
+    EXPECT_EQ(codePage.ThreadAnsiToWide("Vantrel SN-01"), L"Vantrel SN-01");
+    EXPECT_EQ(codePage.ThreadAnsiToWide(""), L"");
+    EXPECT_EQ(codePage.ThreadAnsiToWide(std::string("SN\0tail", 7)), L"SN");
+    wchar_t expected = 0;
+    const char high = static_cast<char>(0xE9);
+    ASSERT_EQ(::MultiByteToWideChar(CP_THREAD_ACP, 0, &high, 1, &expected, 1), 1);
+    EXPECT_EQ(codePage.ThreadAnsiToWide(std::string("x") + high), std::wstring(L"x") + expected);
+}
+
 }  // namespace

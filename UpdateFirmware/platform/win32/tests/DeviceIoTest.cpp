@@ -62,15 +62,23 @@ struct ConnectLater {
     }
 };
 
-// Cancels the pipe's I/O as soon as there is something to cancel.
-DWORD WINAPI CancelWhenPending(void* arg) {
-    HANDLE pipe = static_cast<HANDLE>(arg);
-    for (int i = 0; i < 1000; ++i) {
-        if (::CancelIoEx(pipe, nullptr)) return 0;
-        ::Sleep(10);
+// Cancels the pipe's I/O through the adapter, from another thread, as soon
+// as there is something to cancel.
+struct CancelLater {
+    Win32DeviceIo* io;
+    Handle pipe;
+    int refusals = 0;  // calls that found nothing in flight
+
+    static DWORD WINAPI Run(void* arg) {
+        auto* self = static_cast<CancelLater*>(arg);
+        for (int i = 0; i < 1000; ++i) {
+            if (self->io->CancelIoEx(self->pipe)) return 0;
+            ++self->refusals;
+            ::Sleep(10);
+        }
+        return 1;
     }
-    return 1;
-}
+};
 
 TEST(Win32DeviceIoOpen, MissingDeviceFailsWithInvalidHandleAndFileNotFound) {
     Win32DeviceIo io;
@@ -191,7 +199,8 @@ TEST(Win32DeviceIoControl, PendingRequestCancelledFailsAfterWait) {
     NativeHandle server(CreateServerPipe(name, true));
     ASSERT_NE(server.h, INVALID_HANDLE_VALUE);
 
-    NativeHandle thread(::CreateThread(nullptr, 0, CancelWhenPending, server.h, 0, nullptr));
+    CancelLater cancel{&io, FromNative(server.h)};
+    NativeHandle thread(::CreateThread(nullptr, 0, CancelLater::Run, &cancel, 0, nullptr));
     ASSERT_NE(thread.h, nullptr);
 
     const auto result = io.DeviceIoControl(FromNative(server.h), kPipeListen, nullptr, 0, nullptr, 0);

@@ -97,7 +97,7 @@ private:
     void StoreMessage(const std::wstring& text) {
         if (!IsCancelled()) dlg_.SetRunMessage(text);
     }
-    void StoreFlag(BYTE& flag, BYTE value) {
+    void StoreFlag(hubaccess::SharedFlag& flag, BYTE value) {
         if (!IsCancelled()) flag = value;
     }
 

@@ -402,10 +402,10 @@ void RunCoordinator::Results() {
         if (dlg_.m_bUpdateFW) {
             if (row.m_bUpdateFWResult && row.m_bReloadFWResult) {
                 vDEBUG_MSG_printf(L"%s:%d: Update FW PASS, target[%d], m_bUpdateFWResult [%d],m_bReloadFWResult[%d] ",
-                                  kMethod, __LINE__, i, row.m_bUpdateFWResult, row.m_bReloadFWResult);
+                                  kMethod, __LINE__, i, BYTE(row.m_bUpdateFWResult), BYTE(row.m_bReloadFWResult));
             } else {
                 vDEBUG_ERR_printf(L"%s:%d: Update FW failed[%d], m_bUpdateFWResult [%d],m_bReloadFWResult[%d] ",
-                                  kMethod, __LINE__, i, row.m_bUpdateFWResult, row.m_bReloadFWResult);
+                                  kMethod, __LINE__, i, BYTE(row.m_bUpdateFWResult), BYTE(row.m_bReloadFWResult));
                 bAllPass_ = 0;
                 nRunResult_ = dlg_.m_iRet.load();
                 break;
@@ -413,10 +413,10 @@ void RunCoordinator::Results() {
         }
         if (dlg_.m_bCheckFWVersion) {
             if (row.m_bChkFWResult) {
-                vDEBUG_MSG_printf(L"%s:%d: Check FW [%d]m_bChkFWResult[%d] ", kMethod, __LINE__, i, row.m_bChkFWResult);
+                vDEBUG_MSG_printf(L"%s:%d: Check FW [%d]m_bChkFWResult[%d] ", kMethod, __LINE__, i, BYTE(row.m_bChkFWResult));
             } else {
                 vDEBUG_ERR_printf(L"%s:%d: [%d]Version Check Failed, ,m_bChkFWResult[%d] ", kMethod, __LINE__, i,
-                                  row.m_bChkFWResult);
+                                  BYTE(row.m_bChkFWResult));
                 nRunResult_ = kExitContentMismatch;
                 bAllPass_ = 0;
                 break;

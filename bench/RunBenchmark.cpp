@@ -9,6 +9,7 @@
 // Run by hand: build/host/bench/run_benchmark [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <string>

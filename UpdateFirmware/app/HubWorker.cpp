@@ -97,7 +97,7 @@ private:
     void StoreMessage(const std::wstring& text) {
         if (!IsCancelled()) dlg_.SetRunMessage(text);
     }
-    void StoreFlag(BYTE& flag, BYTE value) {
+    void StoreFlag(hubaccess::SharedFlag& flag, BYTE value) {
         if (!IsCancelled()) flag = value;
     }
 
@@ -147,6 +147,7 @@ private:
     bool imageFileUnreadable_ = false;
     bool threadLockHeld_ = false;
     WORD romLength_ = 0;
+    std::wstring startVersion_;
     std::wstring newVersionText_;
 };
 
@@ -184,6 +185,7 @@ HubWorker::End HubWorker::CheckVersion() {
             if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
         version = row_.m_strFWVersion;
     }
+    startVersion_ = version;
     const bool same = SameVersionText(dlg_.m_strChkFWVer, version);
     StoreFlag(row_.m_bChkFWResult, same ? 1 : 0);
     if (!same) {
@@ -428,7 +430,7 @@ HubWorker::End HubWorker::UpdateStage() {
             break;
     }
     Bar(20);
-    legacy_ = IsLegacyVersion(HubVersion());
+    legacy_ = IsLegacyVersion(startVersion_);
 
     std::array<BYTE, kTableSize> table;
     ChooseTable(table);
@@ -571,7 +573,10 @@ unsigned HubWorker::Run() {
         BarColour(kColourGreen);
         Bar(0);
         vDEBUG_MSG_printf(L"%s:%d:  ChildThreadFun, pChildThreadInfo->ucTargetNumber[%d] ", kMethod, __LINE__, t_);
-        Console(textfmt::Format(L"===Hub[%d], FW Versoin[%S]==============\n", t_, HubVersion()));
+        // The version the scan read; only this worker's re-identification
+        // rewrites it.
+        startVersion_ = HubVersion();
+        Console(textfmt::Format(L"===Hub[%d], FW Versoin[%S]==============\n", t_, startVersion_));
 
         RegisterTweaks();
         bool done = false;
@@ -579,11 +584,11 @@ unsigned HubWorker::Run() {
             end = CheckVersion();
             done = end == End::Fail || !dlg_.m_bUpdateFW;
         }
-        if (!done && !dlg_.m_strCurFileFWVer.empty() && SameVersionText(dlg_.m_strCurFileFWVer, HubVersion())) {
+        if (!done && !dlg_.m_strCurFileFWVer.empty() && SameVersionText(dlg_.m_strCurFileFWVer, startVersion_)) {
             StoreFlag(row_.m_bUpdateFWResult, 1);
             StoreFlag(row_.m_bReloadFWResult, 1);
             Console(textfmt::Format(L"===Hub[%d], the current FW version[%S] has been the latest version\n", t_,
-                                    HubVersion()));
+                                    startVersion_));
             end = End::Pass;
             done = true;
         }

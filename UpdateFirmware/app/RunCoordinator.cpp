@@ -42,6 +42,9 @@ constexpr std::uint32_t kXpPauseMs = 250;
 constexpr std::uint32_t kWaitPassMs = 500;
 constexpr int kWaitPasses = 520;
 constexpr std::uint32_t kJoinGraceMs = 30000;
+// While cancelled workers wind down, their hubs' requests are cancelled again
+// this often (a worker may have started another one meanwhile).
+constexpr std::uint32_t kCancelRepeatMs = 1000;
 constexpr std::uint32_t kBeforeOkMs = 500;
 
 // Colour indexes of the result text.
@@ -350,18 +353,39 @@ void RunCoordinator::WaitForWorkers() {
     dlg_.m_iRet = kExitTimeOut;
 }
 
-// Ends the workers: cancels them when asked, then joins each within one
-// shared grace; every state ends 8. The locks go only when no worker is left.
+// Ends the workers: when asked, cancels the run and, until the workers have
+// ended or the grace is over, whatever request each still has in flight on
+// its hub (a request the driver never completes); then joins each within one
+// shared grace. Every state ends 8. The locks go only when no worker is left.
 void RunCoordinator::StopWorkers(bool cancel) {
     if (cancel && dlg_.m_pRunCancel) dlg_.m_pRunCancel->Cancel();
     const std::uint64_t deadline = clock_.MonotonicMs() + kJoinGraceMs;
+    const auto running = [&](int i) { return dlg_.m_pChildThread[i] && !dlg_.m_pChildThread[i]->HasEnded(); };
+    for (;;) {
+        // A worker may wait for a lock that another one's hung request holds:
+        // every running worker's requests are cancelled on each round.
+        bool anyRunning = false;
+        for (int i = 0; i < n_; ++i) {
+            if (!running(i)) continue;
+            anyRunning = true;
+            if (cancel) {
+                if (CVntlHubDev* dev = u_.m_USBLib.m_pHubDev.get()) dev->CancelTargetRequests(static_cast<BYTE>(i));
+            }
+        }
+        const std::uint64_t now = clock_.MonotonicMs();
+        if (!anyRunning || now >= deadline) break;
+        const std::uint32_t left = static_cast<std::uint32_t>(deadline - now);
+        for (int i = 0; i < n_; ++i) {
+            if (!running(i)) continue;
+            dlg_.m_pChildThread[i]->Join(cancel ? std::min(left, kCancelRepeatMs) : left);
+            break;  // back to the round: cancel again, then the next join
+        }
+    }
     bool allJoined = true;
     for (int i = 0; i < n_; ++i) {
         auto& thread = dlg_.m_pChildThread[i];
         if (!thread) continue;
-        const std::uint64_t now = clock_.MonotonicMs();
-        const std::uint32_t left = now >= deadline ? 0 : static_cast<std::uint32_t>(deadline - now);
-        if (!thread->Join(left)) {
+        if (!thread->Join(0)) {
             allJoined = false;
             vDEBUG_ERR_printf(L"%s:%d:  worker[%d] still running after the grace, left to itself", kMethod, __LINE__, i);
             continue;
@@ -378,10 +402,10 @@ void RunCoordinator::Results() {
         if (dlg_.m_bUpdateFW) {
             if (row.m_bUpdateFWResult && row.m_bReloadFWResult) {
                 vDEBUG_MSG_printf(L"%s:%d: Update FW PASS, target[%d], m_bUpdateFWResult [%d],m_bReloadFWResult[%d] ",
-                                  kMethod, __LINE__, i, row.m_bUpdateFWResult, row.m_bReloadFWResult);
+                                  kMethod, __LINE__, i, BYTE(row.m_bUpdateFWResult), BYTE(row.m_bReloadFWResult));
             } else {
                 vDEBUG_ERR_printf(L"%s:%d: Update FW failed[%d], m_bUpdateFWResult [%d],m_bReloadFWResult[%d] ",
-                                  kMethod, __LINE__, i, row.m_bUpdateFWResult, row.m_bReloadFWResult);
+                                  kMethod, __LINE__, i, BYTE(row.m_bUpdateFWResult), BYTE(row.m_bReloadFWResult));
                 bAllPass_ = 0;
                 nRunResult_ = dlg_.m_iRet.load();
                 break;
@@ -389,10 +413,10 @@ void RunCoordinator::Results() {
         }
         if (dlg_.m_bCheckFWVersion) {
             if (row.m_bChkFWResult) {
-                vDEBUG_MSG_printf(L"%s:%d: Check FW [%d]m_bChkFWResult[%d] ", kMethod, __LINE__, i, row.m_bChkFWResult);
+                vDEBUG_MSG_printf(L"%s:%d: Check FW [%d]m_bChkFWResult[%d] ", kMethod, __LINE__, i, BYTE(row.m_bChkFWResult));
             } else {
                 vDEBUG_ERR_printf(L"%s:%d: [%d]Version Check Failed, ,m_bChkFWResult[%d] ", kMethod, __LINE__, i,
-                                  row.m_bChkFWResult);
+                                  BYTE(row.m_bChkFWResult));
                 nRunResult_ = kExitContentMismatch;
                 bAllPass_ = 0;
                 break;

@@ -81,11 +81,13 @@ public:
         return r;
     }
     bool CloseHandle(platform::Handle) override { return true; }
+    bool CancelIoEx(platform::Handle) override { return false; }
 };
 
 class SameCodePage : public platform::CodePage {
 public:
     std::wstring AnsiRoundTrip(const std::wstring& text) override { return text; }
+    std::wstring ThreadAnsiToWide(const std::string& text) override { return std::wstring(text.begin(), text.end()); }
 };
 
 sim::Scheduler::Options Untraced() {

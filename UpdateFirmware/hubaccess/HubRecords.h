@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,6 +45,27 @@ std::int8_t ComputePositionIndex(BYTE parentDepth, BYTE parentPortCount, BYTE po
 std::wstring BoundedText(const std::wstring& text, std::size_t size = kDriverInfoTextSize);
 std::string BoundedText(const std::string& text, std::size_t size = kDriverInfoTextSize);
 
+// A result flag of a hub row: one worker writes it while the coordinator
+// and the view may read it, so it is an atomic byte; unlike std::atomic it
+// is copied with its row (a copy takes the value it holds at that moment).
+class SharedFlag {
+public:
+    SharedFlag(BYTE value = 0) : value_(value) {}
+    SharedFlag(const SharedFlag& other) : value_(other.value_.load()) {}
+    SharedFlag& operator=(const SharedFlag& other) {
+        value_.store(other.value_.load());
+        return *this;
+    }
+    SharedFlag& operator=(BYTE value) {
+        value_.store(value);
+        return *this;
+    }
+    operator BYTE() const { return value_.load(); }
+
+private:
+    std::atomic<BYTE> value_;
+};
+
 struct DEV_LIST_ITEM {
     BYTE m_ucTargetNumber = 0xFF;
     BYTE m_ucPortNumber = 0;
@@ -66,11 +88,11 @@ struct DEV_LIST_ITEM {
     std::wstring m_strUSBType;
     std::array<BYTE, kConfigTableSize> m_ucConfigTable{};
     BYTE m_ucHubDepth = 0;
-    BYTE m_bConfigResult = 0;
-    BYTE m_bUpdateFWResult = 0;
-    BYTE m_bReloadFWResult = 0;
-    BYTE m_bChkFWResult = 0;
-    BYTE m_bExportResult = 0;
+    SharedFlag m_bConfigResult = 0;
+    SharedFlag m_bUpdateFWResult = 0;
+    SharedFlag m_bReloadFWResult = 0;
+    SharedFlag m_bChkFWResult = 0;
+    SharedFlag m_bExportResult = 0;
     // Full position of the first interface (see HubPosition).
     HubPosition m_position;
 };

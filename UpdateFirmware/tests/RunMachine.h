@@ -87,6 +87,7 @@ public:
         if (yield) clock->Sleep(0);
         return inner->DeviceIoControl(device, code, in, inLen, out, outCapacity);
     }
+    bool CancelIoEx(platform::Handle device) override { return inner->CancelIoEx(device); }
     bool CloseHandle(platform::Handle device) override {
         auto it = pendingUs.find(device.raw);
         std::uint64_t us = 0;
@@ -101,7 +102,6 @@ public:
         }
         return closed;
     }
-    bool CancelIoEx(platform::Handle device) override { return inner->CancelIoEx(device); }
 
     platform::DeviceIo* inner = nullptr;
     platform::Clock* clock = nullptr;

@@ -234,6 +234,24 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_EQ(m.dlg.m_devList.rows[1].m_bReloadFWResult, 0);
              EXPECT_TRUE(m.dlg.GetRunMessage().empty());
          }},
+        {"HungRequestIsCancelledAtTheTimeOut",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             sim::Fault f;  // a chunk of hub 1's download never completes
+             f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+             f.match.device = m.usb.FilterObjectName(m.nodes[1]);
+             f.kind = sim::FaultKind::Hang;
+             f.skip = 100;
+             m.driver.AddFault(f);
+         },
+         -9, L"TimeOut!!(-9)", {Flash::Any, Flash::Any}, "RR",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.driver.HangingRequestCount(), 0);
+             EXPECT_LE(m.sched.NowMs(), 262'000u);  // cancelled and joined at once, well within the grace
+             for (int t = 0; t < 2; ++t) EXPECT_EQ(m.dlg.m_ChildThreadInfo[t].ucThreadState.load(), app::CHILD_THREAD_FINISH);
+             EXPECT_FALSE(m.dlg.m_pChildThread[0] || m.dlg.m_pChildThread[1]);  // both joined
+         }},
         {"NinthHubLeavesAllUntouched",
          [](RunMachine& m) {
              const int root2 = m.Controller(8);

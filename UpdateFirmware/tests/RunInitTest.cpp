@@ -120,6 +120,7 @@ TEST_P(RunInitFailures, EndsWithItsCodeAndLeavesNothingBehind) {
     for (const wchar_t* box : row.boxes) m.view.ScriptAnswer(app::kIdOk, box);
     m.Init();
     EXPECT_EQ(m.view.PendingAnswers(), 0u);
+    EXPECT_TRUE(m.ui.Messages().empty()) << "no box outside the dialog's own";
     EXPECT_TRUE(m.view.Failures().empty()) << (m.view.Failures().empty() ? "" : "unexpected box");
     EXPECT_EQ(m.exits, std::vector<int>{row.exitCode});
     EXPECT_EQ(m.dialog.m_iRet.load(), row.exitCode);

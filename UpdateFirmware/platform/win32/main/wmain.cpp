@@ -15,7 +15,9 @@
 #include "app/Payload.h"
 #include "app/RunCleanup.h"
 #include "app/RunInit.h"
+#include "app/RunResults.h"
 #include "app/Switches.h"
+#include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
 #include "platform/win32/Win32Ports.h"
 #include "platform/win32/dialog/MainDialogWindow.h"
@@ -77,8 +79,15 @@ int InitInstance(hubaccess::CHubUtility& utility) {
     services = &initServices;
     platform::win32::dialog::Win32RunView view(dialog);
     dialogState.m_pRunView = &view;
-    dialog.DoModal();
-    const int exitCode = dialog.exitCode();
+    // A dialog that cannot be created (no window station or display, a
+    // missing template) runs nothing: that is a failed start-up, never 0.
+    const INT_PTR modal = dialog.DoModal();
+    int exitCode = dialog.exitCode();
+    if (modal == -1) {
+        vDEBUG_ERR_printf(L"%s:%d: DialogBoxParamW failed, dwErrorCode %d", L"CMy262FWUpgradeToolApp::InitInstance",
+                          __LINE__, static_cast<unsigned long>(::GetLastError()));
+        exitCode = app::kExitExtraFiles;
+    }
     // A run that asked for the end winds down at once; its state and the hub
     // utility are destroyed only after it has let go of them.
     for (int waited = 0; dialogState.m_bRunGoing && waited < kRunWindDownMs; waited += 50) ::Sleep(50);

@@ -233,7 +233,7 @@ void FakeRunView::SetBarColour(int controlId, app::COLORREF colour) {
 
 void FakeRunView::PrepareForPrompt() {
     std::lock_guard<std::mutex> guard(mutex_);
-    events_.push_back(Event{EventKind::PrepareForPrompt});
+    events_.push_back(Event{EventKind::PrepareForPrompt, 0, {}, 0, 0});
 }
 
 void FakeRunView::ConsolePrint(const std::wstring& text) {
@@ -245,7 +245,7 @@ void FakeRunView::ConsolePrint(const std::wstring& text) {
 void FakeRunView::ConsoleFocus() {
     std::lock_guard<std::mutex> guard(mutex_);
     ++consoleFocus_;
-    events_.push_back(Event{EventKind::ConsoleFocus});
+    events_.push_back(Event{EventKind::ConsoleFocus, 0, {}, 0, 0});
 }
 
 void FakeRunView::RequestExit(int exitCode) {

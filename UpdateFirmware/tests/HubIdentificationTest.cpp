@@ -92,7 +92,7 @@ TEST(HubIdentificationTest, OneRowPerChipWithBothInterfacesMerged) {
     const int a52 = r.Add(hubA, 2, c3, 0x0210);             // tier 2, USB 2.0 only: row 1
     const int a3 = r.Add(hubB, 2, c2, 0x0210, 0x2300);      // tier 3, USB 2.0 first: owns row 2
     const int b2 = r.Add(r.root[1], 2, c1, 0x0200);         // c1's companion, other controller
-    const int b4 = r.Add(r.root[1], 4, c2, 0x0320, 0x3300);  // c2's companion
+    r.Add(r.root[1], 4, c2, 0x0320, 0x3300);                 // c2's companion
     ASSERT_EQ(r.Scan(), 0);
 
     // Per row: PIDs, serial, product, type, bcdUSB, then the companion's bcdUSB and port, and the tier.
@@ -353,9 +353,13 @@ TEST(HubIdentificationTest, VersionAndCustomerCodeFilters) {
         ASSERT_EQ(r.Scan(), 0);
         EXPECT_EQ(r.m.devList.nCount, c.placed ? 1 : 0);
         EXPECT_EQ(r.u.m_MaxHubDepth.load(), c.placed ? 1 : 0);
-        if (c.placed) EXPECT_EQ(r.Row(0).m_strFWVersion, L"0a1b2c3d4e5f");
-        if (!c.placed) EXPECT_TRUE(r.Record(c.fw.empty() ? L"WRN" : L"MSG", c.record));
-        if (!c.placed) EXPECT_EQ(r.Mark(*chip), kCleared);
+        if (c.placed) {
+            EXPECT_EQ(r.Row(0).m_strFWVersion, L"0a1b2c3d4e5f");
+        }
+        if (!c.placed) {
+            EXPECT_TRUE(r.Record(c.fw.empty() ? L"WRN" : L"MSG", c.record));
+            EXPECT_EQ(r.Mark(*chip), kCleared);
+        }
     }
 }
 

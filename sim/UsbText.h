@@ -2,6 +2,7 @@
 // encoding of wide texts as Windows stores them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,6 +29,10 @@ inline void AppendUtf16(std::vector<std::uint8_t>& out, const std::wstring& text
         out.push_back(static_cast<std::uint8_t>(u));
         out.push_back(static_cast<std::uint8_t>(u >> 8));
     };
+    // Room for the text and a terminator at once, still growing geometrically
+    // over repeated appends (multi-strings).
+    const std::size_t need = out.size() + 2 * text.size() + 2;
+    if (out.capacity() < need) out.reserve(std::max(need, 2 * out.capacity()));
     for (wchar_t wc : text) {
         const auto c = static_cast<std::uint32_t>(wc);
         if (c > 0xFFFF) {

@@ -92,12 +92,13 @@ public:
         auto it = pendingUs.find(device.raw);
         std::uint64_t us = 0;
         if (it != pendingUs.end()) {
-            us = it->second + carryUs;
+            std::uint64_t& carry = carryUs[threads ? threads->CurrentThreadId() : 0];
+            us = it->second + carry;
+            carry = us % 1000;
             pendingUs.erase(it);
         }
         const bool closed = inner->CloseHandle(device);
         if (us > 0) {
-            carryUs = us % 1000;
             if (us >= 1000) clock->Sleep(static_cast<std::uint32_t>(us / 1000));
         }
         return closed;
@@ -105,13 +106,16 @@ public:
 
     platform::DeviceIo* inner = nullptr;
     platform::Clock* clock = nullptr;
+    platform::Threads* threads = nullptr;  // keys the carry by thread when set
     bool yield = false;
     std::uint64_t latencyUs = 0;
     std::uint64_t requests = 0;  // requests on filter device objects
 
 private:
     std::map<std::uintptr_t, std::uint64_t> pendingUs;
-    std::uint64_t carryUs = 0;
+    // The part of a millisecond each thread has been charged but not slept
+    // yet: one thread's requests never lengthen another's sleeps.
+    std::map<std::uint32_t, std::uint64_t> carryUs;
 };
 
 // The scheduler's threads, noting the virtual time each thread was started.
@@ -146,6 +150,7 @@ struct RunMachine {
         registry.SetMultiString(sim::UsbStack::kUsbClassKey, L"UpperFilters", {L"VntlFilter"});
         io.inner = &usb;
         io.clock = &sched;
+        io.threads = &sched;
         io.yield = seed != 0;
         ports.deviceIo = &io;
         ports.clock = &sched;

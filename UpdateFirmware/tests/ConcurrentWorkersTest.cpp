@@ -128,8 +128,11 @@ struct Rig {
             if (journal[i].Command() == fw::kCmdFirmwareDownload) last = i;
         }
         ASSERT_LT(first, last);
-        for (std::size_t i = first; i <= last; ++i)
-            if (journal[i].device == object) EXPECT_EQ(journal[i].thread, writer) << "request " << journal[i].number;
+        for (std::size_t i = first; i <= last; ++i) {
+            if (journal[i].device == object) {
+                EXPECT_EQ(journal[i].thread, writer) << "request " << journal[i].number;
+            }
+        }
     }
 
     testing_machine::HubUtilityMachine m;
@@ -197,9 +200,11 @@ TEST(ConcurrentWorkersTest, ReadBackRecoveryLeavesTheWritingHubsAlone) {
                 r.ExpectWrittenUndisturbed(t, threadOf[t], t == 0 ? oldName : L"");
             }
             // The recovering worker asked only its own hub, under either name.
-            for (const auto& e : r.m.driver.Journal())
-                if (e.thread == threadOf[0])
+            for (const auto& e : r.m.driver.Journal()) {
+                if (e.thread == threadOf[0]) {
                     EXPECT_TRUE(e.device == oldName || e.device == r.Row(0).m_strObjectName) << e.number;
+                }
+            }
             if (testing::Test::HasFailure()) return;  // the seed is in the trace above
         }
     }

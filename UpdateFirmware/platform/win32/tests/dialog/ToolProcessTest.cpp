@@ -41,6 +41,26 @@ BOOL CALLBACK AnswerBoxesOf(HWND window, LPARAM param) {
     return TRUE;
 }
 
+// Waits up to a minute for the tool to end, answering its message boxes
+// meanwhile; a tool that does not end is ended and the test fails with
+// `what`. Returns its exit code and lets go of its handles.
+DWORD EndedAnsweringBoxes(PROCESS_INFORMATION& pi, const char* what) {
+    bool ended = false;
+    for (int waited = 0; !ended && waited < 60000; waited += 200) {
+        ::EnumWindows(&AnswerBoxesOf, static_cast<LPARAM>(pi.dwProcessId));
+        ended = ::WaitForSingleObject(pi.hProcess, 200) == WAIT_OBJECT_0;
+    }
+    if (!ended) {
+        ::TerminateProcess(pi.hProcess, 1);
+        ADD_FAILURE() << what;
+    }
+    DWORD code = 0xFFFFFFFF;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return code;
+}
+
 TEST(ToolProcess, ShowsTheDialogAndClosingGives18) {
     std::wstring commandLine = L"\"" FW_TOOL_EXE_WIDE L"\"";
     STARTUPINFOW si{};
@@ -80,20 +100,7 @@ TEST(ToolProcess, ShowsTheDialogAndClosingGives18) {
         ::PostMessageW(found.window, WM_CLOSE, 0, 0);
     }
     // The close waits for the run (a scan that finds no hub) to end.
-    bool ended = false;
-    for (int waited = 0; !ended && waited < 60000; waited += 200) {
-        ::EnumWindows(&AnswerBoxesOf, static_cast<LPARAM>(pi.dwProcessId));
-        ended = ::WaitForSingleObject(pi.hProcess, 200) == WAIT_OBJECT_0;
-    }
-    if (!ended) {
-        ::TerminateProcess(pi.hProcess, 1);
-        ADD_FAILURE() << "the tool did not end after the close";
-    }
-    DWORD code = 0;
-    ::GetExitCodeProcess(pi.hProcess, &code);
-    EXPECT_EQ(code, 18u);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
+    EXPECT_EQ(EndedAnsweringBoxes(pi, "the tool did not end after the close"), 18u);
 }
 
 // "/?" alone: the usage in a question box; once it is answered the process
@@ -106,20 +113,7 @@ TEST(ToolProcess, UsageBoxThenZero) {
     ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                                  nullptr, &si, &pi))
         << ::GetLastError();
-    bool ended = false;
-    for (int waited = 0; !ended && waited < 60000; waited += 200) {
-        ::EnumWindows(&AnswerBoxesOf, static_cast<LPARAM>(pi.dwProcessId));
-        ended = ::WaitForSingleObject(pi.hProcess, 200) == WAIT_OBJECT_0;
-    }
-    if (!ended) {
-        ::TerminateProcess(pi.hProcess, 1);
-        ADD_FAILURE() << "the tool did not end after its usage box";
-    }
-    DWORD code = 1;
-    ::GetExitCodeProcess(pi.hProcess, &code);
-    EXPECT_EQ(code, 0u);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
+    EXPECT_EQ(EndedAnsweringBoxes(pi, "the tool did not end after its usage box"), 0u);
 }
 
 // Two copies at once: the second ends the first with -9 (never 0, its

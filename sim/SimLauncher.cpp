@@ -35,8 +35,8 @@ platform::LaunchResult SimLauncher::ShellExecuteAndWait(const std::wstring& file
 
 platform::ProcessRunResult SimLauncher::CreateProcessAndWait(const std::wstring& commandLine,
                                                              const std::wstring& currentDirectory,
-                                                             std::uint32_t waitMs) {
-    ProcessCall call{commandLine, currentDirectory, waitMs, false};
+                                                             std::uint32_t waitMs, bool noWindow) {
+    ProcessCall call{commandLine, currentDirectory, waitMs, false, noWindow};
     Program program;
     platform::ProcessRunResult r;
     {

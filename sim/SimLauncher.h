@@ -19,6 +19,7 @@ struct ProcessCall {
     std::wstring currentDirectory;
     std::uint32_t waitMs = 0;
     bool started = false;
+    bool noWindow = false;
 };
 
 class SimLauncher : public platform::Launcher {
@@ -38,7 +39,7 @@ public:
                                                int showCommand, std::uint32_t waitMs) override;
     platform::ProcessRunResult CreateProcessAndWait(const std::wstring& commandLine,
                                                     const std::wstring& currentDirectory,
-                                                    std::uint32_t waitMs) override;
+                                                    std::uint32_t waitMs, bool noWindow) override;
 
 private:
     platform::Launcher* shellExecute_;

@@ -98,6 +98,19 @@ std::wstring SimFiles::Resolve(const std::wstring& path) const {
         if (i) out += L'\\';
         out += parts[i];
     }
+    // Junctions on the way are followed; the last name is the name itself.
+    for (int hops = 0; hops < 8; ++hops) {
+        bool followed = false;
+        for (std::size_t end = out.find(L'\\'); end != std::wstring::npos; end = out.find(L'\\', end + 1)) {
+            const auto it = nodes_.find(Fold(out.substr(0, end)));
+            if (it != nodes_.end() && !it->second.redirectsTo.empty()) {
+                out = it->second.redirectsTo + out.substr(end);
+                followed = true;
+                break;
+            }
+        }
+        if (!followed) break;
+    }
     return out;
 }
 
@@ -545,6 +558,96 @@ FileResult SimFiles::SetFileAttributes(const std::wstring& path, std::uint32_t a
 std::wstring SimFiles::GetTempPath() {
     std::lock_guard<std::mutex> guard(mutex_);
     return tempPath_;
+}
+
+void SimFiles::MakeRedirection(const std::wstring& path, const std::wstring& target) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const std::wstring full = Resolve(path);
+    const std::wstring to = Resolve(target);
+    if (full.empty() || IsRoot(full) || to.empty()) return;
+    MakeDirectoryLocked(Parent(full));
+    Node node;
+    node.path = full;
+    node.directory = true;
+    node.foreignOwner = true;
+    node.redirectsTo = to;
+    nodes_[Key(full)] = node;
+}
+
+void SimFiles::SetForeignOwner(const std::wstring& path, bool foreign) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto it = nodes_.find(Key(Resolve(path)));
+    if (it != nodes_.end()) it->second.foreignOwner = foreign;
+}
+
+bool SimFiles::IsPrivate(const std::wstring& path) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto it = nodes_.find(Key(Resolve(path)));
+    return it != nodes_.end() && it->second.privateAccess;
+}
+
+FileResult SimFiles::InspectPath(const std::wstring& path, platform::PathFacts* facts) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    platform::PathFacts out;
+    if (facts) *facts = out;
+    const std::wstring full = Resolve(path);
+    if (full.empty()) return Fail(platform::kErrorPathNotFound);
+    if (IsRoot(full)) {
+        out.exists = out.directory = out.trustedOwner = true;
+    } else {
+        const auto it = nodes_.find(Key(full));
+        if (it != nodes_.end()) {
+            out.exists = true;
+            out.directory = it->second.directory;
+            out.redirection = !it->second.redirectsTo.empty();
+            out.trustedOwner = !it->second.foreignOwner;
+        }
+    }
+    if (facts) *facts = out;
+    return Ok();
+}
+
+FileResult SimFiles::MakePrivateDirectory(const std::wstring& path) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const std::wstring full = Resolve(path);
+    if (full.empty()) return Fail(platform::kErrorPathNotFound);
+    const std::wstring key = Key(full);
+    if (auto* f = FindFault(FileOp::CreateDirectory, key)) return Fail(f->error);
+    if (IsRoot(full)) return Fail(platform::kErrorAccessDenied);
+    auto it = nodes_.find(key);
+    if (it == nodes_.end()) {
+        if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
+        Node node;
+        node.path = full;
+        node.directory = true;
+        it = nodes_.emplace(key, std::move(node)).first;
+    } else if (!it->second.directory || !it->second.redirectsTo.empty()) {
+        return Fail(platform::kErrorDirectory);
+    }
+    it->second.privateAccess = true;
+    it->second.foreignOwner = false;
+    return Ok();
+}
+
+FileResult SimFiles::ListDirectory(const std::wstring& path, std::vector<platform::DirectoryEntry>* entries) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (entries) entries->clear();
+    const std::wstring full = Resolve(path);
+    if (full.empty()) return Fail(platform::kErrorPathNotFound);
+    const auto self = nodes_.find(Key(full));
+    if (!IsRoot(full) && self == nodes_.end()) return Fail(platform::kErrorPathNotFound);
+    if (!IsRoot(full) && (!self->second.directory || !self->second.redirectsTo.empty()))
+        return Fail(platform::kErrorDirectory);
+    const std::wstring prefix = Key(full) + L"\\";
+    for (const auto& [k, node] : nodes_) {
+        if (k.compare(0, prefix.size(), prefix) != 0 || k.find(L'\\', prefix.size()) != std::wstring::npos) continue;
+        platform::DirectoryEntry entry;
+        entry.name = node.path.substr(node.path.rfind(L'\\') + 1);
+        entry.directory = node.directory;
+        entry.redirection = !node.redirectsTo.empty();
+        if (entries) entries->push_back(entry);
+    }
+    return Ok();
 }
 
 // ===========================================================================

@@ -79,6 +79,15 @@ public:
     std::wstring CurrentDirectory() const;
     // The full path a name resolves to, in the file system's spelling.
     std::wstring FullPath(const std::wstring& path) const;
+    // A junction: the folder name `path` (made, with missing parents)
+    // redirects to `target`. Paths through it reach the target; the name
+    // itself is removed with RemoveDirectory, which leaves the target alone.
+    void MakeRedirection(const std::wstring& path, const std::wstring& target);
+    // The file or folder is owned by someone other than Administrators or
+    // SYSTEM (as what a user makes in a folder everybody may write).
+    void SetForeignOwner(const std::wstring& path, bool foreign = true);
+    // MakePrivateDirectory gave the folder its access list.
+    bool IsPrivate(const std::wstring& path) const;
 
     FileFault& AddFault(const FileFault& fault);
     void ClearFaults();
@@ -109,6 +118,11 @@ public:
     // Keeps the read-only and hidden bits; the rest are accepted and dropped.
     platform::FileResult SetFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     std::wstring GetTempPath() override;
+    platform::FileResult InspectPath(const std::wstring& path, platform::PathFacts* facts) override;
+    // Faults: FileOp::CreateDirectory.
+    platform::FileResult MakePrivateDirectory(const std::wstring& path) override;
+    platform::FileResult ListDirectory(const std::wstring& path,
+                                       std::vector<platform::DirectoryEntry>* entries) override;
 
 private:
     struct Node {
@@ -116,6 +130,9 @@ private:
         bool directory = false;
         bool readOnly = false;
         bool hidden = false;
+        bool foreignOwner = false;
+        bool privateAccess = false;
+        std::wstring redirectsTo;  // a junction's target (full path)
         std::vector<std::uint8_t> data;
     };
     struct OpenFile {

@@ -267,7 +267,8 @@ namespace sim {
 
 platform::ProcessRunResult UsbStack::CreateProcessAndWait(const std::wstring& commandLine,
                                                           const std::wstring& currentDirectory,
-                                                          std::uint32_t waitMs) {
+                                                          std::uint32_t waitMs, bool noWindow) {
+    (void)noWindow;
     platform::ProcessRunResult r;
     r.error = platform::kErrorFileNotFound;
     return r;

@@ -307,7 +307,7 @@ public:
     // Starts nothing: the stack knows only devcon (ERROR_FILE_NOT_FOUND).
     platform::ProcessRunResult CreateProcessAndWait(const std::wstring& commandLine,
                                                     const std::wstring& currentDirectory,
-                                                    std::uint32_t waitMs) override;
+                                                    std::uint32_t waitMs, bool noWindow) override;
 
     // --- platform::CodePage: ASCII passes, anything else becomes '?'.
     std::wstring AnsiRoundTrip(const std::wstring& text) override;

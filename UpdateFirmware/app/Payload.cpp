@@ -53,6 +53,10 @@ bool IsPlaceholderFirmwareImage(const std::vector<std::uint8_t>& image) {
 CPayload::CPayload(hubaccess::CHubUtility& utility, CMy262FWUpgradeToolDlg& dialog)
     : m_utility(utility), m_dialog(dialog) {}
 
+CPayload::~CPayload() {
+    for (const auto& held : m_held) Files().CloseHandle(held.second);
+}
+
 platform::Files& CPayload::Files() const { return *m_utility.Ports().files; }
 
 std::wstring CPayload::strPackageFolder(const std::wstring& base) {
@@ -70,21 +74,75 @@ std::vector<std::wstring> CPayload::ExtractedFiles() const {
     return out;
 }
 
-CPayload::PlaceResult CPayload::PlaceItem(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
+bool CPayload::HoldIfEqual(const std::wstring& path, const std::vector<std::uint8_t>& bytes, std::uint32_t* error) {
+    const platform::FileOpenResult opened = Files().CreateFile(path, platform::kGenericRead, platform::kFileShareRead,
+                                                               platform::FileDisposition::OpenExisting, 0);
+    if (!opened.handle.IsValid()) {
+        *error = opened.error;
+        return false;
+    }
+    std::uint64_t size = 0;
+    bool equal = Files().GetFileSize(opened.handle, &size).ok && size == bytes.size();
+    if (equal && !bytes.empty()) {
+        std::vector<std::uint8_t> read(bytes.size());
+        std::uint32_t done = 0;
+        const auto count = static_cast<std::uint32_t>(read.size());
+        equal = Files().ReadFile(opened.handle, read.data(), count, &done).ok && done == count && read == bytes;
+    }
+    if (!equal) {
+        Files().CloseHandle(opened.handle);
+        *error = platform::kErrorInvalidData;
+        return false;
+    }
+    Release(path);
+    m_held[FoldPath(path)] = opened.handle;
+    return true;
+}
+
+void CPayload::Release(const std::wstring& path) {
+    const auto it = m_held.find(FoldPath(path));
+    if (it == m_held.end()) return;
+    Files().CloseHandle(it->second);
+    m_held.erase(it);
+}
+
+CPayload::PlaceResult CPayload::PlaceItem(const std::wstring& path, const std::vector<std::uint8_t>& bytes,
+                                          bool replaceOther) {
     PlaceResult result;
-    if (bIsFileExist(Files(), path)) {
-        const auto existing = ReadWholeFile(Files(), path);
-        if (existing && *existing == bytes) {
+    if (IsOwn(path) && m_held.count(FoldPath(path))) {
+        result.place = Place::Ours;
+        return result;
+    }
+    platform::PathFacts facts;
+    const platform::FileResult inspected = Files().InspectPath(path, &facts);
+    if (!inspected.ok) {
+        result.error = inspected.error;
+        return result;
+    }
+    if (facts.exists) {
+        std::uint32_t error = 0;
+        if (!facts.directory && !facts.redirection && HoldIfEqual(path, bytes, &error)) {
             result.place = Place::Ours;
-        } else {
+        } else if (!replaceOther) {
             result.place = Place::Foreign;
             result.error = platform::kErrorFileExists;
             return result;
+        } else {
+            vDEBUG_WRN_printf(L"%s:%d: %s is not this build's, replaced", L"CMy262FWUpgradeToolDlg::PlaceItem",
+                              __LINE__, path);
+            if (!RemoveTree(path, &result.error)) return result;
         }
-    } else {
+    }
+    if (result.place != Place::Ours) {
         const WriteOutcome written = WriteNewFile(Files(), path, bytes);
         if (!written.ok) {
             result.error = written.error;
+            return result;
+        }
+        // Written and closed: what is read back now is what stays until it
+        // is used, or the item is not placed.
+        if (!HoldIfEqual(path, bytes, &result.error)) {
+            Files().DeleteFile(path);
             return result;
         }
         result.place = Place::Written;
@@ -100,15 +158,116 @@ bool CPayload::PlaceResource(const std::wstring& path, const PayloadResourceId& 
     if (!data.found)
         placed.error = data.error;
     else
-        placed = PlaceItem(path, data.bytes);
+        placed = PlaceItem(path, data.bytes, true);
     if (placed.place == Place::Written || placed.place == Place::Ours) return true;
     SetLastSystemError(placed.error);
     vDEBUG_ERR_printf(record, method, __LINE__, GetLastSystemError());
     return false;
 }
 
-void CPayload::EnsureFolder(const std::wstring& path) {
-    if (!bIsFileExist(Files(), path)) Files().CreateDirectory(path);
+bool CPayload::RemoveTree(const std::wstring& path, std::uint32_t* error, int depth) {
+    platform::PathFacts facts;
+    platform::FileResult done = Files().InspectPath(path, &facts);
+    if (done.ok && facts.exists) {
+        if (facts.redirection) {
+            // The link itself goes; what it points at stays untouched.
+            done = facts.directory ? Files().RemoveDirectory(path) : Files().DeleteFile(path);
+        } else if (facts.directory) {
+            std::vector<platform::DirectoryEntry> entries;
+            done = depth < 16 ? Files().ListDirectory(path, &entries)
+                              : platform::FileResult{false, platform::kErrorInvalidName};
+            for (std::size_t i = 0; done.ok && i < entries.size(); ++i)
+                if (!RemoveTree(Join(path, entries[i].name), error, depth + 1)) return false;
+            if (done.ok) done = Files().RemoveDirectory(path);
+        } else {
+            Release(path);
+            Files().SetFileAttributes(path, platform::kFileAttributeNormal);
+            done = Files().DeleteFile(path);
+        }
+    }
+    if (!done.ok) *error = done.error;
+    return done.ok;
+}
+
+bool CPayload::MakeSafeFolder(const std::wstring& path, const wchar_t* method, std::uint32_t* error) {
+    platform::PathFacts facts;
+    platform::FileResult done = Files().InspectPath(path, &facts);
+    if (done.ok && facts.exists && (!facts.directory || facts.redirection || !facts.trustedOwner)) {
+        vDEBUG_WRN_printf(L"%s:%d: %s is %s, removed and made anew", method, __LINE__, path,
+                          facts.redirection  ? L"a redirection"
+                          : !facts.directory ? L"no folder"
+                                             : L"owned by someone else");
+        if (!RemoveTree(path, error)) return false;
+    }
+    if (done.ok) done = Files().MakePrivateDirectory(path);
+    if (done.ok) done = Files().InspectPath(path, &facts);
+    if (done.ok && (!facts.exists || !facts.directory || facts.redirection || !facts.trustedOwner))
+        done = platform::FileResult{false, platform::kErrorAccessDenied};
+    if (!done.ok) *error = done.error;
+    return done.ok;
+}
+
+bool CPayload::LockPackageFolder(const std::wstring& base, const wchar_t* method) {
+    const std::wstring folder = strPackageFolder(base);
+    if (!base.empty() && m_lockedFolder == FoldPath(folder)) return true;
+    std::uint32_t error = platform::kErrorPathNotFound;
+    bool safe = !base.empty();
+    for (const std::wstring& path :
+         {folder.substr(0, folder.rfind(L'\\')), folder, Join(folder, L"i386"), Join(folder, L"amd64")}) {
+        if (!safe) break;
+        safe = MakeSafeFolder(path, method, &error);
+        if (!safe) {
+            SetLastSystemError(error);
+            vDEBUG_ERR_printf(L"%s:%d: the package folder %s cannot be made safe, nothing is written or run, Erroe=%d",
+                              method, __LINE__, path, GetLastSystemError());
+        }
+    }
+    if (base.empty())
+        vDEBUG_ERR_printf(L"%s:%d: no temporary folder, no package folder", method, __LINE__);
+    if (safe) m_lockedFolder = FoldPath(folder);
+    return safe;
+}
+
+void CPayload::RemovePackageFolders(const std::wstring& folder, const wchar_t* method) {
+    static constexpr int kTries = 10;
+    static constexpr std::uint32_t kPauseMs = 100;
+    for (const wchar_t* sub : {L"\\amd64", L"\\i386", L""}) {
+        platform::FileResult removed;
+        for (int attempt = 0; attempt < kTries; ++attempt) {
+            removed = Files().RemoveDirectory(folder + sub);
+            // Only a folder still in use right after the batch ended is
+            // worth another try.
+            if (removed.ok || (removed.error != platform::kErrorSharingViolation &&
+                               removed.error != platform::kErrorAccessDenied))
+                break;
+            m_utility.Ports().clock->Sleep(kPauseMs);
+        }
+        if (!removed.ok)
+            vDEBUG_MSG_printf(L"%s:%d: RemoveDirectory failed, %s, Erroe=%d", method, __LINE__, folder + sub,
+                              removed.error);
+    }
+    if (!bIsFileExist(Files(), folder)) m_lockedFolder.clear();
+}
+
+std::wstring CPayload::SystemProgram(const wchar_t* name) {
+    const std::wstring windir = m_utility.Ports().osInfo->GetWindowsDirectory();
+    if (windir.empty()) return {};
+    // A 32-bit thread with redirection on reaches the 64-bit programs only
+    // through Sysnative; with redirection off System32 is the 64-bit folder.
+    const std::wstring sysnative = windir + L"\\Sysnative\\" + name;
+    if (m_utility.IsWow64() && bIsFileExist(Files(), sysnative)) return sysnative;
+    return windir + L"\\System32\\" + name;
+}
+
+bool CPayload::EnsureFolder(const std::wstring& path) {
+    // A folder the tool writes in is never reached through a redirection.
+    platform::PathFacts facts;
+    if (!Files().InspectPath(path, &facts).ok) return false;
+    if (!facts.exists) return Files().CreateDirectory(path).ok;
+    if (facts.directory && !facts.redirection) return true;
+    vDEBUG_ERR_printf(L"%s:%d: %s is %s, nothing is written there", L"CMy262FWUpgradeToolDlg::EnsureFolder",
+                      __LINE__, path, facts.redirection ? L"a redirection" : L"no folder");
+    return false;
 }
 
 bool CPayload::DeleteOwn(const std::wstring& path, const wchar_t* method) {
@@ -117,6 +276,7 @@ bool CPayload::DeleteOwn(const std::wstring& path, const wchar_t* method) {
             vDEBUG_MSG_printf(L"%s:%d: not written by this run, kept: %s", method, __LINE__, path);
         return false;
     }
+    Release(path);
     const platform::FileResult deleted = Files().DeleteFile(path);
     if (!deleted.ok && deleted.error != platform::kErrorFileNotFound &&
         deleted.error != platform::kErrorPathNotFound) {
@@ -147,20 +307,15 @@ int CPayload::InstallFilterDriver(const std::wstring& base) {
 }
 
 int CPayload::nLoadFilterDriverLib(const std::wstring& base) {
-    if (base.empty()) {  // no temporary folder: nothing goes to the drive's root
-        SetLastSystemError(platform::kErrorPathNotFound);
+    if (!LockPackageFolder(base, kLoadLibMethod)) {
+        SetLastSystemError(platform::kErrorAccessDenied);
         vDEBUG_ERR_printf(kInfRecord, kLoadLibMethod, __LINE__, GetLastSystemError());
         return -1;
     }
     const std::wstring folder = strPackageFolder(base);
-    EnsureFolder(folder.substr(0, folder.rfind(L'\\')));
-    EnsureFolder(folder);
-    EnsureFolder(Join(folder, L"i386"));
-    EnsureFolder(Join(folder, L"amd64"));
-
     if (!PlaceResource(Join(folder, payload::kInfName), payload::kInf, kLoadLibMethod, kInfRecord)) return -1;
 
-    const PlaceResult catalog = PlaceItem(Join(folder, payload::kCatalogName), {});
+    const PlaceResult catalog = PlaceItem(Join(folder, payload::kCatalogName), {}, true);
     if (catalog.place != Place::Written && catalog.place != Place::Ours) {
         SetLastSystemError(catalog.error);
         vDEBUG_ERR_printf(L"%s:%d: Load Filter Driver cat, WriteFile Failed, Erroe=%d", kLoadLibMethod, __LINE__,
@@ -183,28 +338,38 @@ int CPayload::nLoadFilterDriverLib(const std::wstring& base) {
     return 0;
 }
 
+std::wstring CPayload::strInstallCommandLine(const std::wstring& packageFolder) {
+    const std::wstring rundll32 = SystemProgram(L"rundll32.exe");
+    if (rundll32.empty()) return {};
+    return L"\"" + rundll32 + L"\"" + payload::kInstallArguments + Join(packageFolder, payload::kInfName);
+}
+
 int CPayload::Launch_INF(const std::wstring& base) {
     const std::wstring folder = strPackageFolder(base);
-    const platform::ProcessRunResult run =
-        m_utility.Ports().launcher->CreateProcessAndWait(payload::kInstallCommandLine, folder, platform::kWaitInfinite);
+    const std::wstring commandLine = strInstallCommandLine(folder);
+    // The installer reads only what this process holds in its locked folder.
+    platform::ProcessRunResult run;
+    run.error = platform::kErrorFileNotFound;
+    if (m_lockedFolder != FoldPath(folder) || !m_held.count(FoldPath(Join(folder, payload::kInfName))))
+        run.error = platform::kErrorAccessDenied;
+    else if (!commandLine.empty())
+        run = m_utility.Ports().launcher->CreateProcessAndWait(commandLine, folder, platform::kWaitInfinite, false);
     if (!run.started) {
         SetLastSystemError(run.error);
         vDEBUG_ERR_printf(L"%s:%d: CreateProcess failed, szCmdLine=%s, szFilterDriver=%s, Erroe=%d", kLaunchInfMethod,
-                          __LINE__, payload::kInstallCommandLine, folder, GetLastSystemError());
+                          __LINE__, commandLine, folder, GetLastSystemError());
         return -1;
     }
     return 0;
 }
 
 int CPayload::nLoadDelInstall_INF(const std::wstring& base) {
-    if (base.empty()) {
-        SetLastSystemError(platform::kErrorPathNotFound);
+    if (!LockPackageFolder(base, kLoadDelMethod)) {
+        SetLastSystemError(platform::kErrorAccessDenied);
         vDEBUG_ERR_printf(kInfRecord, kLoadDelMethod, __LINE__, GetLastSystemError());
         return -10;
     }
     const std::wstring folder = strPackageFolder(base);
-    EnsureFolder(folder.substr(0, folder.rfind(L'\\')));
-    EnsureFolder(folder);
     if (!PlaceResource(Join(folder, payload::kUninstallBatchName), payload::kUninstallBatch, kLoadDelMethod,
                        kInfRecord))
         return -10;
@@ -214,19 +379,11 @@ int CPayload::nLoadDelInstall_INF(const std::wstring& base) {
 std::wstring CPayload::strUninstallCommandLine(const std::wstring& batchPath) {
     // The batch runs under the command interpreter by its full path: a bare
     // name would be looked for in this process's directories, never in the
-    // child's working directory. A 32-bit process on 64-bit Windows whose
-    // thread has redirection on reaches the 64-bit interpreter (and so the
-    // 64-bit rundll32 the batch starts) only through Sysnative.
-    const std::wstring windir = m_utility.Ports().osInfo->GetWindowsDirectory();
-    std::wstring interpreter = L"cmd.exe";
-    if (!windir.empty()) {
-        const std::wstring sysnative = windir + L"\\Sysnative\\cmd.exe";
-        if (m_utility.IsWow64() && bIsFileExist(Files(), sysnative))
-            interpreter = L"\"" + sysnative + L"\"";
-        else
-            interpreter = L"\"" + windir + L"\\System32\\cmd.exe\"";
-    }
-    return interpreter + L" /c \"\"" + batchPath + L"\"\"";
+    // child's working directory. The 64-bit interpreter starts the 64-bit
+    // rundll32 the batch names.
+    const std::wstring interpreter = SystemProgram(L"cmd.exe");
+    if (interpreter.empty()) return {};
+    return L"\"" + interpreter + L"\" /c \"\"" + batchPath + L"\"\"";
 }
 
 int CPayload::Launch_DelINF(const std::wstring& base) {
@@ -238,8 +395,11 @@ int CPayload::Launch_DelINF(const std::wstring& base) {
 
     const std::wstring commandLine = strUninstallCommandLine(Join(folder, payload::kUninstallBatchName));
     vDEBUG_MSG_printf(L"%s:%d:  szCmdLine[%s], szFilterDriver[%s]", kLaunchDelMethod, __LINE__, commandLine, folder);
-    const platform::ProcessRunResult run =
-        m_utility.Ports().launcher->CreateProcessAndWait(commandLine, folder, platform::kWaitInfinite);
+    platform::ProcessRunResult run;
+    run.error = platform::kErrorFileNotFound;
+    // No console window of its own: unattended runs stay unseen.
+    if (!commandLine.empty())
+        run = m_utility.Ports().launcher->CreateProcessAndWait(commandLine, folder, platform::kWaitInfinite, true);
     if (!run.started) {
         SetLastSystemError(run.error);
         vDEBUG_ERR_printf(L"%s:%d:   CreateProcess Failed,szCmdLine=%s, szFilterDriver=%s, Erroe=%d",
@@ -260,12 +420,7 @@ int CPayload::Remove_FilterDriverAndFiles(const std::wstring& base) {
         const std::wstring folder = strPackageFolder(base);
         if (bIsFileExist(Files(), folder)) {
             for (const wchar_t* name : kRemovalOrder) DeleteOwn(Join(folder, name), kRemoveMethod);
-            for (const wchar_t* sub : {L"\\amd64", L"\\i386", L""}) {
-                const platform::FileResult removed = Files().RemoveDirectory(folder + sub);
-                if (!removed.ok)
-                    vDEBUG_MSG_printf(L"%s:%d: RemoveDirectory failed, %s, Erroe=%d", kRemoveMethod, __LINE__,
-                                      folder + sub, removed.error);
-            }
+            RemovePackageFolders(folder, kRemoveMethod);
         }
     } catch (const std::exception&) {
         vDEBUG_ERR_printf(L"%s:%d: catch Failed, ERROR=%d", kRemoveMethod, __LINE__, GetLastSystemError());
@@ -284,8 +439,7 @@ BOOL CPayload::vRemoveExtractedFiles(const std::wstring& base) {
         DeleteOwn(path, kMethod);
     }
     // The folders only when this process put package files in them.
-    if (packageOurs && bIsFileExist(Files(), folder))
-        for (const wchar_t* sub : {L"\\amd64", L"\\i386", L""}) Files().RemoveDirectory(folder + sub);
+    if (packageOurs && bIsFileExist(Files(), folder)) RemovePackageFolders(folder, kMethod);
     return ExtractedFiles().empty() ? TRUE : FALSE;
 }
 
@@ -294,22 +448,19 @@ BOOL CPayload::vRemoveExtractedFiles(const std::wstring& base) {
 
 int CPayload::nADD_Delete_DevconFile(const std::wstring& base, BOOL bAdd) {
     const bool wow64 = m_utility.IsWow64() != FALSE;
-    const std::wstring path = Join(base, wow64 ? payload::kDevcon64Name : payload::kDevcon32Name);
+    const std::wstring path = Join(strPackageFolder(base), wow64 ? payload::kDevcon64Name : payload::kDevcon32Name);
     if (!bAdd) {
+        if (FoldPath(m_utility.m_strDevconPath) == FoldPath(path)) m_utility.m_strDevconPath.clear();
         DeleteOwn(path, kDevconMethod);
         return 0;
     }
-    if (m_utility.bCheckFilePathExists(path, 0)) {
-        // Kept as it is; it is ours to delete only when it is our build.
-        const platform::ResourceData data =
-            m_utility.Ports().resources->Load(wow64 ? payload::kDevcon64.type : payload::kDevcon32.type,
-                                              wow64 ? payload::kDevcon64.id : payload::kDevcon32.id);
-        const auto existing = ReadWholeFile(Files(), path);
-        if (data.found && existing && *existing == data.bytes && m_ownFiles.insert(FoldPath(path)).second)
-            m_ownOrder.push_back(path);
-        return 0;
+    if (!LockPackageFolder(base, kDevconMethod)) {
+        SetLastSystemError(platform::kErrorAccessDenied);
+        vDEBUG_ERR_printf(kInfRecord, kDevconMethod, __LINE__, GetLastSystemError());
+        return -10;
     }
     if (!PlaceResource(path, wow64 ? payload::kDevcon64 : payload::kDevcon32, kDevconMethod, kInfRecord)) return -10;
+    m_utility.m_strDevconPath = path;
     return 0;
 }
 
@@ -364,9 +515,10 @@ BOOL CPayload::vExtractBinFiles() {
         vDEBUG_WRN_printf(L"%s:%d: %s is not ours and stays; the image goes to %s", kExtractBinMethod, __LINE__, path,
                           payload::kFallbackFolder);
         relative = std::wstring(payload::kFallbackFolder) + L"\\" + name;
-        EnsureFolder(Join(directory, payload::kFallbackFolder));
         path = Join(directory, relative);
-        placed = PlaceItem(path, image.bytes);
+        placed = PlaceResult{};
+        placed.error = platform::kErrorAccessDenied;
+        if (EnsureFolder(Join(directory, payload::kFallbackFolder))) placed = PlaceItem(path, image.bytes);
     }
     if (placed.place != Place::Written && placed.place != Place::Ours) {
         SetLastSystemError(placed.error);

@@ -5,16 +5,25 @@
 // Places:
 //   package folder  <temporary folder>VTL262xFW\FilterDriver: the INF, an
 //                   empty catalogue, i386\ and amd64\revodereriri.sys, the
-//                   two support DLLs, and the uninstall batch once removal
-//                   asks for it;
-//   program folder  devcon (devconAMD64.exe on 64-bit Windows, else
-//                   devcon.exe) and the firmware image under its embedded
-//                   name, hidden.
+//                   two support DLLs, devcon (devconAMD64.exe on 64-bit
+//                   Windows, else devcon.exe), and the uninstall batch once
+//                   removal asks for it;
+//   program folder  the firmware image under its embedded name, hidden.
 //
-// Every item is written whole or not at all. A file of the same name that is
-// byte-identical to the embedded item counts as ours and is kept as it is;
-// any other file of that name is someone else's and is never overwritten or
-// deleted (the firmware image then goes to the program's Temp folder). The
+// The tool runs elevated and runs or loads what it writes here, so the
+// package folder is locked before anything goes into it: VTL262xFW and its
+// folders are owned by Administrators or SYSTEM and reach nobody else; one
+// that is not (or is a link, junction or mount point) is removed, never
+// followed, and made anew. A package file there that differs from this
+// build's is replaced.
+//
+// Every item is written whole or not at all, then closed, opened again for
+// reading with sharing for reading only, compared with the bytes it should
+// hold and kept open that way until it is deleted: nobody can change it
+// while the installer, the command interpreter or devcon read it. In the
+// program folder a file of the same name that is not byte-identical is
+// someone else's and is never overwritten or deleted (the firmware image
+// then goes to the program's Temp folder, never through a redirection). The
 // object remembers what this process wrote or found to be ours, and removal
 // deletes only that; what cannot be deleted is logged and kept on the list.
 //
@@ -23,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -67,9 +77,10 @@ constexpr wchar_t kDevcon32Name[] = L"devcon.exe";
 // of its name that is not ours is in the way.
 constexpr wchar_t kFallbackFolder[] = L"Temp";
 
-// What the INF installer is started with (in the package folder).
-constexpr wchar_t kInstallCommandLine[] =
-    L"rundll32.exe setupapi,InstallHinfSection DefaultInstall 132 .\\revodereriri.inf";
+// What the INF installer (rundll32, by its full path) is given, followed by
+// the INF's full path: the installer takes the rest of its command line as
+// the path, blanks included, and no quotes.
+constexpr wchar_t kInstallArguments[] = L" setupapi,InstallHinfSection DefaultInstall 132 ";
 
 // The text the build's placeholder firmware image begins with.
 constexpr char kPlaceholderFirmwareMarker[] = "VTL262x PLACEHOLDER FIRMWARE IMAGE: NOT FOR ANY CHIP";
@@ -84,6 +95,7 @@ bool IsPlaceholderFirmwareImage(const std::vector<std::uint8_t>& image);
 class CPayload {
 public:
     CPayload(hubaccess::CHubUtility& utility, CMy262FWUpgradeToolDlg& dialog);
+    ~CPayload();
     CPayload(const CPayload&) = delete;
     CPayload& operator=(const CPayload&) = delete;
 
@@ -107,10 +119,12 @@ public:
     // Writes the uninstall batch: 0; -10.
     int nLoadDelInstall_INF(const std::wstring& base);
 
-    // --- devcon (base: the program folder)
-    // bAdd TRUE: keeps a readable and writable devcon that is there, else
-    // writes the platform's build: 0; -10. bAdd FALSE: deletes the devcon
-    // this process wrote (or found identical to its own): 0.
+    // --- devcon (base: the temporary folder, as for the driver)
+    // bAdd TRUE: writes the platform's build into the locked package folder
+    // (one there that is not this build's is replaced), holds it open and
+    // gives the hub utility its full path: 0; -10. bAdd FALSE: deletes the
+    // devcon this process wrote: 0. A devcon in the program folder is never
+    // run, replaced or deleted.
     int nADD_Delete_DevconFile(const std::wstring& base, hubaccess::BOOL bAdd);
 
     // --- the embedded firmware image
@@ -135,6 +149,8 @@ public:
     static std::wstring strPackageFolder(const std::wstring& base);
     // The command line that runs the uninstall batch.
     std::wstring strUninstallCommandLine(const std::wstring& batchPath);
+    // The command line that runs the INF installer on the package folder's INF.
+    std::wstring strInstallCommandLine(const std::wstring& packageFolder);
     // The paths this process wrote or found to be its own, still present.
     std::vector<std::wstring> ExtractedFiles() const;
 
@@ -146,15 +162,38 @@ private:
     };
 
     platform::Files& Files() const;
-    // Writes `bytes` to `path` unless a file is there: identical to them
-    // means ours (kept), anything else is foreign (kept, not ours).
-    PlaceResult PlaceItem(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
-    // Places a resource; on failure logs `record` with the error.
+    // Writes `bytes` to `path` and holds it, unless a file is there:
+    // identical to them means ours (held), anything else is foreign (kept,
+    // not ours) or, with `replaceOther`, deleted and written anew.
+    PlaceResult PlaceItem(const std::wstring& path, const std::vector<std::uint8_t>& bytes,
+                          bool replaceOther = false);
+    // Places a resource into the locked package folder; on failure logs
+    // `record` with the error.
     bool PlaceResource(const std::wstring& path, const PayloadResourceId& resource, const wchar_t* method,
                        const wchar_t* record);
-    void EnsureFolder(const std::wstring& path);
+    // Opens the file for reading with read sharing only and compares it
+    // with `bytes`; the handle is kept when they match.
+    bool HoldIfEqual(const std::wstring& path, const std::vector<std::uint8_t>& bytes, std::uint32_t* error);
+    void Release(const std::wstring& path);
+    // The package folder and its parent made safe (see above) once per
+    // process; false, with a record, when that cannot be done.
+    bool LockPackageFolder(const std::wstring& base, const wchar_t* method);
+    bool MakeSafeFolder(const std::wstring& path, const wchar_t* method, std::uint32_t* error);
+    // Removes a file or folder tree; links, junctions and mount points are
+    // removed themselves, never followed.
+    bool RemoveTree(const std::wstring& path, std::uint32_t* error, int depth = 0);
+    // Removes the package's empty folders, trying a sharing violation again
+    // over about a second.
+    void RemovePackageFolders(const std::wstring& folder, const wchar_t* method);
+    // The system program's full path: the 64-bit one on 64-bit Windows
+    // (Sysnative for a 32-bit thread that sees redirection); empty when the
+    // Windows folder is unknown.
+    std::wstring SystemProgram(const wchar_t* name);
     // Deletes a file of this process; logs and keeps what cannot go.
     bool DeleteOwn(const std::wstring& path, const wchar_t* method);
+    // The folder exists, made when missing; false when it cannot be made or
+    // is a redirection.
+    bool EnsureFolder(const std::wstring& path);
     bool IsOwn(const std::wstring& path) const;
     // The text of the firmware image's name resource within its size, up to
     // a NUL; false when the resource is missing.
@@ -163,6 +202,8 @@ private:
     hubaccess::CHubUtility& m_utility;
     CMy262FWUpgradeToolDlg& m_dialog;
     std::set<std::wstring> m_ownFiles;  // by FoldPath
+    std::map<std::wstring, platform::Handle> m_held;  // by FoldPath
+    std::wstring m_lockedFolder;                      // FoldPath, empty: none
     std::vector<std::wstring> m_ownOrder;
     std::wstring m_strExtractedImage;  // full path, empty when none
 };

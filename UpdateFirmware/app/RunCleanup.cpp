@@ -22,4 +22,6 @@ int PayloadRunCleanup::Remove_FilterDriverAndFiles(const std::wstring& tempDir) 
     return m_payload.Remove_FilterDriverAndFiles(tempDir);
 }
 
+void PayloadRunCleanup::DeleteDevcon() { m_payload.nADD_Delete_DevconFile(TempPath(), hubaccess::FALSE); }
+
 }  // namespace app

@@ -24,6 +24,8 @@ public:
     // Uninstalls the filter driver and deletes its files under tempDir;
     // 0 when done.
     virtual int Remove_FilterDriverAndFiles(const std::wstring& tempDir) = 0;
+    // Deletes the devcon this process wrote.
+    virtual void DeleteDevcon() = 0;
 };
 
 // The clean-up of the program: the INI through g_Ini, the driver package
@@ -34,6 +36,7 @@ public:
     std::wstring TempPath() override;
     void DeleteIniFile() override;
     int Remove_FilterDriverAndFiles(const std::wstring& tempDir) override;
+    void DeleteDevcon() override;
 
 private:
     hubaccess::CHubUtility& m_utility;

@@ -443,8 +443,8 @@ void RunCoordinator::CleanUp() {
     if (cleanup != nullptr) cleanup->DeleteIniFile();
     vDEBUG_MSG_printf(L"%s:%d: Device Number : %d", kMethod, __LINE__, n_);
 
-    const std::wstring devcon = u_.m_szModuleDirectory + (u_.IsWow64() ? L"\\devconAMD64.exe" : L"\\devcon.exe");
-    if (u_.bCheckFilePathExists(devcon, 0)) u_.Ports().files->DeleteFile(devcon);
+    // Only the devcon this process wrote; one in the program folder stays.
+    if (cleanup != nullptr) cleanup->DeleteDevcon();
 
     if (!dlg_.m_bKeepFilterDriver) {
         if (cleanup != nullptr) {

@@ -169,8 +169,9 @@ int Initialisation::Run() {
     }
     dlg_.vResetRunState();
 
-    if (payload_.nADD_Delete_DevconFile(u_.m_szModuleDirectory, TRUE) != 0) {
-        vDEBUG_ERR_printf(L"%s:%d: nADD_Delete_DevconFile Failed(%s]", kMethod, __LINE__, u_.m_szModuleDirectory);
+    // devcon goes into the locked package folder under the temporary folder.
+    if (payload_.nADD_Delete_DevconFile(TempPath(u_), TRUE) != 0) {
+        vDEBUG_ERR_printf(L"%s:%d: nADD_Delete_DevconFile Failed(%s]", kMethod, __LINE__, TempPath(u_));
         dlg_.nMessageOut(L"extra necessary files failed!!", kMsgError, 0);
         End(kExitExtraFiles, true);
         return TRUE;

@@ -22,7 +22,6 @@ namespace {
 
 constexpr std::uint32_t kHubListFlags = platform::kDigcfPresent | platform::kDigcfDeviceInterface;
 constexpr std::uint32_t kPropertyBufferSize = 4096;
-const std::wstring kDevconFile = L".\\devconAMD64.exe";
 constexpr std::uint32_t kDevconWaitMs = 12000000;
 constexpr std::uint32_t kRestartPauseMs = 500;
 // An enumeration that keeps failing with errors other than "no more items"
@@ -127,10 +126,14 @@ BYTE CHubUtility::ucGetHWId(const platform::Guid& guid, HUBREC rec, std::vector<
                         SetLastSystemError(id.ok ? platform::kErrorInvalidData : id.error);
                         vDEBUG_ERR_printf(L"%s:%d: SetupDiGetDeviceInstanceId failed, no restart, dwErrorCode : %d",
                                           kMethod, __LINE__, GetLastSystemError());
+                    } else if (m_strDevconPath.empty()) {
+                        // Only the devcon this process wrote and holds runs,
+                        // by its full path.
+                        vDEBUG_ERR_printf(L"%s:%d: no devcon of this run, no restart", kMethod, __LINE__);
                     } else if (m_ports.launcher != nullptr) {
                         // devcon's own outcome is not read: the callers check
                         // whether the hub came back through the filter.
-                        m_ports.launcher->ShellExecuteAndWait(kDevconFile, strDevConParam, platform::kSwHide,
+                        m_ports.launcher->ShellExecuteAndWait(m_strDevconPath, strDevConParam, platform::kSwHide,
                                                               kDevconWaitMs);
                     }
                     m_ports.clock->Sleep(kRestartPauseMs);

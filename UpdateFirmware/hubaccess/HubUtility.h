@@ -171,6 +171,10 @@ public:
     std::array<BYTE, kRegTableSize> m_ucRegTable{};
     std::wstring m_szModuleDirectory;
     std::wstring m_szModulePath;
+    // The full path of the devcon this process wrote and holds open (set at
+    // start-up, before any worker runs); empty: no devcon, no restart
+    // through it.
+    std::wstring m_strDevconPath;
     std::wstring m_strFWBinFilePath;
     std::wstring strPID, strVID, strbcdUSB, strISerialNumber, strIManufacture, strIProduct,
         strbcdDevice;

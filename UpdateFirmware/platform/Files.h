@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Handle.h"
 #include "Win32Errors.h"
@@ -49,6 +50,24 @@ struct FileOpenResult {
     std::uint32_t error = 0;
 };
 
+// One name as InspectPath sees it, never following it when it redirects.
+struct PathFacts {
+    bool exists = false;
+    bool directory = false;
+    // A symbolic link, junction or mount point (a name-surrogate reparse
+    // point): a redirection to another place. Other reparse points, such as
+    // cloud-file placeholders, are ordinary files and folders.
+    bool redirection = false;
+    // Owned by the Administrators group or by SYSTEM.
+    bool trustedOwner = false;
+};
+
+struct DirectoryEntry {
+    std::wstring name;
+    bool directory = false;
+    bool redirection = false;  // as in PathFacts
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -86,6 +105,18 @@ public:
     // GetTempPathW: the temporary folder, ending with a backslash; empty on
     // failure.
     virtual std::wstring GetTempPath() = 0;
+
+    // What the name is, without following it: a missing name is ok with
+    // exists false.
+    virtual FileResult InspectPath(const std::wstring& path, PathFacts* facts) = 0;
+    // Makes the folder when it is missing, or takes an existing real folder
+    // (never through a redirection), and gives it access for Administrators
+    // and SYSTEM only, inherited by what is made in it, owner Administrators
+    // where the process may set it.
+    virtual FileResult MakePrivateDirectory(const std::wstring& path) = 0;
+    // The names in a folder (without "." and ".."), never following the
+    // folder when it redirects.
+    virtual FileResult ListDirectory(const std::wstring& path, std::vector<DirectoryEntry>* entries) = 0;
 };
 
 }  // namespace platform

@@ -36,9 +36,11 @@ public:
     // child's working directory, a zeroed STARTUPINFOW); the thread handle is
     // closed at once, the process is waited for at most `waitMs`, its exit
     // code read and its handle closed. The caller's current directory stays.
+    // `noWindow`: CREATE_NO_WINDOW, a console program gets no window of its
+    // own.
     virtual ProcessRunResult CreateProcessAndWait(const std::wstring& commandLine,
-                                                  const std::wstring& currentDirectory,
-                                                  std::uint32_t waitMs) = 0;
+                                                  const std::wstring& currentDirectory, std::uint32_t waitMs,
+                                                  bool noWindow) = 0;
 };
 
 }  // namespace platform

@@ -120,7 +120,7 @@ TEST_F(HubRestartTest, On64BitWindowsDevconRestartsAndThePausesFollow) {
         EXPECT_EQ(m.sched.MonotonicMs() - start, row.ms);
         const auto launches = Events(UsbEventKind::Launch);
         ASSERT_EQ(launches.size(), 1u);
-        EXPECT_EQ(launches[0].path, L".\\devconAMD64.exe");
+        EXPECT_EQ(launches[0].path, m.utility->m_strDevconPath);
         // The one device instance, not the hardware id its twins share.
         EXPECT_EQ(launches[0].parameters, L"Restart @" + m.usb.InstanceId(a));
         EXPECT_EQ(launches[0].scope, 0u);  // SW_HIDE
@@ -136,6 +136,13 @@ TEST_F(HubRestartTest, On64BitWindowsDevconRestartsAndThePausesFollow) {
     EXPECT_EQ(Search(m.usb.Name(a), 1), 1);
     EXPECT_TRUE(Events(UsbEventKind::Launch).empty());
     EXPECT_TRUE(m.HasRecord(L"ERR", L"CHubUtility::ucGetHWId", L"SetupDiGetDeviceInstanceId failed, no restart"));
+
+    // No devcon of this run: nothing is started, never one found elsewhere.
+    m.usb.ClearJournal();
+    m.utility->m_strDevconPath.clear();
+    EXPECT_EQ(Search(m.usb.Name(a), 1), 1);
+    EXPECT_TRUE(Events(UsbEventKind::Launch).empty());
+    EXPECT_TRUE(m.HasRecord(L"ERR", L"CHubUtility::ucGetHWId", L"no devcon of this run, no restart"));
 }
 
 TEST_F(HubRestartTest, On32BitWindowsTwoClassInstallerPassesRestart) {

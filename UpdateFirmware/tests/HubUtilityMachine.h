@@ -37,6 +37,8 @@ struct HubUtilityMachine {
         ports.codePage = &usb;
         utility = std::make_unique<hubaccess::CHubUtility>(ports);
         utility->m_szModuleDirectory = L"C:\\Tool";
+        // As the payload sets it once it holds devcon in the package folder.
+        utility->m_strDevconPath = L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver\\devconAMD64.exe";
         vDEBUG_Initial_printf(sched, sink);
         g_nMessageLevel = 3;
         sink.Clear();

@@ -2,6 +2,7 @@
 // embedded firmware image, on the simulated machine.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteFailureCase{L"k9371937.DLL", -10, L"Load k9371937.DLL, WriteFile Failed, Erroe="},
         WriteFailureCase{L"msvcrtd.dll", -10, L" Load msvcrtd.dll, WriteFile Failed, Erroe="}));
 
-TEST(Package, ShortWriteLeavesNoPartialFileAndAForeignFileIsNeverReplaced) {
+TEST(Package, ShortWriteLeavesNoPartialFileAndFilesOfAnotherBuildAreReplaced) {
     PayloadMachine m;
     sim::FileFault fault;
     fault.op = sim::FileOp::Write;
@@ -91,76 +92,210 @@ TEST(Package, ShortWriteLeavesNoPartialFileAndAForeignFileIsNeverReplaced) {
     EXPECT_EQ(m.payload->nLoadFilterDriverLib(PayloadMachine::kTemp), -10);
     EXPECT_FALSE(m.files.Exists(m.Package(L"k9371937.DLL")));
 
-    // Someone else's driver file stays as it is; an identical one is ours.
+    // Left by another build (a killed run, an older release): replaced, and
+    // the installation goes on; an identical file is taken as it is.
     PayloadMachine n;
     n.files.PutFile(n.Package(L"i386\\revodereriri.sys"), Bytes("another driver"));
+    n.files.SetReadOnly(n.Package(L"i386\\revodereriri.sys"), true);
     n.files.PutFile(n.Package(L"revodereriri.inf"), Bytes("[Version]\r\ninf\r\n"));
-    EXPECT_EQ(n.payload->nLoadFilterDriverLib(PayloadMachine::kTemp), -10);
-    EXPECT_EQ(n.File(n.Package(L"i386\\revodereriri.sys")), Bytes("another driver"));
-    EXPECT_EQ(n.payload->ExtractedFiles(),
-              (std::vector<std::wstring>{n.Package(L"revodereriri.inf"), n.Package(L"revodereriri.cat")}));
+    n.files.PutFile(n.Package(L"devcon.exe"), Bytes("older devcon"));
+    EXPECT_EQ(n.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
+    EXPECT_EQ(n.File(n.Package(L"i386\\revodereriri.sys")), Bytes("sys i386"));
+    EXPECT_EQ(n.launcher.Calls().size(), 1u);
+    EXPECT_EQ(n.payload->ExtractedFiles().size(), 6u);
+    EXPECT_TRUE(n.Has(L"WRN", L"PlaceItem", n.Package(L"i386\\revodereriri.sys") + L" is not this build's, replaced"));
+    ASSERT_EQ(n.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 1), 0);
+    EXPECT_EQ(n.File(n.Package(L"devcon.exe")), Bytes("devcon x86"));
 }
+
+// --- the package folder is locked before anything goes into it
+
+struct UnsafeFolderCase {
+    const char* name;
+    std::function<void(PayloadMachine&)> arrange;
+    bool installs;
+    const wchar_t* unsafe = L"";  // the folder the record names when it does not
+};
+
+class PackageFolder : public ::testing::TestWithParam<UnsafeFolderCase> {};
+
+TEST_P(PackageFolder, IsMadeAnewWithoutFollowingOrTheInstallationEndsUnrun) {
+    PayloadMachine m;
+    const std::wstring parent = L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW";
+    m.files.PutFile(L"C:\\Tool\\keep.txt", Bytes("tool folder file"));
+    GetParam().arrange(m);
+    m.launcher.SetProgram([&](const sim::ProcessCall& c) {
+        // Everything the installer reads is held: readable, never writable
+        // or deletable, until the installer is done.
+        const std::wstring inf = c.currentDirectory + L"\\revodereriri.inf";
+        const platform::FileOpenResult read = m.files.CreateFile(inf, platform::kGenericRead, platform::kFileShareRead,
+                                                                 platform::FileDisposition::OpenExisting, 0);
+        EXPECT_TRUE(read.handle.IsValid());
+        m.files.CloseHandle(read.handle);
+        for (const wchar_t* name : {L"revodereriri.inf", L"amd64\\revodereriri.sys", L"k9371937.DLL"}) {
+            const std::wstring path = c.currentDirectory + L"\\" + name;
+            const platform::FileOpenResult write =
+                m.files.CreateFile(path, platform::kGenericWrite, platform::kFileShareRead | platform::kFileShareWrite,
+                                   platform::FileDisposition::OpenExisting, 0);
+            EXPECT_EQ(write.error, platform::kErrorSharingViolation);
+            EXPECT_EQ(m.files.DeleteFile(path).error, platform::kErrorSharingViolation);
+        }
+        return 0u;
+    });
+    const int rc = m.payload->InstallFilterDriver(PayloadMachine::kTemp);
+    EXPECT_EQ(m.File(L"C:\\Tool\\keep.txt"), Bytes("tool folder file"));  // never followed
+    if (!GetParam().installs) {
+        EXPECT_EQ(rc, -1);
+        EXPECT_TRUE(m.launcher.Calls().empty());
+        EXPECT_TRUE(m.Has(L"ERR", L"nLoadFilterDriverLib", L"the package folder " + std::wstring(GetParam().unsafe)));
+        return;
+    }
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(m.launcher.Calls().size(), 1u);
+    for (const std::wstring& folder : {parent, std::wstring(PayloadMachine::kPackage)}) {
+        platform::PathFacts facts;
+        ASSERT_TRUE(m.files.InspectPath(folder, &facts).ok);
+        EXPECT_TRUE(facts.directory && !facts.redirection && facts.trustedOwner);
+        EXPECT_TRUE(m.files.IsPrivate(folder));
+    }
+    EXPECT_FALSE(m.files.Exists(L"C:\\Tool\\revodereriri.inf"));
+    EXPECT_FALSE(m.files.Exists(parent + L"\\planted.dll"));
+    // Held until the removal lets go of them: afterwards nothing is open.
+    ASSERT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
+    EXPECT_FALSE(m.files.Exists(PayloadMachine::kPackage));
+    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PackageFolder,
+    ::testing::Values(
+        UnsafeFolderCase{"Absent", [](PayloadMachine&) {}, true},
+        UnsafeFolderCase{"OwnedBySomeoneElse",
+                         [](PayloadMachine& m) {
+                             m.files.PutFile(L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\planted.dll",
+                                             Bytes("x"));
+                             m.files.SetForeignOwner(L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW");
+                         },
+                         true},
+        UnsafeFolderCase{"SubfolderOwnedBySomeoneElse",
+                         [](PayloadMachine& m) {
+                             m.files.PutFile(m.Package(L"amd64\\revodereriri.sys"), Bytes("theirs"));
+                             m.files.SetForeignOwner(m.Package(L"amd64"));
+                         },
+                         true},
+        UnsafeFolderCase{"JunctionToTheToolFolder",
+                         [](PayloadMachine& m) { m.files.MakeRedirection(PayloadMachine::kPackage, L"C:\\Tool"); },
+                         true},
+        UnsafeFolderCase{"AFileInItsPlace",
+                         [](PayloadMachine& m) {
+                             m.files.PutFile(L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW", Bytes("file"));
+                         },
+                         true},
+        UnsafeFolderCase{"ForeignAndInUse",
+                         [](PayloadMachine& m) {
+                             m.files.PutFile(m.Package(L"busy.txt"), Bytes("x"));
+                             m.files.SetForeignOwner(PayloadMachine::kPackage);
+                             sim::FileFault busy;
+                             busy.op = sim::FileOp::Delete;
+                             busy.path = m.Package(L"busy.txt");
+                             busy.error = platform::kErrorSharingViolation;
+                             busy.times = -1;
+                             m.files.AddFault(busy);
+                         },
+                         false, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver cannot"},
+        UnsafeFolderCase{"CannotBeLocked",
+                         [](PayloadMachine& m) {
+                             sim::FileFault fault;
+                             fault.op = sim::FileOp::CreateDirectory;
+                             fault.path = L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW";
+                             m.files.AddFault(fault);
+                         },
+                         false, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW cannot"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- installation and removal through the process starter
 
-TEST(FilterDriver, InstallRunsTheInfInstallerInThePackageFolder) {
+struct LaunchCase {
+    const wchar_t* temp;
+    bool wow64;
+    bool sysnative;  // %windir%\Sysnative is visible
+    const wchar_t* system;  // where rundll32 and cmd are taken from
+};
+
+class Launch : public ::testing::TestWithParam<LaunchCase> {};
+
+TEST_P(Launch, InstallerAndBatchRunByFullPathOnTheFullInfPath) {
     PayloadMachine m;
+    const std::wstring temp = GetParam().temp;
+    const std::wstring package = app::CPayload::strPackageFolder(temp);
+    m.files.MakeDirectory(temp);
+    m.os.SetWow64(GetParam().wow64);
+    if (GetParam().sysnative) {
+        m.files.PutFile(L"C:\\Windows\\Sysnative\\cmd.exe", Bytes("cmd"));
+        m.files.PutFile(L"C:\\Windows\\Sysnative\\rundll32.exe", Bytes("rundll32"));
+    }
+    // A planted program next to the tool and in the current directory.
+    m.files.PutFile(L"C:\\Tool\\rundll32.exe", Bytes("planted"));
+    m.files.PutFile(L"C:\\Tool\\cmd.exe", Bytes("planted"));
     bool infThere = false;
     m.launcher.SetProgram([&](const sim::ProcessCall& c) {
-        infThere = m.files.Exists(c.currentDirectory + L"\\revodereriri.inf");
+        infThere = infThere || m.files.Exists(package + L"\\revodereriri.inf");
         return 0u;
     });
-    ASSERT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
+    ASSERT_EQ(m.payload->InstallFilterDriver(temp), 0);
     ASSERT_EQ(m.launcher.Calls().size(), 1u);
-    const sim::ProcessCall call = m.launcher.Calls()[0];
-    EXPECT_EQ(call.commandLine, L"rundll32.exe setupapi,InstallHinfSection DefaultInstall 132 .\\revodereriri.inf");
-    EXPECT_EQ(call.currentDirectory, PayloadMachine::kPackage);
+    const std::wstring system = GetParam().system;
+    sim::ProcessCall call = m.launcher.Calls()[0];
+    EXPECT_EQ(call.commandLine, L"\"" + system + L"\\rundll32.exe\" setupapi,InstallHinfSection DefaultInstall 132 " +
+                                    package + L"\\revodereriri.inf");
+    EXPECT_EQ(call.currentDirectory, package);
     EXPECT_EQ(call.waitMs, platform::kWaitInfinite);
     EXPECT_TRUE(infThere);
     EXPECT_EQ(m.files.CurrentDirectory(), L"C:\\Tool");
 
+    m.launcher.ClearCalls();
+    ASSERT_EQ(m.payload->Remove_FilterDriverAndFiles(temp), 0);
+    ASSERT_EQ(m.launcher.Calls().size(), 1u);
+    call = m.launcher.Calls()[0];
+    EXPECT_EQ(call.commandLine,
+              L"\"" + system + L"\\cmd.exe\" /c \"\"" + package + L"\\DeleteRevodereriri.bat\"\"");
+    EXPECT_EQ(call.currentDirectory, package);
+    EXPECT_TRUE(call.noWindow);
+    EXPECT_FALSE(m.files.Exists(package));
+    EXPECT_TRUE(m.files.IsDirectory(package.substr(0, package.rfind(L'\\'))));
+    EXPECT_TRUE(m.payload->ExtractedFiles().empty());
+
     m.launcher.FailStarts(platform::kErrorFileNotFound);
-    EXPECT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), -1);
-    EXPECT_TRUE(m.Has(L"ERR", L"Launch_INF", L"CreateProcess failed, szCmdLine=rundll32.exe"));
+    EXPECT_EQ(m.payload->InstallFilterDriver(temp), -1);
+    EXPECT_TRUE(m.Has(L"ERR", L"Launch_INF", L"CreateProcess failed, szCmdLine=\"" + system + L"\\rundll32.exe\""));
     EXPECT_TRUE(m.Has(L"ERR", L"InstallFilterDriver", L"Launch_INF failed[-1],"));
 }
 
-struct UninstallCase {
-    bool wow64;
-    bool sysnative;  // %windir%\Sysnative\cmd.exe is visible
-    const wchar_t* interpreter;
-};
-
-class Uninstall : public ::testing::TestWithParam<UninstallCase> {};
-
-TEST_P(Uninstall, RunsTheBatchByFullPathThenDeletesThePackage) {
-    PayloadMachine m;
-    m.os.SetWow64(GetParam().wow64);
-    if (GetParam().sysnative) m.files.PutFile(L"C:\\Windows\\Sysnative\\cmd.exe", Bytes("cmd"));
-    ASSERT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
-    m.launcher.ClearCalls();
-    bool batchAndInfThere = false;
-    m.launcher.SetProgram([&](const sim::ProcessCall&) {
-        batchAndInfThere = m.files.Exists(m.Package(L"DeleteRevodereriri.bat")) &&
-                           m.files.Exists(m.Package(L"revodereriri.inf"));
-        return 0u;
-    });
-    ASSERT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
-    ASSERT_EQ(m.launcher.Calls().size(), 1u);
-    EXPECT_EQ(m.launcher.Calls()[0].commandLine,
-              std::wstring(GetParam().interpreter) + L" /c \"\"" + m.Package(L"DeleteRevodereriri.bat") + L"\"\"");
-    EXPECT_EQ(m.launcher.Calls()[0].currentDirectory, PayloadMachine::kPackage);
-    EXPECT_TRUE(batchAndInfThere);
-    EXPECT_FALSE(m.files.Exists(PayloadMachine::kPackage));
-    EXPECT_TRUE(m.files.IsDirectory(L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW"));
-    EXPECT_TRUE(m.payload->ExtractedFiles().empty());
-}
-
 INSTANTIATE_TEST_SUITE_P(
-    Interpreters, Uninstall,
-    ::testing::Values(UninstallCase{true, true, L"\"C:\\Windows\\Sysnative\\cmd.exe\""},
-                      UninstallCase{true, false, L"\"C:\\Windows\\System32\\cmd.exe\""},
-                      UninstallCase{false, true, L"\"C:\\Windows\\System32\\cmd.exe\""}));
+    Systems, Launch,
+    ::testing::Values(LaunchCase{L"C:\\Users\\user\\AppData\\Local\\Temp\\", true, true, L"C:\\Windows\\Sysnative"},
+                      LaunchCase{L"C:\\Users\\user\\AppData\\Local\\Temp\\", true, false, L"C:\\Windows\\System32"},
+                      LaunchCase{L"C:\\Users\\user\\AppData\\Local\\Temp\\", false, true, L"C:\\Windows\\System32"},
+                      LaunchCase{L"C:\\Users\\Jane Doe\\Temp Files\\", false, false, L"C:\\Windows\\System32"}));
+
+TEST(FilterDriver, PackageFolderRemovalIsTriedAgainOverASecond) {
+    struct Row { int busy; bool removed; std::uint64_t ms; };
+    for (const Row row : {Row{3, true, 300}, Row{-1, false, 1000}}) {
+        PayloadMachine m;
+        ASSERT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
+        sim::FileFault busy;
+        busy.op = sim::FileOp::RemoveDirectory;
+        busy.path = PayloadMachine::kPackage;
+        busy.error = platform::kErrorSharingViolation;
+        busy.times = row.busy;
+        m.files.AddFault(busy);
+        const std::uint64_t start = m.sched.MonotonicMs();
+        ASSERT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
+        EXPECT_EQ(m.sched.MonotonicMs() - start, row.ms);
+        EXPECT_EQ(m.files.Exists(PayloadMachine::kPackage), !row.removed);
+        EXPECT_EQ(m.Has(L"MSG", L"Remove_FilterDriverAndFiles", L"RemoveDirectory failed"), !row.removed);
+    }
+}
 
 TEST(FilterDriver, RemovalAfterARunThatInstalledNothingWritesBatchAndInf) {
     PayloadMachine m;
@@ -197,29 +332,40 @@ TEST(FilterDriver, RemovalDeletesOnlyItsOwnFilesAndNothingWhenTheBatchCannotStar
 
 // --- devcon
 
-TEST(Devcon, PlatformBuildKeptWhenPresentAndDeletedOnlyWhenOurs) {
+TEST(Devcon, WrittenIntoTheLockedPackageFolderAndRunFromThereOnly) {
     for (const bool wow64 : {true, false}) {
         PayloadMachine m;
         m.os.SetWow64(wow64);
-        const std::wstring path = wow64 ? L"C:\\Tool\\devconAMD64.exe" : L"C:\\Tool\\devcon.exe";
-        const std::wstring other = wow64 ? L"C:\\Tool\\devcon.exe" : L"C:\\Tool\\devconAMD64.exe";
-        ASSERT_EQ(m.payload->nADD_Delete_DevconFile(L"C:\\Tool", 1), 0);
+        const std::wstring name = wow64 ? L"devconAMD64.exe" : L"devcon.exe";
+        const std::wstring path = m.Package(name);
+        const std::wstring program = L"C:\\Tool\\" + name;
+        m.files.PutFile(program, Bytes("their devcon"));
+        ASSERT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 1), 0);
         EXPECT_EQ(m.File(path), Bytes(wow64 ? "devcon amd64" : "devcon x86"));
-        EXPECT_FALSE(m.files.Exists(other));
-        EXPECT_EQ(m.payload->nADD_Delete_DevconFile(L"C:\\Tool", 0), 0);
+        EXPECT_EQ(m.utility->m_strDevconPath, path);
+        EXPECT_TRUE(m.files.IsPrivate(PayloadMachine::kPackage));
+        EXPECT_FALSE(m.files.Exists(m.Package(wow64 ? L"devcon.exe" : L"devconAMD64.exe")));
+        // Held: readable for the start, never writable before it.
+        EXPECT_EQ(m.files
+                      .CreateFile(path, platform::kGenericWrite, platform::kFileShareRead | platform::kFileShareWrite,
+                                  platform::FileDisposition::OpenExisting, 0)
+                      .error,
+                  platform::kErrorSharingViolation);
+        EXPECT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 0), 0);
         EXPECT_FALSE(m.files.Exists(path));
-
-        // A devcon that is there already is kept; someone else's is never deleted.
-        m.files.PutFile(path, Bytes("their devcon"));
-        EXPECT_EQ(m.payload->nADD_Delete_DevconFile(L"C:\\Tool", 1), 0);
-        EXPECT_EQ(m.payload->nADD_Delete_DevconFile(L"C:\\Tool", 0), 0);
-        EXPECT_EQ(m.File(path), Bytes("their devcon"));
+        EXPECT_TRUE(m.utility->m_strDevconPath.empty());
+        EXPECT_EQ(m.File(program), Bytes("their devcon"));  // neither replaced nor deleted
+        EXPECT_EQ(m.files.OpenHandleCount(), 0);
     }
     PayloadMachine m;
-    m.files.PutFile(L"C:\\Tool\\devcon.exe", Bytes("read-only"));
-    m.files.SetReadOnly(L"C:\\Tool\\devcon.exe", true);
-    EXPECT_EQ(m.payload->nADD_Delete_DevconFile(L"C:\\Tool", 1), -10);
-    EXPECT_TRUE(m.Has(L"ERR", L"nADD_Delete_DevconFile", L"Load Filter Driver inf, WriteFile Failed, Erroe=80"));
+    sim::FileFault fault;
+    fault.op = sim::FileOp::CreateDirectory;
+    fault.path = PayloadMachine::kPackage;
+    m.files.AddFault(fault);
+    EXPECT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 1), -10);
+    EXPECT_TRUE(m.Has(L"ERR", L"nADD_Delete_DevconFile",
+                      L"the package folder " + std::wstring(PayloadMachine::kPackage) + L" cannot be made safe"));
+    EXPECT_TRUE(m.utility->m_strDevconPath.empty());
 }
 
 // --- the embedded firmware image
@@ -245,6 +391,15 @@ TEST(FirmwareImage, SomeoneElsesFileOfThatNameStaysAndTheImageGoesToTemp) {
     EXPECT_EQ(m.payload->vRemoveBinFiles(), 1);
     EXPECT_FALSE(m.files.Exists(L"C:\\Tool\\Temp\\140415_03_E5_00.bin"));
     EXPECT_EQ(m.File(L"C:\\Tool\\140415_03_E5_00.bin"), Bytes("the user's image"));
+
+    // A Temp folder that redirects elsewhere is never written through.
+    PayloadMachine n;
+    n.files.PutFile(L"C:\\Tool\\140415_03_E5_00.bin", Bytes("the user's image"));
+    n.files.MakeDirectory(L"C:\\Elsewhere");
+    n.files.MakeRedirection(L"C:\\Tool\\Temp", L"C:\\Elsewhere");
+    EXPECT_EQ(n.payload->vExtractBinFiles(), 0);
+    EXPECT_FALSE(n.files.Exists(L"C:\\Elsewhere\\140415_03_E5_00.bin"));
+    EXPECT_TRUE(n.Has(L"ERR", L"EnsureFolder", L"C:\\Tool\\Temp is a redirection, nothing is written there"));
 }
 
 TEST(FirmwareImage, NameResourceReadWithinItsSizeAndBadNamesRefused) {

@@ -22,7 +22,8 @@ constexpr wchar_t kClassKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Class\\{36FC9E60-C465-11CF-8056-444553540000}";
 constexpr wchar_t kDriverFile[] = L"C:\\Windows\\system32\\drivers\\revodereriri.sys";
 constexpr wchar_t kImage[] = L"C:\\Tool\\140415_03_E5_00.bin";
-constexpr wchar_t kDevcon[] = L"C:\\Tool\\devcon.exe";
+constexpr wchar_t kDevcon[] = L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver\\devcon.exe";
+constexpr wchar_t kProgramDevcon[] = L"C:\\Tool\\devcon.exe";
 constexpr wchar_t kIni[] = L"C:\\Tool\\VTL262xFWUpg.ini";
 
 class RecordingServices : public app::RunInitServices {
@@ -83,7 +84,6 @@ struct InitMachine : PayloadMachine {
         return rc;
     }
     bool NothingLeft() const {
-        // (A devcon that is not ours stays where it was.)
         return payload->ExtractedFiles().empty() && !files.Exists(kIni) && !files.Exists(kImage) &&
                !files.Exists(std::wstring(kPackage) + L"\\revodereriri.inf");
     }
@@ -131,11 +131,15 @@ TEST_P(RunInitFailures, EndsWithItsCodeAndLeavesNothingBehind) {
 }
 
 const FailureRow kFailureRows[] = {
-    // devcon cannot be written: -5 right after its one message, also without /SILENT.
+    // devcon cannot be written safely (the package folder cannot be locked):
+    // -5 right after its one message, also without /SILENT.
     {"DevconNotWritable", L"", [](InitMachine& m) {
          m.SetDriver(7);
-         m.files.PutFile(kDevcon, Bytes("someone else's"));
-         m.files.SetReadOnly(kDevcon, true);
+         sim::FileFault fault;
+         fault.op = sim::FileOp::CreateDirectory;
+         fault.path = PayloadMachine::kPackage;
+         fault.times = -1;
+         m.files.AddFault(fault);
      },
      {L"extra necessary files failed!!"}, app::kExitExtraFiles, 0, false},
     // The INI fails: -5 without a box, nothing of the run done.
@@ -175,6 +179,7 @@ TEST(RunInit, DriverVersionDecidesTheReinstallation) {
     for (std::uint16_t minor : {7, 6}) {
         InitMachine m(L"");
         m.SetDriver(minor);
+        m.files.PutFile(kProgramDevcon, Bytes("their devcon"));
         EXPECT_EQ(m.Init(), 1);
         EXPECT_EQ(m.installs, minor == 7 ? 0 : 1) << minor;
         EXPECT_TRUE(m.exits.empty());
@@ -183,6 +188,8 @@ TEST(RunInit, DriverVersionDecidesTheReinstallation) {
         // the INI is gone.
         EXPECT_TRUE(m.files.Exists(kImage));
         EXPECT_TRUE(m.files.Exists(kDevcon));
+        EXPECT_EQ(m.utility->m_strDevconPath, kDevcon);
+        EXPECT_EQ(m.File(kProgramDevcon), Bytes("their devcon"));  // neither replaced nor the one run
         EXPECT_FALSE(m.files.Exists(kIni));
         EXPECT_EQ(m.utility->m_strFWBinFilePath.find(L"140415_03_E5_00.bin") != std::wstring::npos, true);
         EXPECT_EQ(m.console.Frees(), 1);

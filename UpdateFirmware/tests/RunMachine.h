@@ -61,7 +61,8 @@ public:
         ++driverRemoved;
         return 0;
     }
-    int iniDeleted = 0, driverRemoved = 0;
+    void DeleteDevcon() override { ++devconDeleted; }
+    int iniDeleted = 0, driverRemoved = 0, devconDeleted = 0;
 };
 
 // Device access as a run sees it on hardware:
@@ -168,6 +169,8 @@ struct RunMachine {
         ports.codePage = &usb;
         utility = std::make_unique<hubaccess::CHubUtility>(ports);
         utility->m_szModuleDirectory = L"C:\\Tool";
+        // As the payload sets it once it holds devcon in the package folder.
+        utility->m_strDevconPath = L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver\\devconAMD64.exe";
         utility->m_strVID_Indetify = L"7A7D";
         vDEBUG_Initial_printf(sched, sink);
         g_nMessageLevel = 3;

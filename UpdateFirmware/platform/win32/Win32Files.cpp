@@ -7,6 +7,9 @@
 
 #include "platform/win32/WindowsApi.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 namespace platform::win32 {
 
 namespace {
@@ -48,7 +51,146 @@ static_assert(kFileAttributeReadOnly == FILE_ATTRIBUTE_READONLY &&
                   kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL,
               "attribute bits");
 
+// A reparse point that redirects to another name (IsReparseTagNameSurrogate).
+bool IsRedirection(DWORD attributes, DWORD tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag & 0x20000000u) != 0;
+}
+
+bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// The name itself, never what it redirects to.
+HANDLE OpenName(const std::wstring& path, DWORD access) {
+    return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+struct LocalSd {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ~LocalSd() {
+        if (sd) ::LocalFree(sd);
+    }
+};
+
+constexpr wchar_t kPrivateWithOwner[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+constexpr wchar_t kPrivate[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
 }  // namespace
+
+FileResult Win32Files::InspectPath(const std::wstring& path, PathFacts* facts) {
+    PathFacts out;
+    if (facts) *facts = out;
+    if (HasEmbeddedNul(path)) return InvalidParameter();
+    const HANDLE h = OpenName(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (IsMissing(error)) return FileResult{true, 0};
+        return FileResult{false, error};
+    }
+    FileResult result{true, 0};
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag)) {
+        out.exists = true;
+        out.directory = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        out.redirection = IsRedirection(tag.FileAttributes, tag.ReparseTag);
+    } else {
+        // Without the tag any reparse point counts as a redirection.
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (::GetFileInformationByHandle(h, &info)) {
+            out.exists = true;
+            out.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            out.redirection = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        } else {
+            result = FileResult{false, ::GetLastError()};
+        }
+    }
+    if (result.ok) {
+        PSID owner = nullptr;
+        LocalSd sd;
+        const DWORD status =
+            ::GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &sd.sd);
+        if (status == ERROR_SUCCESS && owner != nullptr)
+            out.trustedOwner = ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                               ::IsWellKnownSid(owner, WinLocalSystemSid);
+    }
+    ::CloseHandle(h);
+    if (facts) *facts = out;
+    return result;
+}
+
+FileResult Win32Files::MakePrivateDirectory(const std::wstring& path) {
+    if (HasEmbeddedNul(path)) return InvalidParameter();
+    for (const wchar_t* text : {kPrivateWithOwner, kPrivate}) {
+        LocalSd sd;
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &sd.sd, nullptr))
+            return FromBool(FALSE);
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, sd.sd, FALSE};
+        if (::CreateDirectoryW(path.c_str(), &attributes)) return FileResult{true, 0};
+        DWORD error = ::GetLastError();
+        if (error == ERROR_ALREADY_EXISTS) {
+            // An existing folder: its own security is replaced, through a
+            // handle on the name itself.
+            const bool withOwner = text == kPrivateWithOwner;
+            const HANDLE h = OpenName(path, READ_CONTROL | WRITE_DAC | (withOwner ? WRITE_OWNER : 0) |
+                                                FILE_READ_ATTRIBUTES);
+            if (h == INVALID_HANDLE_VALUE) return FromBool(FALSE);
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (!::GetFileInformationByHandle(h, &info)) {
+                error = ::GetLastError();
+            } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                error = ERROR_DIRECTORY;
+            } else {
+                PSID owner = nullptr;
+                PACL dacl = nullptr;
+                BOOL present = FALSE, defaulted = FALSE;
+                ::GetSecurityDescriptorOwner(sd.sd, &owner, &defaulted);
+                ::GetSecurityDescriptorDacl(sd.sd, &present, &dacl, &defaulted);
+                SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+                if (withOwner) what |= OWNER_SECURITY_INFORMATION;
+                error = ::SetSecurityInfo(h, SE_FILE_OBJECT, what, withOwner ? owner : nullptr, nullptr, dacl,
+                                          nullptr);
+            }
+            ::CloseHandle(h);
+            if (error == ERROR_SUCCESS) return FileResult{true, 0};
+            if (error == ERROR_DIRECTORY) return FileResult{false, error};
+        }
+        // The owner part is what a token without the right to name the
+        // Administrators group as owner refuses; the folder is then made
+        // with the process's default owner.
+        if (text == kPrivate || (error != ERROR_INVALID_OWNER && error != ERROR_ACCESS_DENIED &&
+                                 error != ERROR_PRIVILEGE_NOT_HELD))
+            return FileResult{false, error};
+    }
+    return FileResult{false, ERROR_INVALID_FUNCTION};
+}
+
+FileResult Win32Files::ListDirectory(const std::wstring& path, std::vector<DirectoryEntry>* entries) {
+    if (entries) entries->clear();
+    if (HasEmbeddedNul(path) || path.find_first_of(L"*?") != std::wstring::npos) return InvalidParameter();
+    PathFacts facts;
+    const FileResult inspected = InspectPath(path, &facts);
+    if (!inspected.ok) return inspected;
+    if (!facts.exists) return FileResult{false, ERROR_PATH_NOT_FOUND};
+    if (!facts.directory || facts.redirection) return FileResult{false, ERROR_DIRECTORY};
+    WIN32_FIND_DATAW data{};
+    const HANDLE h = ::FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? FileResult{true, 0} : FileResult{false, error};
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        DirectoryEntry entry;
+        entry.name = name;
+        entry.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.redirection = IsRedirection(data.dwFileAttributes, data.dwReserved0);
+        if (entries) entries->push_back(entry);
+    } while (::FindNextFileW(h, &data));
+    const DWORD error = ::GetLastError();
+    ::FindClose(h);
+    return error == ERROR_NO_MORE_FILES ? FileResult{true, 0} : FileResult{false, error};
+}
 
 int Win32Files::Access(const std::wstring& path, int mode) {
     if (HasEmbeddedNul(path)) return EINVAL;

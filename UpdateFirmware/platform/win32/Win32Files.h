@@ -33,6 +33,13 @@ public:
     FileResult GetFileAttributes(const std::wstring& path, std::uint32_t* attributes) override;
     FileResult SetFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     std::wstring GetTempPath() override;
+    // Through a handle opened with FILE_FLAG_OPEN_REPARSE_POINT: the
+    // attributes, the reparse tag and the owner.
+    FileResult InspectPath(const std::wstring& path, PathFacts* facts) override;
+    // "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"; without the owner part where
+    // the token may not set it.
+    FileResult MakePrivateDirectory(const std::wstring& path) override;
+    FileResult ListDirectory(const std::wstring& path, std::vector<DirectoryEntry>* entries) override;
 };
 
 }  // namespace platform::win32

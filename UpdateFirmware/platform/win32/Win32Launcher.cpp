@@ -46,7 +46,7 @@ LaunchResult Win32Launcher::ShellExecuteAndWait(const std::wstring& file, const 
 
 ProcessRunResult Win32Launcher::CreateProcessAndWait(const std::wstring& commandLine,
                                                      const std::wstring& currentDirectory,
-                                                     std::uint32_t waitMs) {
+                                                     std::uint32_t waitMs, bool noWindow) {
     ProcessRunResult result;
     if (commandLine.find(L'\0') != std::wstring::npos ||
         currentDirectory.find(L'\0') != std::wstring::npos) {
@@ -59,7 +59,7 @@ ProcessRunResult Win32Launcher::CreateProcessAndWait(const std::wstring& command
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, noWindow ? CREATE_NO_WINDOW : 0, nullptr,
                           currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup,
                           &process)) {
         result.error = ::GetLastError();

@@ -37,7 +37,7 @@ public:
     // still running after the wait is left running (its handle is closed).
     ProcessRunResult CreateProcessAndWait(const std::wstring& commandLine,
                                           const std::wstring& currentDirectory,
-                                          std::uint32_t waitMs) override;
+                                          std::uint32_t waitMs, bool noWindow) override;
 };
 
 }  // namespace platform::win32

@@ -70,11 +70,11 @@ TEST(Win32Payload, PortCallsForFoldersAttributesResourcesAndProcesses) {
     EXPECT_EQ(std::string(name.bytes.begin(), name.bytes.end()), "140415_03_E5_00.bin\r\n");
 
     const platform::ProcessRunResult run =
-        win32.launcher.CreateProcessAndWait(L"cmd.exe /c exit 7", temp, platform::kWaitInfinite);
+        win32.launcher.CreateProcessAndWait(L"cmd.exe /c exit 7", temp, platform::kWaitInfinite, false);
     EXPECT_TRUE(run.started);
     EXPECT_TRUE(run.ended);
     EXPECT_EQ(run.exitCode, 7u);
-    EXPECT_FALSE(win32.launcher.CreateProcessAndWait(L"no-such-program-here.exe", L"", 1000).started);
+    EXPECT_FALSE(win32.launcher.CreateProcessAndWait(L"no-such-program-here.exe", L"", 1000, false).started);
 }
 
 TEST(Win32Payload, PlaceholderPackageInstallsAndRemovesEndToEnd) {

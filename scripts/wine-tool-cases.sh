@@ -2,9 +2,11 @@
 # The executable end to end under Wine, on a virtual X server: one table of
 # cases, each with a time limit, its command line, the prefix it runs in and
 # the exit code as Wine gives it (the low byte: -4 arrives as 252).
-# Usage: wine-tool-cases.sh TOOL.exe DRIVER.sys WORKDIR
+# Usage: wine-tool-cases.sh TOOL.exe DRIVER.sys WORKDIR [RUNDLL32.exe VERSION.dll]
 #   DRIVER.sys  the placeholder driver file (file version 1.0.7.0) that
 #               seeds the "installed" prefix.
+#   RUNDLL32.exe, VERSION.dll  programs planted next to the tool that leave
+#               "planted-<name>.txt" beside them when they run or load.
 # WINE names the Wine loader (wine64 for the 64-bit twin). Exit code 77:
 # skipped (no Wine for this kind of program on this machine).
 set -uo pipefail
@@ -19,11 +21,11 @@ if [ "${1:-}" != "--inner" ]; then
   fi
   command -v xvfb-run >/dev/null || { echo "xvfb-run not found" >&2; exit 1; }
   rm -rf "$work"; mkdir -p "$work"
-  xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inner "$tool" "$driver" "$work"
+  xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inner "$@"
   exit $?
 fi
 shift
-tool=$1 driver=$2 work=$3
+tool=$1 driver=$2 work=$3 planted_rundll32=${4:-} planted_version=${5:-}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 class_key='HKLM\SYSTEM\CurrentControlSet\Control\Class\{36FC9E60-C465-11CF-8056-444553540000}'
 marker_key='HKLM\SOFTWARE\VTL262xFWUpgradeTool\PlaceholderFilterDriver'
@@ -56,7 +58,7 @@ run_tool() {  # prefix seconds args... ; prints the exit code
 # Nothing the process extracted is left: INI, devcon, image, driver package.
 left_behind() {
   local prefix=$work/$1
-  find "$prefix/drive_c/Tool" "$prefix/drive_c/users" \( -iname 'VTL262xFWUpg.ini' -o -iname 'devcon*.exe' \
+  find "$prefix/drive_c/Tool" "$prefix/drive_c/users" "$prefix/drive_c/Temp Dir" \( -iname 'VTL262xFWUpg.ini' -o -iname 'devcon*.exe' \
        -o -iname '140415_03_E5_00.bin' -o -iname 'revodereriri.inf' -o -iname 'DeleteRevodereriri.bat' \
        -o -iname 'k9371937.DLL' -o -iname 'revodereriri.sys' \) 2>/dev/null
 }
@@ -107,6 +109,29 @@ expect "bare /SILENT /A /UN" "files removed" "$([ -z "$(left_behind bare)" ]; ec
 check "seeded /SILENT /A" 252 "$(run_tool seeded 180 /SILENT /A)"
 expect "seeded /SILENT /A" "leaves nothing behind" "$([ -z "$(left_behind seeded | grep -v system32)" ]; echo $?)"
 expect "seeded /SILENT /A" "installed nothing" "$(marker_installed seeded && echo 1 || echo 0)"
+
+# --- planted next to the tool: a rundll32.exe and a VERSION.dll (Wine told
+# to prefer a native version.dll, as Windows would take one from the
+# program's folder). Neither runs nor loads; the system's installer runs on
+# the INF by its full path, with a blank in the temporary folder's name
+# (the package stays installed with /UN: its marker key shows the real
+# installer ran).
+if [ -n "$planted_rundll32" ] && [ -n "$planted_version" ]; then
+  make_prefix planted
+  p=$work/planted
+  mkdir -p "$p/drive_c/Temp Dir"
+  WINEPREFIX=$p "$wine" reg add 'HKCU\Environment' /v TEMP /t REG_SZ /d 'C:\Temp Dir' /f >/dev/null 2>&1
+  WINEPREFIX=$p "$wine" reg add 'HKCU\Environment' /v TMP /t REG_SZ /d 'C:\Temp Dir' /f >/dev/null 2>&1
+  WINEPREFIX=$p wineserver -w
+  cp "$planted_rundll32" "$p/drive_c/Tool/rundll32.exe"
+  cp "$planted_version" "$p/drive_c/Tool/VERSION.dll"
+  check "planted /SILENT /A /UN" 236 \
+    "$(WINEDLLOVERRIDES="mscoree,mshtml=;version=n,b" run_tool planted 180 /SILENT /A /UN)"
+  expect "planted rundll32.exe" "never runs" "$([ ! -e "$p/drive_c/Tool/planted-rundll32.exe.txt" ]; echo $?)"
+  expect "planted VERSION.dll" "never loads" "$([ ! -e "$p/drive_c/Tool/planted-VERSION.dll.txt" ]; echo $?)"
+  expect "planted /SILENT /A /UN" "the system's installer ran on the INF" "$(marker_installed planted; echo $?)"
+  expect "planted /SILENT /A /UN" "files removed" "$([ -z "$(left_behind planted)" ]; echo $?)"
+fi
 
 # --- a read-only program directory: the INI cannot be written, so the run
 # ends at once with -5 (251) and without a message box, also interactively.

@@ -71,8 +71,11 @@ struct LocalSd {
     }
 };
 
-constexpr wchar_t kPrivateWithOwner[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
-constexpr wchar_t kPrivate[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+// Administrators and SYSTEM only. The owner-rights entry takes from whoever
+// owns a file in there (when the system names the creator as owner) the
+// right to change its access list.
+constexpr wchar_t kPrivateWithOwner[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;RC;;;OW)";
+constexpr wchar_t kPrivate[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;RC;;;OW)";
 
 }  // namespace
 

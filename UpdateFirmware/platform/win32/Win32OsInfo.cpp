@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/win32/SystemLibraries.h"
 #include "platform/win32/WindowsApi.h"
 
 namespace platform::win32 {
@@ -142,15 +143,25 @@ FileVersionResult Win32OsInfo::GetFileVersion(const std::wstring& path) {
     FileVersionResult result;
     if (path.find(L'\0') != std::wstring::npos) return result;
 
+    // version.dll is no Known DLL: taken from the system folder by its path.
+    using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+    using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+    static const HMODULE versionDll = LoadSystemLibrary(L"version.dll");
+    const auto getSize = SystemFunction<SizeFn>(versionDll, "GetFileVersionInfoSizeW");
+    const auto getInfo = SystemFunction<InfoFn>(versionDll, "GetFileVersionInfoW");
+    const auto query = SystemFunction<QueryFn>(versionDll, "VerQueryValueW");
+    if (getSize == nullptr || getInfo == nullptr || query == nullptr) return result;
+
     DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    const DWORD size = getSize(path.c_str(), &ignored);
     if (size == 0) return result;
     std::vector<std::uint8_t> block(size);
-    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return result;
+    if (!getInfo(path.c_str(), 0, size, block.data())) return result;
 
     void* fixed = nullptr;
     UINT fixedSize = 0;
-    if (!::VerQueryValueW(block.data(), L"\\", &fixed, &fixedSize) || fixed == nullptr ||
+    if (!query(block.data(), L"\\", &fixed, &fixedSize) || fixed == nullptr ||
         fixedSize < sizeof(VS_FIXEDFILEINFO))
         return result;
     const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);

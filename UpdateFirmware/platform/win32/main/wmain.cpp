@@ -1,6 +1,7 @@
 // Entry point of 262FWUpgradeTool.exe (console subsystem, -municode).
 //
-// The process-wide objects are built here, explicitly and in a fixed order,
+// The DLL search is limited to the system folder first of all. The
+// process-wide objects are built here, explicitly and in a fixed order,
 // on the main thread, and torn down in the reverse order when wmain returns:
 // first the ports, then the hub utility (its constructor creates the debug
 // log's lock, makes the program's directory current and, on 64-bit Windows,
@@ -19,6 +20,7 @@
 #include "app/Switches.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
+#include "platform/win32/SystemLibraries.h"
 #include "platform/win32/Win32Ports.h"
 #include "platform/win32/dialog/MainDialogWindow.h"
 #include "platform/win32/dialog/Win32RunView.h"
@@ -52,10 +54,7 @@ private:
 };
 
 int InitInstance(hubaccess::CHubUtility& utility) {
-    INITCOMMONCONTROLSEX icc{};
-    icc.dwSize = sizeof icc;
-    icc.dwICC = 0xFF;
-    ::InitCommonControlsEx(&icc);
+    platform::win32::InitCommonControlsFromSystem(0xFF);
 
     app::CMy262FWUpgradeToolDlg dialogState;
     app::pFWUpdateDlg = &dialogState;
@@ -105,6 +104,8 @@ int InitInstance(hubaccess::CHubUtility& utility) {
 int wmain(int argc, wchar_t** argv) {
     (void)argc;
     (void)argv;
+    // Before anything can load a DLL: only the system folder is searched.
+    platform::win32::LimitDllSearch();
     platform::win32::Win32Ports win32;
     const platform::Ports ports = win32.Ports();
 

@@ -86,7 +86,8 @@ TEST(Win32Payload, PlaceholderPackageInstallsAndRemovesEndToEnd) {
     app::CMy262FWUpgradeToolDlg dialog;
     app::CPayload payload(utility, dialog);
 
-    const std::wstring base = Scratch(win32.files, L"payload") + L"\\";
+    // A blank in the temporary folder's name, as in "C:\\Users\\Jane Doe\\...".
+    const std::wstring base = Scratch(win32.files, L"pay load") + L"\\";
     const std::wstring program = base + L"program";
     ASSERT_TRUE(::CreateDirectoryW(program.c_str(), nullptr));
     utility.m_szModuleDirectory = program;
@@ -101,13 +102,26 @@ TEST(Win32Payload, PlaceholderPackageInstallsAndRemovesEndToEnd) {
     EXPECT_EQ(ini.m_ucCheckU3Only, 1);
     EXPECT_EQ(ini.nDeleteINIFile(ports, program), 1);
 
-    // devcon: the placeholder does nothing and ends with failure.
-    ASSERT_EQ(payload.nADD_Delete_DevconFile(program, 1), 0);
-    const std::wstring devcon = program + (utility.IsWow64() ? L"\\devconAMD64.exe" : L"\\devcon.exe");
+    // devcon, in the locked package folder: the placeholder does nothing and
+    // ends with failure. It is held: it runs, but nobody can write it.
+    const std::wstring package = app::CPayload::strPackageFolder(base);
+    ASSERT_EQ(payload.nADD_Delete_DevconFile(base, 1), 0);
+    const std::wstring devcon = package + (utility.IsWow64() ? L"\\devconAMD64.exe" : L"\\devcon.exe");
+    EXPECT_EQ(utility.m_strDevconPath, devcon);
     const platform::ProcessRunResult ran = win32.launcher.CreateProcessAndWait(
-        L"\"" + devcon + L"\" Restart USB\\VID_103C&PID_3262", program, 60000);
+        L"\"" + devcon + L"\" Restart USB\\VID_103C&PID_3262", program, 60000, true);
     EXPECT_TRUE(ran.ended);
     EXPECT_EQ(ran.exitCode, 1u);
+    const HANDLE writer = ::CreateFileW(devcon.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+    for (const std::wstring& folder : {base + L"VTL262xFW", package}) {
+        platform::PathFacts facts;
+        ASSERT_TRUE(win32.files.InspectPath(folder, &facts).ok);
+        EXPECT_TRUE(facts.exists && facts.directory && !facts.redirection);
+    }
 
     // The firmware image: hidden, and recognised as the placeholder.
     ASSERT_EQ(payload.vExtractBinFiles(), 1);
@@ -116,8 +130,8 @@ TEST(Win32Payload, PlaceholderPackageInstallsAndRemovesEndToEnd) {
     EXPECT_TRUE(::GetFileAttributesW(image.c_str()) & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_TRUE(app::IsPlaceholderFirmwareImage(win32.resources.Load(L"BIN", 166).bytes));
 
-    // Installation through rundll32 and setupapi.
-    const std::wstring package = app::CPayload::strPackageFolder(base);
+    // Installation through rundll32 and setupapi, on the INF by its full
+    // path with a blank in it.
     ASSERT_EQ(payload.InstallFilterDriver(base), 0);
     EXPECT_TRUE(MarkerKeyPresent());
     const platform::FileVersionResult version = win32.osInfo.GetFileVersion(package + L"\\amd64\\revodereriri.sys");
@@ -126,11 +140,11 @@ TEST(Win32Payload, PlaceholderPackageInstallsAndRemovesEndToEnd) {
     EXPECT_EQ(version.fileVersionLS, 0x00070000u);
 
     // Removal through the command interpreter and the uninstall batch.
+    EXPECT_EQ(payload.nADD_Delete_DevconFile(base, 0), 0);
     ASSERT_EQ(payload.Remove_FilterDriverAndFiles(base), 0);
     EXPECT_FALSE(MarkerKeyPresent());
     EXPECT_FALSE(Exists(package));
     EXPECT_TRUE(Exists(base + L"VTL262xFW"));
-    EXPECT_EQ(payload.nADD_Delete_DevconFile(program, 0), 0);
     EXPECT_EQ(payload.vRemoveBinFiles(), 1);
     EXPECT_FALSE(Exists(devcon));
     EXPECT_FALSE(Exists(image));

@@ -246,8 +246,20 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
     platform::Files& files = *utility.Ports().files;
     const std::wstring tempImage = strTempBinDataFilePath();
 
-    // Whatever an earlier run left is never written to a hub.
+    // The program's Temp folder is written and deleted in: never through a
+    // redirection to somewhere else.
     m_bImagePrepared = false;
+    const std::wstring tempFolder = textfmt::Format(L"%s\\%s", utility.m_szModuleDirectory, L"Temp");
+    platform::PathFacts facts;
+    if (!files.InspectPath(tempFolder, &facts).ok || (facts.exists && (facts.redirection || !facts.directory))) {
+        vDEBUG_ERR_printf(L"%s:%d:  [%s] is a redirection or no folder, no image is written there", kMainMethod,
+                          __LINE__, tempFolder);
+        vShowUpddateResult(kTextNotValid, 0, 40);
+        vSetAllProgressColor(kColourRed);
+        return kExitInvalidInput;
+    }
+
+    // Whatever an earlier run left is never written to a hub.
     files.DeleteFile(tempImage);
 
     const auto fail = [&](const wchar_t* text) {

@@ -30,6 +30,11 @@ constexpr wchar_t kDevconMethod[] = L"CMy262FWUpgradeToolDlg::nADD_Delete_Devcon
 constexpr wchar_t kExtractBinMethod[] = L"CMy262FWUpgradeToolDlg::vExtractBinFiles";
 constexpr wchar_t kRemoveBinMethod[] = L"CMy262FWUpgradeToolDlg::vRemoveBinFiles";
 
+// A file or folder still in use right after its process ended is tried
+// again this often, this far apart (about a second in all).
+constexpr int kBusyTries = 10;
+constexpr std::uint32_t kBusyPauseMs = 100;
+
 constexpr wchar_t kInfRecord[] = L"%s:%d: Load Filter Driver inf, WriteFile Failed, Erroe=%d";
 
 // The package files in the order the removal deletes them.
@@ -197,7 +202,14 @@ bool CPayload::MakeSafeFolder(const std::wstring& path, const wchar_t* method, s
                           facts.redirection  ? L"a redirection"
                           : !facts.directory ? L"no folder"
                                              : L"owned by someone else");
-        if (!RemoveTree(path, error)) return false;
+        // A process that just ended (another copy of the tool) may hold its
+        // files for a moment: tried again over about a second.
+        for (int attempt = 1; !RemoveTree(path, error); ++attempt) {
+            if (attempt >= kBusyTries || (*error != platform::kErrorSharingViolation &&
+                                          *error != platform::kErrorAccessDenied))
+                return false;
+            m_utility.Ports().clock->Sleep(kBusyPauseMs);
+        }
     }
     if (done.ok) done = Files().MakePrivateDirectory(path);
     if (done.ok) done = Files().InspectPath(path, &facts);
@@ -234,18 +246,16 @@ bool CPayload::LockPackageFolder(const std::wstring& base, const wchar_t* method
 }
 
 void CPayload::RemovePackageFolders(const std::wstring& folder, const wchar_t* method) {
-    static constexpr int kTries = 10;
-    static constexpr std::uint32_t kPauseMs = 100;
     for (const wchar_t* sub : {L"\\amd64", L"\\i386", L""}) {
         platform::FileResult removed;
-        for (int attempt = 0; attempt < kTries; ++attempt) {
+        for (int attempt = 0; attempt < kBusyTries; ++attempt) {
             removed = Files().RemoveDirectory(folder + sub);
             // Only a folder still in use right after the batch ended is
             // worth another try.
             if (removed.ok || (removed.error != platform::kErrorSharingViolation &&
                                removed.error != platform::kErrorAccessDenied))
                 break;
-            m_utility.Ports().clock->Sleep(kPauseMs);
+            m_utility.Ports().clock->Sleep(kBusyPauseMs);
         }
         if (!removed.ok)
             vDEBUG_MSG_printf(L"%s:%d: RemoveDirectory failed, %s, Erroe=%d", method, __LINE__, folder + sub,

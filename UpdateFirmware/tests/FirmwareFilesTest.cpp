@@ -307,6 +307,19 @@ INSTANTIATE_TEST_SUITE_P(
                    -10, {}}),
     [](const testing::TestParamInfo<PrepareRow>& info) { return std::string(info.param.name); });
 
+TEST(FirmwareFiles, TempFolderThatRedirectsIsNeverWrittenOrDeletedIn) {
+    DialogMachine m;
+    m.SetHubs(1);
+    m.files.PutFile(L"C:\\Elsewhere\\TempBinData.bin", Record(0x6000, 9));
+    m.files.MakeRedirection(L"C:\\Tool\\Temp", L"C:\\Elsewhere");
+    m.files.PutFile(L"C:\\fw\\140415_03_E5_00.bin", Image(0x5000));
+    m.utility->m_strFWBinFilePath = L"C:\\fw\\140415_03_E5_00.bin";
+    EXPECT_EQ(m.dlg->nPrepareFirmwareFile(), -10);
+    EXPECT_FALSE(m.dlg->m_bImagePrepared.load());
+    EXPECT_EQ(*m.files.GetFile(L"C:\\Elsewhere\\TempBinData.bin"), Record(0x6000, 9));
+    EXPECT_EQ(m.view.GetStatus().text, kNotValid);
+}
+
 TEST(FirmwareFiles, PackedFileGivesTheVersionAndKeepsTheUsersFile) {
     DialogMachine m;
     m.SetHubs(1);

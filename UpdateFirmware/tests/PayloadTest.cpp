@@ -203,6 +203,18 @@ INSTANTIATE_TEST_SUITE_P(
                              m.files.AddFault(busy);
                          },
                          false, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver cannot"},
+        UnsafeFolderCase{"ForeignAndBrieflyInUse",
+                         [](PayloadMachine& m) {
+                             m.files.PutFile(m.Package(L"busy.txt"), Bytes("x"));
+                             m.files.SetForeignOwner(PayloadMachine::kPackage);
+                             sim::FileFault busy;
+                             busy.op = sim::FileOp::Delete;
+                             busy.path = m.Package(L"busy.txt");
+                             busy.error = platform::kErrorSharingViolation;
+                             busy.times = 3;
+                             m.files.AddFault(busy);
+                         },
+                         true},
         UnsafeFolderCase{"CannotBeLocked",
                          [](PayloadMachine& m) {
                              sim::FileFault fault;

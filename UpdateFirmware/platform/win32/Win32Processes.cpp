@@ -136,9 +136,13 @@ bool Win32Processes::FirstModuleBaseName(std::uint32_t processId, std::wstring* 
     return true;
 }
 
+namespace {
+constexpr DWORD kTerminateWaitMs = 5000;
+}  // namespace
+
 TerminateResult Win32Processes::TerminateProcess(std::uint32_t processId, std::uint32_t exitCode) {
     TerminateResult result;
-    ProcessHandle process{::OpenProcess(PROCESS_TERMINATE, FALSE, processId)};
+    ProcessHandle process{::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId)};
     if (process.h == nullptr) {
         result.error = ::GetLastError();
         return result;
@@ -146,6 +150,9 @@ TerminateResult Win32Processes::TerminateProcess(std::uint32_t processId, std::u
     result.opened = true;
     result.terminated = ::TerminateProcess(process.h, exitCode) != FALSE;
     if (!result.terminated) result.error = ::GetLastError();
+    // The ended process lets go of its files before this one goes on (for
+    // a few seconds at most).
+    if (result.terminated) ::WaitForSingleObject(process.h, kTerminateWaitMs);
     return result;
 }
 

@@ -195,6 +195,27 @@ std::wstring CMy262FWUpgradeToolDlg::strTempBinDataFilePath() const {
     return textfmt::Format(L"%s\\%s\\%s", dir, L"Temp", L"TempBinData.bin");
 }
 
+bool CMy262FWUpgradeToolDlg::HoldTempImage() {
+    ReleaseTempImage();
+    if (!hubaccess::pUtility) return false;
+    const platform::FileOpenResult held =
+        hubaccess::pUtility->Ports().files->CreateFile(strTempBinDataFilePath(), platform::kGenericRead,
+                                                       platform::kFileShareRead, platform::FileDisposition::OpenExisting, 0);
+    if (!held.handle.IsValid()) {
+        vDEBUG_ERR_printf(L"%s:%d:  Temp image [%s] cannot be held, dwErrorCode %d", kMainMethod, __LINE__,
+                          strTempBinDataFilePath(), held.error);
+        return false;
+    }
+    m_hTempImageHeld = held.handle.raw;
+    return true;
+}
+
+void CMy262FWUpgradeToolDlg::ReleaseTempImage() {
+    if (m_hTempImageHeld == 0 || !hubaccess::pUtility) return;
+    hubaccess::pUtility->Ports().files->CloseHandle(platform::Handle{m_hTempImageHeld});
+    m_hTempImageHeld = 0;
+}
+
 BOOL CMy262FWUpgradeToolDlg::bReadFirmwareTrailer(const std::wstring& path) {
     FW_FILE_TRAILER trailer;
     if (!hubaccess::pUtility || !bReadFwFileTrailer(*hubaccess::pUtility->Ports().files, path, &trailer)) return FALSE;
@@ -260,9 +281,11 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
     }
 
     // Whatever an earlier run left is never written to a hub.
+    ReleaseTempImage();
     files.DeleteFile(tempImage);
 
     const auto fail = [&](const wchar_t* text) {
+        ReleaseTempImage();
         files.DeleteFile(tempImage);
         vShowUpddateResult(text, 0, 40);
         vSetAllProgressColor(kColourRed);
@@ -320,10 +343,12 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
     }
 
     // Nothing is written to a hub from an image that could not be downloaded
-    // or verified whole.
+    // or verified whole. What is checked is held from now on.
     std::vector<BYTE> image;
     std::uint32_t error = 0;
-    const FileReadStatus read = ReadWholeFile(files, tempImage, kMaxFirmwareFileSize, &image, &error);
+    const FileReadStatus read = HoldTempImage()
+                                    ? ReadWholeFile(files, tempImage, kMaxFirmwareFileSize, &image, &error)
+                                    : FileReadStatus::Failed;
     const TempImageCheck check =
         read == FileReadStatus::Ok ? CheckTempBinImage(image.data(), image.size()) : TempImageCheck::NoLengthWord;
     if (check != TempImageCheck::Ok) {

@@ -216,6 +216,12 @@ public:
     std::atomic<bool> m_bImagePrepared{false};
     // <module directory>\Temp\TempBinData.bin
     std::wstring strTempBinDataFilePath() const;
+    // The temporary image is held open for reading with read sharing only
+    // from its check to the end of the run: nobody can replace or delete
+    // it in between, while the run itself can still read it.
+    bool HoldTempImage();
+    void ReleaseTempImage();
+    std::uintptr_t m_hTempImageHeld = 0;  // a platform::Handle's value, 0: none
     // Start's reading of a packed file (opened read-only): the trailer's
     // filters, type, trailer words and version text (vApplyFwFileTrailer).
     // FALSE when the file cannot be read or is shorter than its trailer;

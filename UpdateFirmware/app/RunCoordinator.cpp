@@ -288,6 +288,7 @@ bool RunCoordinator::PrepareImage() {
             vDEBUG_ERR_printf(L"%s:%d: [%s] is the placeholder firmware image or unreadable, nothing is written", kMethod,
                               __LINE__, tempImage);
             dlg_.m_bImagePrepared = false;
+            dlg_.ReleaseTempImage();
             u_.Ports().files->DeleteFile(tempImage);
             dlg_.vShowUpddateResult(L"The FW is not valide, Please check again!!", kTextRed, 40);
             dlg_.vSetAllProgressColor(kColourRed);
@@ -457,6 +458,8 @@ void RunCoordinator::CleanUp() {
         u_.bRestorePowerManagement();
     }
 
+    // The run is over: the image it wrote and verified is let go.
+    dlg_.ReleaseTempImage();
     info_.bAllPass = bAllPass_;
     Status(MAIN_THREAD_FINISH);
     // The suffix shows the run's exit code; the hub count is the run's own.

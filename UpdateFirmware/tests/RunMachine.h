@@ -125,6 +125,7 @@ public:
     std::unique_ptr<platform::Thread> Start(std::function<void()> body, platform::ThreadPriority priority,
                                             const std::string& name) override {
         startedMs.push_back(clock->MonotonicMs());
+        if (beforeStart) beforeStart();
         return inner->Start(std::move(body), priority, name);
     }
     std::unique_ptr<platform::Mutex> CreateMutex(const std::string& name) override { return inner->CreateMutex(name); }
@@ -134,6 +135,8 @@ public:
     platform::Threads* inner = nullptr;
     platform::Clock* clock = nullptr;
     std::vector<std::uint64_t> startedMs;
+    // Runs on the starting thread before each thread starts.
+    std::function<void()> beforeStart;
 };
 
 inline sim::Scheduler::Options SchedulerOptions(std::uint64_t seed) {
@@ -278,6 +281,7 @@ struct RunMachine {
     std::vector<int> nodes;
     int controllers = 0;
     int root = -1;
+    std::vector<std::uint32_t> attempts;  // a test's file errors, in order
 };
 
 }  // namespace run_machine

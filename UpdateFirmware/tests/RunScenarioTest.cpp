@@ -451,6 +451,39 @@ const std::vector<Scenario>& Scenarios() {
              m.files.PutFile(L"C:\\Tool\\Temp\\TempBinData.bin", HubChip::FirmwareAreaFor(m.newImage));
          },
          0, L"Pass!!", {Flash::Old}, "G", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
+        // Another process tries to put a different image in place once the
+        // run has checked its own and before the workers write it: in place
+        // or by deleting and making it anew. Both are refused; the checked
+        // image is written and verified.
+        {"ImageReplacedAfterItsCheckIsRefused",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             m.threads.beforeStart = [&m] {
+                 if (!m.dlg.m_bImagePrepared || !m.attempts.empty()) return;
+                 const std::wstring temp = L"C:\\Tool\\Temp\\TempBinData.bin";
+                 const auto other = HubChip::FirmwareAreaFor(m.newerImage);
+                 const platform::FileOpenResult w = m.files.CreateFile(
+                     temp, platform::kGenericWrite,
+                     platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
+                     platform::FileDisposition::OpenExisting, 0);
+                 m.attempts.push_back(w.error);
+                 if (w.handle.IsValid()) {
+                     std::uint32_t done = 0;
+                     m.files.WriteFile(w.handle, other.data(), static_cast<std::uint32_t>(other.size()), &done);
+                     m.files.CloseHandle(w.handle);
+                 }
+                 const platform::FileResult deleted = m.files.DeleteFile(temp);
+                 m.attempts.push_back(deleted.error);
+                 if (deleted.ok) m.files.PutFile(temp, other);
+             };
+         },
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.attempts, (std::vector<std::uint32_t>{platform::kErrorSharingViolation,
+                                                               platform::kErrorSharingViolation}));
+             EXPECT_EQ(m.files.OpenHandleCount(), 0);  // let go at the run's end
+         }},
         {"ConsoleRunUpdatesOneHubAtATime",
          [](RunMachine& m) {
              ThreeTiers(m);

@@ -112,10 +112,14 @@ expect "seeded /SILENT /A" "installed nothing" "$(marker_installed seeded && ech
 
 # --- planted next to the tool: a rundll32.exe and a VERSION.dll (Wine told
 # to prefer a native version.dll, as Windows would take one from the
-# program's folder). Neither runs nor loads; the system's installer runs on
-# the INF by its full path, with a blank in the temporary folder's name
-# (the package stays installed with /UN: its marker key shows the real
-# installer ran).
+# program's folder). The driver file is there but not registered, so the
+# package is installed and the driver file's version read. The planted
+# rundll32 never runs and the planted version functions are never called
+# (Wine's own user32 loads a native version.dll into every windowed
+# program, so its loading is no sign); the system's installer runs on the
+# INF by its full path, with a blank in the temporary folder's name (the
+# package stays installed with /UN: its marker key shows the real installer
+# ran). No hub: -4.
 if [ -n "$planted_rundll32" ] && [ -n "$planted_version" ]; then
   make_prefix planted
   p=$work/planted
@@ -123,14 +127,15 @@ if [ -n "$planted_rundll32" ] && [ -n "$planted_version" ]; then
   WINEPREFIX=$p "$wine" reg add 'HKCU\Environment' /v TEMP /t REG_SZ /d 'C:\Temp Dir' /f >/dev/null 2>&1
   WINEPREFIX=$p "$wine" reg add 'HKCU\Environment' /v TMP /t REG_SZ /d 'C:\Temp Dir' /f >/dev/null 2>&1
   WINEPREFIX=$p wineserver -w
+  cp "$driver" "$p/drive_c/windows/system32/drivers/revodereriri.sys"
   cp "$planted_rundll32" "$p/drive_c/Tool/rundll32.exe"
   cp "$planted_version" "$p/drive_c/Tool/VERSION.dll"
-  check "planted /SILENT /A /UN" 236 \
+  check "planted /SILENT /A /UN" 252 \
     "$(WINEDLLOVERRIDES="mscoree,mshtml=;version=n,b" run_tool planted 180 /SILENT /A /UN)"
   # (The marker takes the module's name as the loader spells it.)
   expect "planted rundll32.exe" "never runs" \
     "$([ -z "$(find "$p/drive_c/Tool" -iname 'planted-rundll32.exe.txt')" ]; echo $?)"
-  expect "planted VERSION.dll" "never loads" \
+  expect "planted VERSION.dll" "never used" \
     "$([ -z "$(find "$p/drive_c/Tool" -iname 'planted-version.dll.txt')" ]; echo $?)"
   expect "planted /SILENT /A /UN" "the system's installer ran on the INF" "$(marker_installed planted; echo $?)"
   expect "planted /SILENT /A /UN" "files removed" "$([ -z "$(left_behind planted)" ]; echo $?)"

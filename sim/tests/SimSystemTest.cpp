@@ -125,6 +125,72 @@ TEST(SimFilesTest, PositionsTruncationAndFaults) {
     EXPECT_EQ(fs.ReadFile(h, buf, 1, &done).error, 6u);
 }
 
+// A second open is refused when either handle's sharing excludes the
+// other's access; a delete needs every open handle to share deletion.
+TEST(SimFilesTest, SharingIsCheckedBothWays) {
+    constexpr std::uint32_t R = platform::kFileShareRead, W = platform::kFileShareWrite,
+                            D = platform::kFileShareDelete;
+    struct Row {
+        std::uint32_t firstAccess, firstShare, secondAccess, secondShare;
+        bool opens;
+        bool deletable;  // with the first handle open
+    };
+    const Row rows[] = {
+        {kGenericRead, R, kGenericRead, R, true, false},            // the held files: readers only
+        {kGenericRead, R, kGenericWrite, R | W | D, false, false},  // no writer while held
+        {kGenericRead, R, kGenericRead, R | W, true, false},
+        {kGenericRead | kGenericWrite, R | W, kGenericRead, R, false, false},  // the first writes: share it
+        {kGenericWrite, R, kGenericRead, R, false, false},
+        {kGenericWrite, R | W, kGenericRead, R | W, true, false},
+        {kGenericRead, R | D, kGenericRead, R | D, true, true},
+    };
+    for (const Row& row : rows) {
+        sim::SimFiles files;
+        files.PutFile(L"C:\\f.bin", B({1, 2}));
+        const auto first = files.CreateFile(L"C:\\f.bin", row.firstAccess, row.firstShare,
+                                            FileDisposition::OpenExisting, 0);
+        ASSERT_TRUE(first.handle.IsValid());
+        const auto second = files.CreateFile(L"C:\\f.bin", row.secondAccess, row.secondShare,
+                                             FileDisposition::OpenExisting, 0);
+        EXPECT_EQ(second.handle.IsValid(), row.opens);
+        if (!row.opens) {
+            EXPECT_EQ(second.error, platform::kErrorSharingViolation);
+        }
+        if (second.handle.IsValid()) files.CloseHandle(second.handle);
+        EXPECT_EQ(files.DeleteFile(L"C:\\f.bin").ok, row.deletable);
+        files.CloseHandle(first.handle);
+    }
+}
+
+// Junctions are followed on the way, never as the last name; ownership and
+// the private access list are reported; listing names each entry once.
+TEST(SimFilesTest, RedirectionsOwnersAndListing) {
+    sim::SimFiles files;
+    files.PutFile(L"C:\\Target\\a.txt", B({1}));
+    files.MakeRedirection(L"C:\\Temp\\Link", L"C:\\Target");
+    EXPECT_EQ(*files.GetFile(L"C:\\Temp\\Link\\a.txt"), B({1}));
+    platform::PathFacts facts;
+    ASSERT_TRUE(files.InspectPath(L"C:\\Temp\\Link", &facts).ok);
+    EXPECT_TRUE(facts.exists && facts.directory && facts.redirection && !facts.trustedOwner);
+    EXPECT_EQ(files.MakePrivateDirectory(L"C:\\Temp\\Link").error, platform::kErrorDirectory);
+    std::vector<platform::DirectoryEntry> entries;
+    ASSERT_TRUE(files.ListDirectory(L"C:\\Temp", &entries).ok);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(entries[0].name == L"Link" && entries[0].redirection);
+    EXPECT_EQ(files.ListDirectory(L"C:\\Temp\\Link", &entries).error, platform::kErrorDirectory);
+    EXPECT_TRUE(files.RemoveDirectory(L"C:\\Temp\\Link").ok);  // the link, not its target
+    EXPECT_TRUE(files.Exists(L"C:\\Target\\a.txt"));
+
+    files.SetForeignOwner(L"C:\\Target");
+    ASSERT_TRUE(files.InspectPath(L"C:\\Target", &facts).ok);
+    EXPECT_FALSE(facts.trustedOwner);
+    EXPECT_TRUE(files.MakePrivateDirectory(L"C:\\Target").ok);
+    ASSERT_TRUE(files.InspectPath(L"C:\\Target", &facts).ok);
+    EXPECT_TRUE(facts.trustedOwner && files.IsPrivate(L"C:\\Target"));
+    ASSERT_TRUE(files.InspectPath(L"C:\\Nowhere", &facts).ok);
+    EXPECT_FALSE(facts.exists);
+}
+
 TEST(SimRegistryTest, StoresAsWindowsAndNeverCreatesKeysOnWrite) {
     sim::SimRegistry reg;
     reg.SetMultiString(L"K\\Sub", L"Multi", {L"a", L"b"});

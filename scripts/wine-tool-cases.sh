@@ -13,6 +13,9 @@ wine=${WINE:-wine}
 
 if [ "${1:-}" != "--inner" ]; then
   tool=$1 driver=$2 work=$3
+  if [ "$(basename "$wine")" = wine ] && [ ! -x /usr/lib/wine/wine ]; then
+    echo "SKIPPED: Wine's 32-bit part (wine32:i386) is not installed here" >&2; exit 77
+  fi
   if ! probe=$("$wine" --version 2>&1); then
     [[ $probe == *"Exec format error"* ]] && { echo "SKIPPED: no 32-bit Wine here" >&2; exit 77; }
     echo "$wine --version failed: $probe" >&2; exit 1

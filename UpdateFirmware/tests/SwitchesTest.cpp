@@ -184,6 +184,9 @@ const Row kRows[] = {
     {L"/DOS /UN", L"DOS UN U path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | console; extract; rest=[ ]"},
     // --- refusals
     {L"/P3 0611 /P2 0610", L"| rest=[ ] exit=-10 +You can not check /P3 /P2 at the same time!!! "},
+    // refused in the table's order, whatever the order on the line
+    {L"/C 1206 /E /P3 0611 /P2 0610",
+     L"| rest=[  ] exit=-10 +You can not check /P3 /P2 at the same time!!! "},
     {L"/C 1206", L"C | 1034=Check FW Version:; rest=[] exit=-10 +Please Input Correctly FW Version!!!  +usage"},
     {L"/C", L"C | 1034=Check FW Version:; rest=[] exit=-10 +Please Input Correctly FW Version!!!  +usage"},
     {L"/DOS /C 1206 /A", L"DOS A C | console; 1034=Check FW Version:; rest=[ ] exit=-10 +Please Input Correctly FW Version!!! "},

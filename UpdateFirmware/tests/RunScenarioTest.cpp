@@ -234,23 +234,70 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_EQ(m.dlg.m_devList.rows[1].m_bReloadFWResult, 0);
              EXPECT_TRUE(m.dlg.GetRunMessage().empty());
          }},
-        {"HungRequestIsCancelledAtTheTimeOut",
+        // A chunk the driver never completes ends at its own limit and fails
+        // its hub like any failed write; no other request is cancelled and
+        // the run does not wait for its time-out.
+        {"HungChunkFailsOnlyItsHubAtItsLimit",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
              m.AddHub(m.root, 2);
-             sim::Fault f;  // a chunk of hub 1's download never completes
+             sim::Fault f;
              f.match.command = hubaccess::CMD_FW_DOWNLOAD;
              f.match.device = m.usb.FilterObjectName(m.nodes[1]);
              f.kind = sim::FaultKind::Hang;
              f.skip = 100;
              m.driver.AddFault(f);
          },
-         -9, L"TimeOut!!(-9)", {Flash::Any, Flash::Any}, "RR",
+         -11, L"Failed!!(-11)", {Flash::New, Flash::Any}, "GR",
          [](RunMachine& m) {
              EXPECT_EQ(m.driver.HangingRequestCount(), 0);
-             EXPECT_LE(m.sched.NowMs(), 262'000u);  // cancelled and joined at once, well within the grace
-             for (int t = 0; t < 2; ++t) EXPECT_EQ(m.dlg.m_ChildThreadInfo[t].ucThreadState.load(), app::CHILD_THREAD_FINISH);
+             EXPECT_EQ(m.driver.CancelCalls(), 0);
+             int cancelled = 0;
+             for (const auto& e : m.driver.Journal()) cancelled += e.cancelled != sim::JournalEntry::Cancel::None;
+             EXPECT_EQ(cancelled, 1);
+             EXPECT_LE(m.sched.NowMs(), 60'000u);
+             EXPECT_TRUE(m.sink.Contains(L"timed out after 10000 ms"));
              EXPECT_FALSE(m.dlg.m_pChildThread[0] || m.dlg.m_pChildThread[1]);  // both joined
+         }},
+        // One that ignores the cancel too is abandoned: its handle closed,
+        // the hub failed, the run ends and the driver is removed.
+        {"ChunkIgnoringTheCancelIsAbandoned",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+             f.kind = sim::FaultKind::HangIgnoringCancel;
+             f.skip = 10;
+             m.driver.AddFault(f);
+         },
+         -11, L"Failed!!(-11)", {Flash::Any}, "R",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.driver.AbandonedRequestCount(), 1);
+             EXPECT_EQ(m.driver.OpenHandleCount(), 0);
+             EXPECT_EQ(m.cleanup.driverRemoved, 1);
+             EXPECT_TRUE(m.sink.Contains(L"request abandoned and handle closed"));
+         }},
+        // Slower than its block's dwTimeout, within the limit: an ordinary
+        // completion, and the run passes.
+        {"RequestsSlowerThanTheirTimeoutComplete",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             for (std::uint32_t command : {hubaccess::CMD_FW_DOWNLOAD, hubaccess::CMD_SPI_BLOCK_ERASE,
+                                           hubaccess::CMD_ROM_READ}) {
+                 sim::Fault f;
+                 f.match.command = command;
+                 f.kind = sim::FaultKind::Slow;
+                 f.delayMs = platform::kFilterRequestLimitMs - 1000;
+                 f.skip = 3;
+                 m.driver.AddFault(f);
+             }
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             int slow = 0;
+             for (const auto& e : m.driver.Journal()) slow += e.faulted && e.result.Succeeded();
+             EXPECT_EQ(slow, 3);
+             EXPECT_FALSE(m.sink.Contains(L"timed out"));
          }},
         {"NinthHubLeavesAllUntouched",
          [](RunMachine& m) {

@@ -259,6 +259,32 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_TRUE(m.sink.Contains(L"timed out after 10000 ms"));
              EXPECT_FALSE(m.dlg.m_pChildThread[0] || m.dlg.m_pChildThread[1]);  // both joined
          }},
+        // The run's time-out comes while hub 0's slow chunks hold the
+        // firmware lock: that download runs to its end within the grace, no
+        // other hub starts a write after the time-out, and no healthy request
+        // is cancelled.
+        {"TimeOutDuringSlowDownloadsStartsNoWrite",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             m.AddHub(m.root, 3);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+             f.match.device = m.usb.FilterObjectName(m.nodes[0]);
+             f.kind = sim::FaultKind::Slow;
+             f.delayMs = 420;  // its first image: 641 chunks, about 269 s
+             f.times = 641;
+             m.driver.AddFault(f);
+         },
+         -9, L"TimeOut!!(-9)", {Flash::Any, Flash::Any, Flash::Any}, "RRR",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.io.writesStartedAfterCancel, 0);
+             EXPECT_EQ(m.io.CutDownloads(m.driver.Journal()), 0);
+             EXPECT_EQ(m.driver.CancelCalls(), 0);
+             EXPECT_EQ(*m.threads.held, 0);
+             EXPECT_EQ(m.cleanup.driverRemoved, 1);
+             EXPECT_FALSE(m.dlg.m_pChildThread[0] || m.dlg.m_pChildThread[1] || m.dlg.m_pChildThread[2]);
+         }},
         // One that ignores the cancel too is abandoned: its handle closed,
         // the hub failed, the run ends and the driver is removed.
         {"ChunkIgnoringTheCancelIsAbandoned",

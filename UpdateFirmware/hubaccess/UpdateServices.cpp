@@ -153,8 +153,8 @@ BYTE CHubUtility::vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig25
 
     int rc = 0;
     if (bWrite == 1) {
-        // After the run's time-out no erase starts; an erase that has started
-        // is followed by its table download.
+        // After the run's time-out neither the erase nor the table download
+        // starts (the image written first is never the one the chip boots).
         if (bRunCancelled()) {
             vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, image %d not erased", kMethod, __LINE__,
                               ucTarget, ucImage);
@@ -166,6 +166,10 @@ BYTE CHubUtility::vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig25
         if (rc != 0) {
             vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], VTL262xBlockErase[%d] return %d, no download, dwErrorCode %d",
                               kMethod, __LINE__, ucTarget, ucImage, rc, GetLastSystemError());
+        } else if (bRunCancelled()) {
+            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, no table download to image %d", kMethod,
+                              __LINE__, ucTarget, ucImage);
+            rc = -1;
         } else {
             rc = t.dev->VTL262xConfigWrite(ucTarget, pConfig256, ucImage, 1);
         }

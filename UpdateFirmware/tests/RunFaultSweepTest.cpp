@@ -146,7 +146,8 @@ TEST(RunFaultSweepKinds, TheSweptKindsAreEveryRequestKindOfARunInTheirNumbers) {
 // every hub holds the new image.
 //
 // CI runs a spread sample; FW_HANG_SWEEP_FULL=1 runs every position of the
-// 1-hub run (by hand: several minutes).
+// 1-hub run, each as a hang, a hang that ignores the cancel and the time-out
+// (by hand: about a minute).
 
 void OneHub(RunMachine& m) { m.AddHub(m.root, 1); }
 void ThreeHubs(RunMachine& m) {
@@ -210,7 +211,7 @@ void RunWithTimeOutAt(int hubs, std::uint64_t request, std::uint64_t seed) {
 }
 
 #ifdef FW_SANITIZED_BUILD
-constexpr int kHangSlots[] = {0, 4, 2, 2, 0, 0, 0, 0, 1};
+constexpr int kHangSlots[] = {0, 4, 0, 2, 0, 0, 0, 0, 1};
 constexpr int kTimeOutSlots = 2;
 #else
 constexpr int kHangSlots[] = {0, 24, 0, 12, 0, 0, 0, 0, 6};
@@ -261,10 +262,8 @@ TEST(RunHangSweepFull, EveryRequestOfAOneHubRun) {
     if (std::getenv("FW_HANG_SWEEP_FULL") == nullptr) GTEST_SKIP() << "set FW_HANG_SWEEP_FULL=1";
     const std::uint64_t total = CleanRequests(1);
     for (std::uint64_t request = 1; request <= total; ++request) {
-        RunWithHang(1, request, request % 2 == 0, 0);
-        if (testing::Test::HasFailure()) return;
-    }
-    for (std::uint64_t request = 1; request <= total; request += 7) {
+        RunWithHang(1, request, false, 0);
+        RunWithHang(1, request, true, 0);
         RunWithTimeOutAt(1, request, 0);
         if (testing::Test::HasFailure()) return;
     }

@@ -96,8 +96,13 @@ public:
         namespace fw = sim::filterwire;
         if (code != fw::kIoctlWrite || in == nullptr || inLen < fw::kBlockSize) return;
         const std::uint32_t command = fw::Word(in, fw::kWordCommand), value = fw::Word(in, fw::kWordValue);
-        bool starts = command == fw::kCmdSpiErase;
-        if (command == fw::kCmdFirmwareDownload || command == fw::kCmdConfigDownload) {
+        bool starts = false;
+        if (command == fw::kCmdSpiErase) {
+            // One erase step: both parts, on one handle.
+            Session& sn = sessions[device.raw];
+            starts = sn.command != command;
+            sn = Session{command, value, 0, 0};
+        } else if (command == fw::kCmdFirmwareDownload || command == fw::kCmdConfigDownload) {
             Session& sn = sessions[device.raw];
             const std::uint32_t chunks = (fw::Word(in, fw::kWordIndex) + 31) / 32;
             if (sn.command != command || sn.value != value || sn.sent >= sn.chunks) sn = Session{command, value, 0, chunks};

@@ -215,7 +215,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
     } else if (faulted && (kind == FaultKind::Hang || kind == FaultKind::HangIgnoringCancel) &&
                !Pend(device, e, platform::kInfinite, kind == FaultKind::HangIgnoringCancel, r)) {
         // ended without completing
-    } else if (faulted && kind == FaultKind::Slow && !Pend(device, e, fault->delayMs, false, r)) {
+    } else if (faulted && kind == FaultKind::Slow && !Pend(device, e, fault->delayMs, fault->ignoresCancel, r)) {
         // cancelled, or past its limit
     } else {
         h = handles_.find(device.raw);  // the wait may have let a close in

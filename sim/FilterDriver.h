@@ -67,6 +67,7 @@ struct Fault {
     std::uint32_t error = 0;
     std::uint32_t shortBytes = 0;
     std::uint32_t delayMs = 0;  // Slow
+    bool ignoresCancel = false;  // Slow: no cancel ends it early
     int skip = 0;    // matching requests to let through first
     int times = 1;   // how many to hit; -1: every one
     int hits = 0;

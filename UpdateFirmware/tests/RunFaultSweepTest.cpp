@@ -183,8 +183,12 @@ void ExpectHangPromisesKept(RunMachine& m, bool cancelled) {
     EXPECT_EQ(m.io.CutDownloads(m.driver.Journal()), 0);
     EXPECT_EQ(m.driver.CancelCalls(), 0) << "requests cancelled from another thread";
     for (const auto& e : m.driver.Journal())
-        if (e.cancelled != sim::JournalEntry::Cancel::None) EXPECT_TRUE(e.faulted) << "request " << e.number << " cancelled";
-    if (cancelled) EXPECT_LT(m.dlg.m_iRet.load(), 0);
+        if (e.cancelled != sim::JournalEntry::Cancel::None) {
+            EXPECT_TRUE(e.faulted) << "request " << e.number << " cancelled";
+        }
+    if (cancelled) {
+        EXPECT_LT(m.dlg.m_iRet.load(), 0);
+    }
 }
 
 void RunWithHang(int hubs, std::uint64_t request, bool ignoresCancel, std::uint64_t seed) {

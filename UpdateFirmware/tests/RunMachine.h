@@ -40,6 +40,9 @@ const sim::HubChip::Version kOldVersion{0x13, 0x01, 0x01, 0x00, 0x00, 0x00};
 const sim::HubChip::Version kFileVersion{0x14, 0x04, 0x15, 0x03, 0xE5, 0x00};
 const sim::HubChip::Version kNewerVersion{0x15, 0x06, 0x30, 0x01, 0xE5, 0x00};
 const wchar_t kFileName[] = L"C:\\Tool\\140415_03_E5_00.bin";
+// After the coordinator's grace: the last resort's wait, the scan and the
+// clean-up.
+constexpr std::uint64_t kLastResortRoomMs = 20'000;
 // The type byte the temporary image gets for chips whose register 0x5820 reads 0x25.
 constexpr std::uint8_t kImageType = 0x3C;
 

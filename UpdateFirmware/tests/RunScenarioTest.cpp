@@ -582,4 +582,43 @@ INSTANTIATE_TEST_SUITE_P(Runs, RunScenarioTest,
                                     std::to_string(std::get<1>(info.param));
                          });
 
+// A worker whose download outlives the grace and the last resort (its slow
+// chunks ignore every cancel) is logged and left; the run still ends -9 and
+// the clean-up leaves the driver installed, so the worker never reaches
+// filter objects of a driver being removed.
+TEST(RunLastResort, AWorkerOutlivingTheLastResortKeepsTheDriverInstalled) {
+    RunMachine m(0);
+    m.AddHub(m.root, 1);
+    m.AddHub(m.root, 2);
+    sim::Fault f;
+    f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+    f.match.device = m.usb.FilterObjectName(m.nodes[0]);
+    f.kind = sim::FaultKind::Slow;
+    f.delayMs = 600;  // its first image: about 385 s
+    f.ignoresCancel = true;
+    f.times = 641;
+    m.driver.AddFault(f);
+    bool leftRunning = false;
+    std::uint64_t runEndMs = 0;
+    m.sched.Run([&] {
+        m.dlg.OnBnClickedButtonStart();
+        m.dlg.m_pMainThread->Join(platform::kInfinite);
+        runEndMs = m.sched.NowMs();
+        for (auto& worker : m.dlg.m_pChildThread) {
+            if (!worker) continue;
+            leftRunning = leftRunning || !worker->HasEnded();
+            worker->Join(platform::kInfinite);  // the test waits for it; the tool would not
+        }
+    });
+    EXPECT_TRUE(leftRunning);
+    EXPECT_EQ(m.dlg.m_iRet.load(), -9);
+    EXPECT_EQ(m.view.GetStatus().text, L"TimeOut!!(-9)");
+    EXPECT_EQ(m.cleanup.driverRemoved, 0);
+    EXPECT_GE(m.driver.CancelCalls(), 1);  // the last resort, logged
+    EXPECT_TRUE(m.sink.Contains(L"still running after the grace, its requests cancelled"));
+    EXPECT_TRUE(m.sink.Contains(L"the filter driver is not removed"));
+    EXPECT_LE(runEndMs, 260'000u + 30'000u + run_machine::kLastResortRoomMs);
+    EXPECT_EQ(m.io.writesStartedAfterCancel, 0);
+}
+
 }  // namespace

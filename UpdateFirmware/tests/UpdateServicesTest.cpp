@@ -536,7 +536,9 @@ TEST(UpdateServicesTest, ACancelledRunEndsTheRecoveryAndReIdentificationEarlyAnd
         r.u().m_pRunCancel = nullptr;
         EXPECT_EQ(result, ha::FALSE);
         EXPECT_LE(took, 1000u + 500u);
-        if (c.step == Step::Writes) EXPECT_EQ(r.m.driver.Journal().size(), requestsBefore);
+        if (c.step == Step::Writes) {
+            EXPECT_EQ(r.m.driver.Journal().size(), requestsBefore);
+        }
     }
 }
 

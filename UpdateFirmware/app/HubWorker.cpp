@@ -298,7 +298,11 @@ void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
 bool HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
     CheckCancel();
     BYTE* data = table.data();
-    if (!utility_.vWrRdConfiguration(t_, 1, data, image) && !utility_.vWrRdConfiguration(t_, 1, data, image)) {
+    const auto writeTable = [&] {
+        CheckCancel();  // the retry too starts only before the time-out
+        return utility_.vWrRdConfiguration(t_, 1, data, image) != 0;
+    };
+    if (!writeTable() && !writeTable()) {
         vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
                                      : L"%s:%d: vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
                           kMethod, __LINE__, t_);

@@ -98,6 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!b.dlg.m_bImagePrepared);
         FUZZ_CHECK(!temp.has_value());
     }
+    // A prepared image is held until the run's end, nothing else stays open.
+    FUZZ_CHECK(b.m.files.OpenHandleCount() == (rc == 0 ? 1 : 0));
+    b.dlg.ReleaseTempImage();
     FUZZ_CHECK(b.m.files.OpenHandleCount() == 0);
 
     if (contents.size() >= app::kFwFileTrailerSize) {

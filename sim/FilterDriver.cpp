@@ -181,21 +181,26 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
     } else if (faulted && kind == FaultKind::Hang) {
         r = Hang(device, e.device);
     } else {
+        if (faulted && kind == FaultKind::Slow) clock_.Sleep(fault->delayMs);
         auto itf = interfaces_.find(h->second.name);
         if (itf == interfaces_.end() || !itf->second.attached) {
             r = Fail(platform::kErrorDeviceNotConnected);
         } else {
             // Keep the chip alive even if a reset removes the interface.
             std::shared_ptr<HubChip> chip = itf->second.chip;
-            r = Execute(h->second, itf->second, *chip, e, reply, faulted && kind == FaultKind::DropWrite);
+            r = Execute(h->second, itf->second, *chip, e, reply, faulted && kind == FaultKind::DropWrite,
+                        faulted && kind == FaultKind::AlterWrite ? fault : nullptr);
         }
         if (r.Succeeded()) {
+            if (faulted && kind == FaultKind::AlterReply && !reply.empty())
+                reply[fault->alterAt % reply.size()] ^= fault->alterXor;
             std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(reply.size()), outCapacity);
             if (faulted && kind == FaultKind::ShortReply) n = std::min(n, fault->shortBytes);
             if (n && out) std::memcpy(out, reply.data(), n);
             r.bytesReturned = n;
             e.output.assign(reply.begin(), reply.begin() + n);
-            if (faulted && kind == FaultKind::Pending) r.status = IoctlStatus::CompletedAfterPending;
+            if (faulted && (kind == FaultKind::Pending || kind == FaultKind::Slow))
+                r.status = IoctlStatus::CompletedAfterPending;
         }
     }
     e.result = r;
@@ -204,8 +209,11 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
 }
 
 IoctlResult FilterDriver::Execute(OpenHandle& h, const Interface& itf, HubChip& chip, JournalEntry& e,
-                                  std::vector<std::uint8_t>& reply, bool dropWrite) {
+                                  std::vector<std::uint8_t>& reply, bool dropWrite, const Fault* alterWrite) {
     if (e.input.size() < fw::kBlockSize) return Fail(platform::kErrorInvalidParameter);
+    // The data the chip takes, one byte changed when the fault says so.
+    std::vector<std::uint8_t> taken(e.input.begin() + fw::kBlockSize, e.input.end());
+    if (alterWrite && !taken.empty()) taken[alterWrite->alterAt % taken.size()] ^= alterWrite->alterXor;
     const std::uint32_t inLen = static_cast<std::uint32_t>(e.input.size());
 
     const std::uint8_t* block = e.input.data();
@@ -281,16 +289,16 @@ IoctlResult FilterDriver::Execute(OpenHandle& h, const Interface& itf, HubChip& 
                 return Fail(platform::kErrorInvalidParameter);
             }
             if (!s.active) s = DownloadSession{true, req.dwCommand, req.dwValue, req.dwIndex, {}};
-            if (!dropWrite) {
-                const std::uint8_t* chunk = e.input.data() + fw::kBlockSize;
-                if (!chip.OnDownloadChunk(s.command, s.image, s.total,
-                                          static_cast<std::uint32_t>(s.data.size()), chunk,
-                                          static_cast<std::uint32_t>(fw::kChunkData))) {
-                    s = DownloadSession{};
-                    return Fail(platform::kErrorGenFailure);
-                }
-                s.data.insert(s.data.end(), chunk, chunk + fw::kChunkData);
+            const std::uint8_t* chunk = taken.data();
+            if (!dropWrite && !chip.OnDownloadChunk(s.command, s.image, s.total,
+                                                    static_cast<std::uint32_t>(s.data.size()), chunk,
+                                                    static_cast<std::uint32_t>(fw::kChunkData))) {
+                s = DownloadSession{};
+                return Fail(platform::kErrorGenFailure);
             }
+            // A dropped chunk leaves its bytes as they were; the next chunk
+            // still lands at its own place.
+            s.data.insert(s.data.end(), chunk, chunk + fw::kChunkData);
             if (s.data.size() >= s.total) {
                 HubChip::Download d{s.command, s.image, std::vector<std::uint8_t>(s.data.begin(), s.data.begin() + s.total)};
                 s = DownloadSession{};

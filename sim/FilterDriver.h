@@ -41,8 +41,14 @@ enum class FaultKind {
     ShortReply,       // completes, but hands back at most `shortBytes`
     NoAnswer,         // the chip never answers: fails after the block's time-out
     NoEvent,          // no event object could be made; nothing is sent
-    DropWrite,        // completes, but the chip ignores the request
+    DropWrite,        // completes, but the chip ignores the request (a
+                      // download chunk is skipped: the next lands where it belongs)
+    AlterWrite,       // completes, but the chip takes the written data with one
+                      // byte changed (XOR `alterXor`, at `alterAt` of the data)
+    AlterReply,       // completes, but one byte of the reply comes back changed
+                      // (XOR `alterXor`, at `alterAt` of the reply)
     Hang,             // pending until CancelIoEx (or CloseHandle) on its handle
+    Slow,             // pending for `delayMs` of virtual time, then completes normally
 };
 
 // Which requests a fault applies to; every given field must match.
@@ -59,6 +65,9 @@ struct Fault {
     FaultKind kind = FaultKind::GenFailure;
     std::uint32_t error = 0;
     std::uint32_t shortBytes = 0;
+    std::uint32_t alterAt = 7;      // byte of the data or reply (modulo its size)
+    std::uint8_t alterXor = 0x10;
+    std::uint32_t delayMs = 0;      // Slow
     int skip = 0;    // matching requests to let through first
     int times = 1;   // how many to hit; -1: every one
     int hits = 0;
@@ -149,7 +158,7 @@ private:
     // Carries out a request on the chip; fills `reply` and returns the
     // result as the driver would report it.
     platform::IoctlResult Execute(OpenHandle& h, const Interface& itf, HubChip& chip, JournalEntry& e,
-                                  std::vector<std::uint8_t>& reply, bool dropWrite);
+                                  std::vector<std::uint8_t>& reply, bool dropWrite, const Fault* alterWrite);
     platform::IoctlResult NoAnswer(std::uint32_t timeoutMs);
     // Waits until the request is cancelled; ERROR_OPERATION_ABORTED.
     platform::IoctlResult Hang(platform::Handle device, const std::wstring& objectName);

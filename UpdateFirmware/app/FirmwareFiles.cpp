@@ -248,6 +248,7 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
 
     // Whatever an earlier run left is never written to a hub.
     m_bImagePrepared = false;
+    m_TempBinImage.clear();
     files.DeleteFile(tempImage);
 
     const auto fail = [&](const wchar_t* text) {
@@ -319,6 +320,7 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
                           TempImageCheckText(check), image.size());
         return fail(kTextNotValid);
     }
+    m_TempBinImage = std::move(image);
     m_bImagePrepared = true;
     return 0;
 }

@@ -163,6 +163,19 @@ const std::vector<Scenario>& Scenarios() {
              m.driver.AddFault(g);
          },
          0, L"Pass!!", {Flash::New, Flash::New}, "GG", nullptr},
+        {"AlteredChipVersionReadIsOutvoted",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;  // the worker's first read of 0x5820 answers 0x01 (an A1, refusing the file)
+             f.match.command = hubaccess::CMD_REG_READ;
+             f.match.address = 0x5820;
+             f.kind = sim::FaultKind::AlterReply;
+             f.alterAt = 0;
+             f.alterXor = 0x24;
+             f.skip = 2;  // after the two reads for the type byte
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G", nullptr},
         {"AlteredTableReadIsOutvoted",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);

@@ -118,7 +118,9 @@ void ExpectRunPromisesKept(RunMachine& m, const Before& before, int faults) {
             t >= 0 && m.dlg.m_devList.rows[t].m_bUpdateFWResult && m.dlg.m_devList.rows[t].m_bReloadFWResult;
         if (passed || (t >= 0 && exitCode == 0)) {
             EXPECT_TRUE(m.HoldsNewFirmware(i, 0));
-            if (!chip.romReadIgnoresImageValue) EXPECT_TRUE(m.HoldsNewFirmware(i, 1));
+            if (!chip.romReadIgnoresImageValue) {
+                EXPECT_TRUE(m.HoldsNewFirmware(i, 1));
+            }
             EXPECT_EQ(chip.ConfigBlock(0), before.tables[i]);
             EXPECT_EQ(chip.ConfigBlock(1), before.tables[i]);
         }

@@ -13,6 +13,9 @@ wine=${WINE:-wine}
 
 if [ "${1:-}" != "--inner" ]; then
   tool=$1 driver=$2 work=$3
+  if [ "$(basename "$wine")" = wine ] && [ ! -x /usr/lib/wine/wine ]; then
+    echo "SKIPPED: Wine's 32-bit part (wine32:i386) is not installed here" >&2; exit 77
+  fi
   if ! probe=$("$wine" --version 2>&1); then
     [[ $probe == *"Exec format error"* ]] && { echo "SKIPPED: no 32-bit Wine here" >&2; exit 77; }
     echo "$wine --version failed: $probe" >&2; exit 1
@@ -93,6 +96,17 @@ for row in "${cases[@]}"; do
   expect "[$args]" "leaves nothing behind" "$([ -z "$(left_behind "$prefix")" ]; echo $?)"
 done
 
+# --- "/DOS /?": the usage on the console, no box, 0.
+out=$(cd "$work/bare/drive_c/Tool" && WINEPREFIX=$work/bare timeout -k 5 60 "$wine" 'C:\Tool\262FWUpgradeTool.exe' \
+      /DOS /? 2>/dev/null); rc=$?
+check "[/DOS /?]" 0 "$rc"
+expect "[/DOS /?]" "usage on the console" "$([[ $out == *"Usage: 262FWUpgradeTool.exe"* ]]; echo $?)"
+
+# --- switches written without blanks end by themselves: "/U/SILENT/A"
+# updates with the embedded image, unattended (-20 in the bare prefix).
+check "bare /U/SILENT/A" 236 "$(run_tool bare 180 /U/SILENT/A)"
+expect "bare /U/SILENT/A" "leaves nothing behind" "$([ -z "$(left_behind bare)" ]; echo $?)"
+
 # --- bare prefix: the placeholder package is installed, no driver file
 # appears: -20, and the package this run installed is uninstalled again.
 check "bare /SILENT /A" 236 "$(run_tool bare 180 /SILENT /A)"
@@ -107,14 +121,32 @@ expect "bare /SILENT /A /UN" "files removed" "$([ -z "$(left_behind bare)" ]; ec
 check "seeded /SILENT /A" 252 "$(run_tool seeded 180 /SILENT /A)"
 expect "seeded /SILENT /A" "leaves nothing behind" "$([ -z "$(left_behind seeded | grep -v system32)" ]; echo $?)"
 expect "seeded /SILENT /A" "installed nothing" "$(marker_installed seeded && echo 1 || echo 0)"
+check "seeded /U/SILENT/A" 252 "$(run_tool seeded 180 /U/SILENT/A)"
+
+# --- an old read-only INI next to the executable cannot be replaced: -5
+# (251) before anything else, no box under /SILENT; the old file stays and
+# its values are never used.
+ini=$work/seeded/drive_c/Tool/VTL262xFWUpg.ini
+printf 'check_vid=1\r\nvid=FFFF\r\n' >"$ini"
+WINEPREFIX=$work/seeded "$wine" cmd /c attrib +r 'C:\Tool\VTL262xFWUpg.ini' >/dev/null 2>&1
+WINEPREFIX=$work/seeded wineserver -w
+check "read-only old INI /SILENT /A" 251 "$(run_tool seeded 60 /SILENT /A)"
+expect "read-only old INI /SILENT /A" "old INI kept" "$(grep -q FFFF "$ini"; echo $?)"
+expect "read-only old INI /SILENT /A" "nothing else left behind" \
+  "$([ -z "$(left_behind seeded | grep -v -e system32 -e VTL262xFWUpg.ini)" ]; echo $?)"
+WINEPREFIX=$work/seeded "$wine" cmd /c attrib -r 'C:\Tool\VTL262xFWUpg.ini' >/dev/null 2>&1
+WINEPREFIX=$work/seeded wineserver -w
+rm -f "$ini"
 
 # --- a read-only program directory: the INI cannot be written, so the run
-# ends at once with -5 (251) and without a message box, also interactively.
-# Needs a read-only bind mount (root); skipped where that is not allowed.
+# ends at once with -5 (251); unattended, without a message box (the dialog
+# tests answer the box of an interactive start). Needs a read-only bind
+# mount (root); skipped where that is not allowed.
 ro=$work/seeded/drive_c/Tool
 if mount --bind "$ro" "$ro" 2>/dev/null; then
   if mount -o remount,ro,bind "$ro" 2>/dev/null; then
-    check "read-only program directory" 251 "$(run_tool seeded 60)"
+    check "read-only program directory /SILENT" 251 "$(run_tool seeded 60 /SILENT)"
+    check "read-only program directory /DOS /A" 251 "$(run_tool seeded 60 /DOS /A)"
   else
     echo "SKIP read-only program directory: no read-only remount here"
   fi

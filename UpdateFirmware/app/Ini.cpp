@@ -168,6 +168,21 @@ BYTE Ini::nExtractINILib(const platform::Ports& ports, const std::wstring& direc
     return 0;
 }
 
+namespace {
+
+// The end of a load: TRUE when every key was known, else the failure logged
+// and, when asked, shown.
+BOOL FinishLoad(const platform::Ports& ports, const IniParseResult& parsed, BOOL bShowMessage) {
+    if (parsed.ok) return TRUE;
+    const std::wstring text = textfmt::Format(L"Load Ini File failed, strItemName[%s],strItemValue[%s] ",
+                                              parsed.lastKey, parsed.lastValue);
+    vDEBUG_ERR_printf(L"%s:%d: %s", L"Ini::vLoadINIFile", __LINE__, text);
+    if (bShowMessage) ports.ui->MessageBox(text, L"262FWUpgradeTool", platform::kMbOk);
+    return FALSE;
+}
+
+}  // namespace
+
 BOOL Ini::vLoadINIFile(const platform::Ports& ports, const std::wstring& strINIFilePath, BOOL bShowMessage) {
     static constexpr wchar_t kMethod[] = L"Ini::vLoadINIFile";
     try {
@@ -183,20 +198,23 @@ BOOL Ini::vLoadINIFile(const platform::Ports& ports, const std::wstring& strINIF
                               strINIFilePath, hubaccess::GetLastSystemError());
             return FALSE;
         }
-        const IniParseResult parsed = Parse(std::string(bytes->begin(), bytes->end()));
-        if (!parsed.ok) {
-            const std::wstring text = textfmt::Format(L"Load Ini File failed, strItemName[%s],strItemValue[%s] ",
-                                                      parsed.lastKey, parsed.lastValue);
-            vDEBUG_ERR_printf(L"%s:%d: %s", kMethod, __LINE__, text);
-            if (bShowMessage) ports.ui->MessageBox(text, L"262FWUpgradeTool", platform::kMbOk);
-            return FALSE;
-        }
-        return TRUE;
+        return FinishLoad(ports, Parse(std::string(bytes->begin(), bytes->end())), bShowMessage);
     } catch (const std::exception&) {
         vDEBUG_ERR_printf(L"%s:%d: vLoadINIFile: strINIFilePath : %s , dwErrorCode %d", kMethod, __LINE__,
                           strINIFilePath, hubaccess::GetLastSystemError());
         return FALSE;
     }
+}
+
+BOOL Ini::vLoadEmbeddedINI(const platform::Ports& ports, BOOL bShowMessage) {
+    const platform::ResourceData resource = ports.resources->Load(kIniResourceType, kIniResourceId);
+    if (!resource.found) {
+        hubaccess::SetLastSystemError(resource.error);
+        vDEBUG_ERR_printf(L"%s:%d: FindResource fail: %d", L"Ini::vLoadEmbeddedINI", __LINE__,
+                          hubaccess::GetLastSystemError());
+        return FALSE;
+    }
+    return FinishLoad(ports, Parse(std::string(resource.bytes.begin(), resource.bytes.end())), bShowMessage);
 }
 
 BOOL Ini::nDeleteINIFile(const platform::Ports& ports, const std::wstring& directory) {

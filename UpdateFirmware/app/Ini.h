@@ -83,6 +83,10 @@ public:
     // logged either way); TRUE when every key was known.
     BOOL vLoadINIFile(const platform::Ports& ports, const std::wstring& strINIFilePath,
                       BOOL bShowMessage = hubaccess::TRUE);
+    // Loads the embedded INI text itself into this object, as vLoadINIFile
+    // loads the file written from it: the values never come from a file
+    // that was there before or that someone changed after it was written.
+    BOOL vLoadEmbeddedINI(const platform::Ports& ports, BOOL bShowMessage = hubaccess::TRUE);
     // Deletes "<directory>\VTL262xFWUpg.ini": TRUE when it existed and was
     // deleted.
     BOOL nDeleteINIFile(const platform::Ports& ports, const std::wstring& directory);

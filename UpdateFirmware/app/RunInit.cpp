@@ -84,10 +84,20 @@ void Initialisation::End(int code, bool forced) {
 
 bool Initialisation::LoadIni() {
     const std::wstring& dir = u_.m_szModuleDirectory;
-    ini_.nExtractINILib(u_.Ports(), dir);
     const std::wstring path = Ini::strIniFilePath(dir);
-    // No message box: the switches (/SILENT among them) are not read yet.
-    if (ini_.vLoadINIFile(u_.Ports(), path, FALSE)) return true;
+    // The file is written fresh or the start-up ends: an old file that cannot
+    // be replaced is never taken for the embedded one.
+    if (ini_.nExtractINILib(u_.Ports(), dir) != 0) {
+        vDEBUG_ERR_printf(L"%s:%d: vLoadINIFile Failed(%s]", kMethod, __LINE__, path);
+        // Nothing has been shown yet: an interactive user learns why the tool
+        // ends; an unattended run only logs it.
+        if (!NamesUnattendedMode(dlg_.g_strInitCmd))
+            dlg_.nMessageOut(textfmt::Format(L"Can not write %s !!", path), kMsgError, 0);
+        return false;
+    }
+    // The values come from the embedded text itself, never from what the
+    // file holds by now. No message box: the switches are not read yet.
+    if (ini_.vLoadEmbeddedINI(u_.Ports(), FALSE)) return true;
     vDEBUG_ERR_printf(L"%s:%d: vLoadINIFile Failed(%s]", kMethod, __LINE__, path);
     return false;
 }

@@ -1,7 +1,11 @@
 #include "app/Switches.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cwchar>
+#include <initializer_list>
+#include <optional>
 
 #include "app/AppHelpers.h"
 #include "hubaccess/AsciiText.h"
@@ -13,10 +17,39 @@ namespace {
 
 constexpr wchar_t kMethod[] = L"CMy262FWUpgradeToolDlg::OnInitDialog";
 
-// Every switch of the table, as the value cuts recognise a switch's start.
-constexpr std::array<const wchar_t*, 17> kSwitches = {
-    L"/?", L"/DBG", L"/DOS", L"/MP", L"/SILENT", L"/A", L"/O", L"/VID", L"/P3",
-    L"/P2", L"/MSTR", L"/N", L"/UN", L"/I", L"/E", L"/C", L"/U"};
+// How a switch takes its value.
+enum class ValueRule {
+    kNone,       // no value
+    kFixed,      // `width` characters, `skip` characters behind the switch
+    kToNext,     // up to the next switch, or the end
+    kFile,       // /U: through the first ".BIN" that ends a word, else up to the next switch
+};
+
+// The switches of the table, in table order (the order their effects are
+// applied in).
+enum SwitchId : std::size_t {
+    kHelp, kDbg, kDos, kMp, kSilent, kAuto, kOutput, kVid, kP3, kP2, kMstr, kNumber, kKeep, kCompare,
+    kExport, kCheck, kUpdate, kSwitchCount
+};
+
+struct SwitchSpec {
+    const wchar_t* name;
+    ValueRule rule;
+    std::size_t skip;
+    std::size_t width;
+};
+
+constexpr std::array<SwitchSpec, kSwitchCount> kSwitches = {{
+    {L"/?", ValueRule::kNone, 0, 0},      {L"/DBG", ValueRule::kToNext, 0, 0},
+    {L"/DOS", ValueRule::kNone, 0, 0},    {L"/MP", ValueRule::kNone, 0, 0},
+    {L"/SILENT", ValueRule::kNone, 0, 0}, {L"/A", ValueRule::kNone, 0, 0},
+    {L"/O", ValueRule::kNone, 0, 0},      {L"/VID", ValueRule::kFixed, 0, 5},
+    {L"/P3", ValueRule::kFixed, 1, 4},    {L"/P2", ValueRule::kFixed, 1, 4},
+    {L"/MSTR", ValueRule::kToNext, 0, 0}, {L"/N", ValueRule::kToNext, 0, 0},
+    {L"/UN", ValueRule::kNone, 0, 0},     {L"/I", ValueRule::kNone, 0, 0},
+    {L"/E", ValueRule::kNone, 0, 0},      {L"/C", ValueRule::kToNext, 0, 0},
+    {L"/U", ValueRule::kFile, 0, 0},
+}};
 
 bool IsBlank(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
@@ -37,49 +70,117 @@ void RemoveAll(std::wstring& text, const std::wstring& part) {
         text.erase(p, part.size());
 }
 
-// The characters at [pos, pos + count), as far as the text goes.
-std::wstring Mid(const std::wstring& text, std::size_t pos, std::size_t count) {
-    if (pos >= text.size()) return {};
-    return text.substr(pos, count);
+bool EndsWord(const std::wstring& text, std::size_t pos) {
+    return pos >= text.size() || IsBlank(text[pos]) || text[pos] == L'/';
 }
 
-// True when a switch of the table begins at `pos` and is followed by white
-// space, "/" or the end.
-bool IsSwitchAt(const std::wstring& text, std::size_t pos) {
-    for (const wchar_t* s : kSwitches) {
-        const std::wstring sw(s);
-        if (text.compare(pos, sw.size(), sw) != 0) continue;
-        const std::size_t after = pos + sw.size();
-        if (after == text.size() || IsBlank(text[after]) || text[after] == L'/') return true;
+// Outside a value: the switch whose name begins at `pos`, longest name first
+// (a value may follow the name at once: "/VID2109", "/UC:\X.BIN").
+std::optional<SwitchId> SwitchNamedAt(const std::wstring& text, std::size_t pos) {
+    std::optional<SwitchId> best;
+    std::size_t bestLength = 0;
+    for (std::size_t i = 0; i < kSwitches.size(); ++i) {
+        const std::wstring name(kSwitches[i].name);
+        if (name.size() > bestLength && text.compare(pos, name.size(), name) == 0) {
+            best = static_cast<SwitchId>(i);
+            bestLength = name.size();
+        }
+    }
+    return best;
+}
+
+// Inside a value: a switch begins at `pos` only when a name of the table
+// stands there whole, followed by white space, "/" or the end.
+bool SwitchBeginsAt(const std::wstring& text, std::size_t pos) {
+    if (pos >= text.size() || text[pos] != L'/') return false;
+    for (const SwitchSpec& s : kSwitches) {
+        const std::wstring name(s.name);
+        if (text.compare(pos, name.size(), name) == 0 && EndsWord(text, pos + name.size())) return true;
     }
     return false;
 }
 
-// Where a free-text value that begins at `from` ends: at the next switch of
-// the table, or at the end.
-std::size_t EndOfFreeValue(const std::wstring& text, std::size_t from) {
-    for (std::size_t p = text.find(L'/', from); p != std::wstring::npos; p = text.find(L'/', p + 1))
-        if (IsSwitchAt(text, p)) return p;
-    return text.size();
+// Where a value that begins at `from` ends at the latest `limit`: at the
+// next switch, or at `limit`.
+std::size_t NextSwitch(const std::wstring& text, std::size_t from, std::size_t limit) {
+    for (std::size_t p = from; p < limit; ++p)
+        if (SwitchBeginsAt(text, p)) return p;
+    return limit;
 }
 
-// Cuts "<sw><value>" out of `text` at `pos`, the value ending at the next
-// switch of the table; returns the trimmed value.
-std::wstring CutFreeValue(std::wstring& text, std::size_t pos, const std::wstring& sw) {
-    const std::size_t end = EndOfFreeValue(text, pos + sw.size());
-    const std::wstring value = Trim(text.substr(pos + sw.size(), end - pos - sw.size()));
-    text.erase(pos, end - pos);
-    return value;
+// What one left-to-right reading of the command text found: each switch
+// given (its first occurrence's value), and the text no switch took.
+struct SwitchReading {
+    std::array<bool, kSwitchCount> given{};
+    std::array<std::wstring, kSwitchCount> value{};
+    std::wstring rest;
+
+    // True when nothing but the switches in `allowed` was given.
+    bool OnlyGiven(std::initializer_list<SwitchId> allowed) const {
+        for (std::size_t i = 0; i < kSwitchCount; ++i) {
+            if (!given[i]) continue;
+            bool ok = false;
+            for (SwitchId a : allowed) ok = ok || a == i;
+            if (!ok) return false;
+        }
+        return IsBlankText(rest);
+    }
+};
+
+// Reads the value of the switch `spec` that begins at `from`; returns where
+// the reading goes on.
+std::size_t ReadValue(const std::wstring& text, std::size_t from, const SwitchSpec& spec, std::wstring& value) {
+    const std::size_t n = text.size();
+    switch (spec.rule) {
+        case ValueRule::kNone:
+            return from;
+        case ValueRule::kFixed: {
+            const std::size_t end = NextSwitch(text, from, std::min(n, from + spec.skip + spec.width));
+            value = from + spec.skip < end ? Trim(text.substr(from + spec.skip, end - from - spec.skip)) : L"";
+            return end;
+        }
+        case ValueRule::kToNext: {
+            const std::size_t end = NextSwitch(text, from, n);
+            value = Trim(text.substr(from, end - from));
+            return end;
+        }
+        case ValueRule::kFile: {
+            std::size_t begin = from;
+            while (begin < n && IsBlank(text[begin])) ++begin;
+            if (SwitchBeginsAt(text, begin)) return begin;  // no file named: the embedded image
+            std::size_t end = std::wstring::npos;
+            for (std::size_t q = text.find(L".BIN", begin); q != std::wstring::npos; q = text.find(L".BIN", q + 1)) {
+                if (EndsWord(text, q + 4)) {
+                    end = q + 4;
+                    break;
+                }
+            }
+            if (end == std::wstring::npos) end = NextSwitch(text, begin, n);
+            value = Trim(text.substr(begin, end - begin));
+            return end;
+        }
+    }
+    return from;
 }
 
-// Cuts "<sw><value>" out of `text` at `pos`, the value ending at the next
-// "/" (or the end); returns the trimmed value.
-std::wstring CutValueToSlash(std::wstring& text, std::size_t pos, const std::wstring& sw) {
-    std::size_t end = text.find(L'/', pos + sw.size());
-    if (end == std::wstring::npos) end = text.size();
-    const std::wstring value = Trim(text.substr(pos + sw.size(), end - pos - sw.size()));
-    text.erase(pos, end - pos);
-    return value;
+SwitchReading ReadSwitches(const std::wstring& text) {
+    SwitchReading r;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::optional<SwitchId> id = text[pos] == L'/' ? SwitchNamedAt(text, pos) : std::nullopt;
+        if (!id) {
+            r.rest.push_back(text[pos++]);
+            continue;
+        }
+        const SwitchSpec& spec = kSwitches[*id];
+        std::wstring value;
+        pos = ReadValue(text, pos + std::wcslen(spec.name), spec, value);
+        if (!r.given[*id]) {
+            r.given[*id] = true;
+            r.value[*id] = value;
+        }
+    }
+    return r;
 }
 
 void SetControlText(CMy262FWUpgradeToolDlg& dlg, int id, const std::wstring& text) {
@@ -150,6 +251,7 @@ void vOpenConsoleWindow(platform::Console& console) {
 }
 
 void vEndProcess(CMy262FWUpgradeToolDlg& dlg, const ExitRequest& request) {
+    if (!request.consoleText.empty() && dlg.m_pRunView) dlg.m_pRunView->ConsolePrint(request.consoleText);
     for (const UserMessage& m : request.messages) dlg.nMessageOut(m.text, m.type, m.flags);
     dlg.m_iRet = request.code;
     vDEBUG_MSG_printf(L"%s:%d:  iExitcode[ %d]", kMethod, __LINE__, request.code);
@@ -158,148 +260,101 @@ void vEndProcess(CMy262FWUpgradeToolDlg& dlg, const ExitRequest& request) {
     if (dlg.m_pRunView) dlg.m_pRunView->RequestExit(request.code);
 }
 
+bool NamesUnattendedMode(const std::wstring& commandText) {
+    const SwitchReading read = ReadSwitches(CleanCommandText(commandText));
+    return read.given[kSilent] || read.given[kDos];
+}
+
 SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility& utility,
                             SwitchServices& services) {
     SwitchOutcome out;
     dlg.g_strInitCmd = CleanCommandText(dlg.g_strInitCmd);
-    std::wstring& work = out.remaining;
-    work = dlg.g_strInitCmd;
+    const SwitchReading read = ReadSwitches(dlg.g_strInitCmd);
+    out.remaining = read.rest;
+    const auto& given = read.given;
+    const auto& value = read.value;
 
-    // --- the cuts: /UN, then the /U value, then the /MSTR and /C values
-    for (std::size_t p = work.find(L"/UN"); p != std::wstring::npos; p = work.find(L"/UN", p)) {
-        const std::size_t after = p + 3;
-        if (after == work.size() || IsBlank(work[after]) || work[after] == L'/') {
-            work.erase(p, 3);
-            dlg.m_bKeepFilterDriver = 1;
-        } else {
-            ++p;
-        }
-    }
-    bool uGiven = false;
-    std::wstring uValue;
-    if (const std::size_t p = work.find(L"/U"); p != std::wstring::npos) {
-        uGiven = true;
-        std::size_t end = work.find(L".BIN", p + 2);
-        if (end != std::wstring::npos) {
-            end += 4;
-        } else {
-            end = work.size();
-            for (std::size_t q = p + 2; q + 1 < work.size(); ++q) {
-                if (IsBlank(work[q]) && work[q + 1] == L'/') {
-                    end = q;
-                    break;
-                }
-            }
-        }
-        uValue = Trim(work.substr(p + 2, end - p - 2));
-        work.erase(p, end - p);
-    }
-    std::optional<std::wstring> mstrValue;
-    if (const std::size_t p = work.find(L"/MSTR"); p != std::wstring::npos)
-        mstrValue = CutFreeValue(work, p, L"/MSTR");
-    std::optional<std::wstring> cValue;
-    if (const std::size_t p = work.find(L"/C"); p != std::wstring::npos)
-        cValue = CutFreeValue(work, p, L"/C");
-    const bool anyCut = uGiven || mstrValue || cValue || dlg.m_bKeepFilterDriver;
-    const auto nothingLeft = [&] { return !anyCut && IsBlankText(work); };
-
-    // 1. /?
-    if (work.find(L"/?") != std::wstring::npos) {
+    // 1. /?: the usage; on the console when /DOS is anywhere on the line.
+    if (given[kHelp]) {
         dlg.m_bShowHelp = 1;
-        out.exit = vShowUsage(dlg, 0);
+        if (given[kDos]) {
+            dlg.m_bConsoleMode = 1;
+            services.vOpenConsoleWindow();
+            out.exit = ExitRequest{0, {}, BuildUsageText(dlg.g_strInitCmd)};
+        } else {
+            out.exit = vShowUsage(dlg, 0);
+        }
         return out;
     }
     // 2. /DBG
-    if (const std::size_t p = work.find(L"/DBG"); p != std::wstring::npos) {
-        const std::wstring value = CutValueToSlash(work, p, L"/DBG");
-        g_nMessageLevel = nHexStrToInt(value) & 0xFF;
-    }
-    if (nothingLeft()) dlg.m_bUpdateFW = 1;
+    if (given[kDbg]) g_nMessageLevel = nHexStrToInt(value[kDbg]) & 0xFF;
+    if (read.OnlyGiven({kDbg})) dlg.m_bUpdateFW = 1;
     // 3. /DOS
-    if (work.find(L"/DOS") != std::wstring::npos) {
+    if (given[kDos]) {
         dlg.m_bConsoleMode = 1;
         services.vOpenConsoleWindow();
-        RemoveAll(work, L"/DOS");
-        if (nothingLeft()) {
+        if (read.OnlyGiven({kDbg, kDos})) {
             out.exit = vShowUsage(dlg, 0);
             return out;
         }
     }
     // 4. /MP
-    if (work.find(L"/MP") != std::wstring::npos) {
-        dlg.m_bMPMode = 1;
-        RemoveAll(work, L"/MP");
-    }
+    if (given[kMp]) dlg.m_bMPMode = 1;
     // 5. /SILENT
-    if (work.find(L"/SILENT") != std::wstring::npos) {
+    if (given[kSilent]) {
         services.HideDialog();
         dlg.m_bSilentMode = 1;
         dlg.m_ucMsgThreshold = 0xFF;
-        RemoveAll(work, L"/SILENT");
     }
     // 6. /A
-    if (work.find(L"/A") != std::wstring::npos) {
-        dlg.m_bAutoMode = 1;
-        RemoveAll(work, L"/A");
-    }
+    if (given[kAuto]) dlg.m_bAutoMode = 1;
     // 7. /O
-    if (work.find(L"/O") != std::wstring::npos) {
+    if (given[kOutput]) {
         dlg.m_bOutputVerFile = 1;
         SetControlText(dlg, kIdVersionCaption, L"Output Hub Version:");
-        RemoveAll(work, L"/O");
     }
-    // 8. /VID: the 5 characters behind the switch
-    if (const std::size_t p = work.find(L"/VID"); p != std::wstring::npos) {
-        const std::wstring raw = Mid(work, p + 4, 5);
-        utility.m_strVID_Indetify = Trim(raw);
+    // 8. /VID
+    if (given[kVid]) {
+        utility.m_strVID_Indetify = value[kVid];
         vDEBUG_MSG_printf(L"%s:%d:  Assign Target VID Hubs!!, pUtility.m_strVID_Indetify=[%s]", kMethod,
                           __LINE__, utility.m_strVID_Indetify);
-        work.erase(p, 4 + raw.size());
     }
-    // 9. and 10. /P3, /P2: the 4 characters 1 behind the switch
-    const std::size_t p3 = work.find(L"/P3");
-    const std::size_t p2 = work.find(L"/P2");
-    if (p3 != std::wstring::npos || p2 != std::wstring::npos) {
-        if (p3 != std::wstring::npos && p2 != std::wstring::npos) {
-            out.exit = Refusal(dlg, L"You can not check /P3 /P2 at the same time!!! ", false);
-            return out;
-        }
-        if (p3 != std::wstring::npos) {
-            utility.m_strPID30_Indetify = Trim(Mid(work, p3 + 4, 4));
-            vDEBUG_MSG_printf(L"%s:%d:  Assign Target USB 3.0 PID Hubs!!, pUtility.m_strPID30_Indetify=[%s]",
-                              kMethod, __LINE__, utility.m_strPID30_Indetify);
-        } else {
-            utility.m_strPID20_Indetify = Trim(Mid(work, p2 + 4, 4));
-            vDEBUG_MSG_printf(L"%s:%d:  Assign Target USB 2.0 PID Hubs!!, pUtility.m_strPID20_Indetify=[%s]",
-                              kMethod, __LINE__, utility.m_strPID20_Indetify);
-        }
+    // 9. and 10. /P3, /P2
+    if (given[kP3] && given[kP2]) {
+        out.exit = Refusal(dlg, L"You can not check /P3 /P2 at the same time!!! ", false);
+        return out;
     }
-    // 11. /MSTR (cut above)
-    if (mstrValue) {
+    if (given[kP3]) {
+        utility.m_strPID30_Indetify = value[kP3];
+        vDEBUG_MSG_printf(L"%s:%d:  Assign Target USB 3.0 PID Hubs!!, pUtility.m_strPID30_Indetify=[%s]", kMethod,
+                          __LINE__, utility.m_strPID30_Indetify);
+    }
+    if (given[kP2]) {
+        utility.m_strPID20_Indetify = value[kP2];
+        vDEBUG_MSG_printf(L"%s:%d:  Assign Target USB 2.0 PID Hubs!!, pUtility.m_strPID20_Indetify=[%s]", kMethod,
+                          __LINE__, utility.m_strPID20_Indetify);
+    }
+    // 11. /MSTR
+    if (given[kMstr]) {
         utility.m_bCheckManuString = 1;
-        utility.m_strManuString_Indetify = *mstrValue;
+        utility.m_strManuString_Indetify = value[kMstr];
     }
     // 12. /N: read and otherwise ignored
-    if (const std::size_t p = work.find(L"/N"); p != std::wstring::npos) {
-        const int number = nHexStrToInt(CutValueToSlash(work, p, L"/N"));
-        vDEBUG_MSG_printf(L"%s:%d:  /N %d", kMethod, __LINE__, number);
-    }
-    // 13. /UN (cut above)
+    if (given[kNumber]) vDEBUG_MSG_printf(L"%s:%d:  /N %d", kMethod, __LINE__, nHexStrToInt(value[kNumber]));
+    // 13. /UN
+    if (given[kKeep]) dlg.m_bKeepFilterDriver = 1;
     // 14. /I
-    if (work.find(L"/I") != std::wstring::npos) {
+    if (given[kCompare]) {
         dlg.m_bCompareSN = 1;
         SetControlText(dlg, kIdVersionCaption, L"Compare Serial Number:");
     }
     // 15. /E
-    if (work.find(L"/E") != std::wstring::npos) {
-        dlg.m_bExportFW = 1;
-        RemoveAll(work, L"/E");
-    }
-    // 16. /C (cut above): 12 characters once the '_' are gone
-    if (cValue) {
+    if (given[kExport]) dlg.m_bExportFW = 1;
+    // 16. /C: 12 characters once the '_' are gone
+    if (given[kCheck]) {
         dlg.m_bCheckFWVersion = 1;
         SetControlText(dlg, kIdVersionCaption, L"Check FW Version:");
-        std::wstring version = *cValue;
+        std::wstring version = value[kCheck];
         RemoveAll(version, L"_");
         if (version.size() != 12) {
             out.exit = Refusal(dlg, L"Please Input Correctly FW Version!!! ", true);
@@ -310,26 +365,27 @@ SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility&
     }
 
     // No mode named: an update with the embedded firmware image.
-    if (!uGiven && !dlg.m_bCheckFWVersion && !dlg.m_bExportFW && !dlg.m_bOutputVerFile &&
+    if (!given[kUpdate] && !dlg.m_bCheckFWVersion && !dlg.m_bExportFW && !dlg.m_bOutputVerFile &&
         !dlg.m_bCompareSN)
         dlg.m_bUpdateFW = 1;
 
     // 17. the firmware file of an update
-    if (!uGiven && !dlg.m_bUpdateFW) return out;
+    if (!given[kUpdate] && !dlg.m_bUpdateFW) return out;
     services.vExtractBinFiles();
     if (dlg.m_bExportFW) {
         out.exit = Refusal(dlg, L"Export FW  and Update FW can not be enabled at the same time!!", false);
         return out;
     }
     dlg.m_bUpdateFW = 1;
+    const std::wstring& named = value[kUpdate];
     std::wstring candidate;
-    if (!uValue.empty()) {
-        // A named file must be a ".BIN" file (the cut ends after the first one).
-        if (uValue.size() < 4 || uValue.compare(uValue.size() - 4, 4, L".BIN") != 0) {
+    if (!named.empty()) {
+        // A named file must be a ".BIN" file.
+        if (named.size() < 4 || named.compare(named.size() - 4, 4, L".BIN") != 0) {
             out.exit = Refusal(dlg, L"Input FW File is not exist!!! ", true);
             return out;
         }
-        candidate = uValue;
+        candidate = named;
     } else {
         candidate = Trim(dlg.m_strFWBinFile);
     }

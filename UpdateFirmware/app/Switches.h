@@ -2,21 +2,24 @@
 // parser with its refusals, the choice of the firmware file of an update,
 // the usage text and the console of /DOS.
 //
-// Switches are found by substring search in the cleaned (upper-cased,
-// quote-free) command text. So that the letters of a value never turn on
-// another switch, the values that may hold free text are cut out before any
-// other switch is searched:
-//   1. every "/UN" followed by white space, "/" or the end (sets /UN);
-//   2. the /U value: "/U" through the first ".BIN", or, without one, up to
-//      the next white space followed by "/" (or the end);
-//   3. the /MSTR value, then the /C value: each up to the next "/" that
-//      begins a switch of the table followed by white space, "/" or the end
-//      (so "ACME/INC" stays whole).
-// The rest is read in the fixed order of the table (/?, /DBG, /DOS, /MP,
-// /SILENT, /A, /O, /VID, /P3, /P2, /MSTR, /N, /UN, /I, /E, /C, /U). A cut
-// switch still counts as present wherever the parser asks whether anything
-// is left. A command line that names no mode switch (/U, /C, /E, /O, /I) is
-// an update with the embedded firmware image.
+// The cleaned (upper-cased, quote-free) command text is read once, left to
+// right. Outside a value a switch is "/" and a name of the table, longest
+// name first; its value may follow at once ("/VID2109", "/UC:\X.BIN").
+// Each switch takes its value by its own rule, and the text of a value is
+// never searched for switches:
+//   - /VID, /P3, /P2: a fixed number of characters;
+//   - /DBG, /MSTR, /N, /C: up to the next switch, or the end;
+//   - /U: from the first character that is not white space: empty when a
+//     switch begins there (the embedded image), else through the first
+//     ".BIN" that ends a word, else up to the next switch.
+// Inside a value, a switch begins only where a name of the table stands
+// followed by white space, "/" or the end ("ACME/INC" stays whole, "3/DOS"
+// ends before /DOS). The effects are then applied in the table's order
+// (/?, /DBG, /DOS, /MP, /SILENT, /A, /O, /VID, /P3, /P2, /MSTR, /N, /UN, /I,
+// /E, /C, /U), so refusals come in that order. A command line that names no
+// mode switch (/U, /C, /E, /O, /I) is an update with the embedded firmware
+// image. /? shows the usage in a box, or prints it on the console when
+// /DOS is anywhere on the line.
 //
 // Nothing here ends the process: a step that would end it returns an
 // ExitRequest with the exit code and the messages to show first, which
@@ -56,6 +59,8 @@ struct UserMessage {
 struct ExitRequest {
     int code = 0;
     std::vector<UserMessage> messages;
+    // Printed on the console before the end (the usage under /DOS).
+    std::wstring consoleText;
 };
 
 // What the switches do beyond the dialog state (control texts go through
@@ -73,7 +78,7 @@ public:
 };
 
 struct SwitchOutcome {
-    // The working text where the parser stopped: what no switch took.
+    // The command text that no switch and no value took.
     std::wstring remaining;
     // Set when the process must end.
     std::optional<ExitRequest> exit;
@@ -82,6 +87,11 @@ struct SwitchOutcome {
 // The command text as the switches read it: upper case (ASCII letters) and
 // without double-quote characters.
 std::wstring CleanCommandText(const std::wstring& text);
+
+// True when the command text names /SILENT or /DOS, read as the parser
+// reads it: a start-up that ends before the switches are applied shows no
+// box then.
+bool NamesUnattendedMode(const std::wstring& commandText);
 
 // Reads the switches of dlg.g_strInitCmd (cleaning it first, in place) into
 // the dialog's flags and values, the filters of `utility` and the log level
@@ -98,8 +108,8 @@ ExitRequest vShowUsage(const CMy262FWUpgradeToolDlg& dlg, int code);
 // AllocConsole, then stdout bound to the console, unbuffered.
 void vOpenConsoleWindow(platform::Console& console);
 
-// Ends the process as asked: the messages through the dialog's nMessageOut
-// (which shows none under /DOS or /SILENT), the code as the run's exit code,
+// Ends the process as asked: the console text printed, the messages through
+// the dialog's nMessageOut (which shows none under /DOS or /SILENT), the code as the run's exit code,
 // the extracted firmware file removed, then the view's exit request.
 void vEndProcess(CMy262FWUpgradeToolDlg& dlg, const ExitRequest& request);
 

@@ -65,6 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (wchar_t c : dlg->g_strInitCmd) FUZZ_CHECK(c != L'"' && !(c >= L'a' && c <= L'z'));
     if (out.exit) {
         FUZZ_CHECK(out.exit->code == 0 || out.exit->code == app::kExitInvalidInput);
+        // The usage goes to the console only for /? under /DOS, and then alone.
+        if (!out.exit->consoleText.empty())
+            FUZZ_CHECK(dlg->m_bShowHelp && dlg->m_bConsoleMode && out.exit->messages.empty() && out.exit->code == 0);
         // Refusals and the usage come as messages; an unattended run shows no box.
         if (dlg->m_bSilentMode || dlg->m_bConsoleMode) FUZZ_CHECK(m.ui.Messages().empty());
         return 0;

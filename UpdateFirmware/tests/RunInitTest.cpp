@@ -171,6 +171,57 @@ const FailureRow kFailureRows[] = {
 INSTANTIATE_TEST_SUITE_P(Rows, RunInitFailures, ::testing::ValuesIn(kFailureRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An INI that cannot be written fresh ends the start-up with -5 before any
+// switch is applied: one box naming the file for an interactive user, none
+// under /SILENT or /DOS; no value of the old file is ever used.
+TEST(RunInit, IniThatCannotBeWrittenFreshEndsWithMinusFive) {
+    const std::string stale = "check_vid=1\r\nvid=FFFF\r\ncheck_U2_only=1\r\n";
+    struct Case {
+        const wchar_t* command;
+        bool readOnlyFolder;  // else an old read-only INI
+        bool box;
+    };
+    for (const Case& c : {Case{L"", false, true}, Case{L"/A", true, true}, Case{L"/SILENT /A", false, false},
+                          Case{L"/u/silent/a", true, false}, Case{L"/DOS /U ./X.BIN", false, false}}) {
+        SCOPED_TRACE(::testing::PrintToString(c.command));
+        InitMachine m(c.command);
+        m.SetDriver(7);
+        if (c.readOnlyFolder) {
+            m.files.AddFault(sim::FileFault{sim::FileOp::Open, kIni, platform::kErrorAccessDenied, false, 0, 0, -1});
+        } else {
+            m.files.PutFile(kIni, Bytes(stale));
+            m.files.SetReadOnly(kIni, true);
+        }
+        if (c.box) m.view.ScriptAnswer(app::kIdOk, L"Can not write C:\\Tool\\VTL262xFWUpg.ini !!");
+        EXPECT_EQ(m.Init(), app::kExitExtraFiles);
+        EXPECT_EQ(m.exits, std::vector<int>{app::kExitExtraFiles});
+        EXPECT_EQ(m.view.Boxes().size(), c.box ? 1u : 0u);
+        EXPECT_EQ(m.view.PendingAnswers(), 0u);
+        EXPECT_TRUE(m.ui.Messages().empty());
+        EXPECT_EQ(m.view.Get(app::kIdStaticStatus).text, L"Failed!!");
+        // Nothing of the old file reached the filters, no switch was applied.
+        EXPECT_EQ(m.ini.m_ucCheckVID, 0);
+        EXPECT_EQ(m.utility->m_ucCheckSpeedOnly, 0);
+        EXPECT_NE(m.utility->m_strVID_Indetify, L"FFFF");
+        EXPECT_EQ(m.services->log, L"");
+        EXPECT_FALSE(m.files.Exists(kImage));
+        if (!c.readOnlyFolder) EXPECT_EQ(m.files.GetFile(kIni), Bytes(stale)) << "someone else's file is kept";
+    }
+}
+
+// The values come from the embedded text even where the file written from it
+// reads back otherwise (changed by another process before the load).
+TEST(RunInit, IniValuesAreTheEmbeddedOnesWhateverTheFileReadsBack) {
+    InitMachine m(L"/SILENT /A");
+    m.SetDriver(7);
+    m.files.AddFault(sim::FileFault{sim::FileOp::Read, kIni, platform::kErrorAccessDenied, false, 0, 0, -1});
+    EXPECT_EQ(m.Init(), 1);
+    EXPECT_TRUE(m.exits.empty());
+    EXPECT_EQ(m.utility->m_strVID_Indetify, L"103C");
+    EXPECT_EQ(m.utility->m_ucCheckSpeedOnly, 2);
+    EXPECT_FALSE(m.files.Exists(kIni));
+}
+
 TEST(RunInit, DriverVersionDecidesTheReinstallation) {
     for (std::uint16_t minor : {7, 6}) {
         InitMachine m(L"");
@@ -279,8 +330,19 @@ TEST(RunInit, ConsoleModePrintsTheBanner) {
     InitMachine m(L"/DOS");
     m.SetDriver(7);
     m.Init();
-    // /DOS alone shows the usage and ends with 0.
+    // /DOS alone ends with 0 and prints nothing.
     EXPECT_EQ(m.exits, std::vector<int>{0});
+    EXPECT_EQ(m.view.ConsoleText(), L"");
+    // /? with /DOS anywhere: the usage on the console, no box, 0.
+    for (const wchar_t* help : {L"/DOS /?", L"/? /DOS", L"/?/DOS"}) {
+        InitMachine h(help);
+        h.SetDriver(7);
+        h.Init();
+        EXPECT_EQ(h.exits, std::vector<int>{0}) << ::testing::PrintToString(help);
+        EXPECT_TRUE(h.view.Boxes().empty());
+        EXPECT_EQ(h.view.ConsoleText(), app::BuildUsageText(h.dialog.g_strInitCmd));
+        EXPECT_TRUE(h.NothingLeft());
+    }
     InitMachine c(L"/DOS /A");
     c.SetDriver(7);
     c.Init();

@@ -54,7 +54,7 @@ struct Parsed {
 struct Bench {
     Bench() : dlg(*m.dlg) {
         for (const wchar_t* name : {L"FW.BIN", L"CONFIG_120621_000000.BIN", L"SUB\\X_1.BIN", L"IMAGE.BIN",
-                                    L"ABC.BIN"})
+                                    L"ABC.BIN", L"CONFIG_X.BIN", L"UN\\X.BIN"})
             m.files.PutFile(std::wstring(L"C:\\Tool\\") + name, {1});
         m.utility->m_strVID_Indetify = L"7A7D";
     }
@@ -104,6 +104,9 @@ struct Bench {
         s += L"rest=[" + p.outcome.remaining + L"]";
         if (p.outcome.exit) {
             s += L" exit=" + std::to_wstring(p.outcome.exit->code);
+            if (!p.outcome.exit->consoleText.empty())
+                s += p.outcome.exit->consoleText == app::BuildUsageText(dlg.g_strInitCmd) ? L" +console usage"
+                                                                                          : L" +console ?";
             for (const auto& msg : p.outcome.exit->messages)
                 s += msg.type == app::kMsgQuestion ? std::wstring(L" +usage") : L" +" + msg.text;
         }
@@ -139,15 +142,15 @@ const Row kRows[] = {
     {L"/N 5", L"U path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
     {L"/VID 2109 /SILENT",
      L"SILENT U quiet vid=2109| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | hide; extract; rest=[ ]"},
-    {L"/P3 0611", L"U p3=0611 path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[/P3 0611]"},
-    {L"/P2 0610", L"U p2=0610 path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[/P2 0610]"},
+    {L"/P3 0611", L"U p3=0611 path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    {L"/P2 0610", L"U p2=0610 path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
     {L"/MSTR Acme /A",
      L"A U MSTR mstr=ACME path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
     {L"/MSTR ACME/INC /A",
      L"A U MSTR mstr=ACME/INC path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
     {L"/MSTR X/AB",
      L"U MSTR mstr=X/AB path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
-    {L"/MSTR ACME/I", L"I MSTR mstr=ACME | 1034=Compare Serial Number:; rest=[/I]"},
+    {L"/MSTR ACME/I", L"I MSTR mstr=ACME | 1034=Compare Serial Number:; rest=[]"},
     // --- /U: named files, relative and absolute
     {L"/U FW.BIN", L"U path=C:\\Tool\\FW.BIN ver=FW | extract; rest=[]"},
     {L"/u ./fw.bin /silent", L"SILENT U quiet path=C:\\Tool\\FW.BIN ver=FW | hide; extract; rest=[ ]"},
@@ -158,7 +161,7 @@ const Row kRows[] = {
     {L"/U SUB\\X_1.BIN", L"U path=C:\\Tool\\SUB\\X_1.BIN ver=SUB\\X1 | extract; rest=[]"},
     {L"/U", L"U path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
     {L"/U /SILENT",
-     L"SILENT U quiet path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | hide; extract; rest=[ ]"},
+     L"SILENT U quiet path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | hide; extract; rest=[]"},
     {L"/SILENT /U FW.BIN", L"SILENT U quiet path=C:\\Tool\\FW.BIN ver=FW | hide; extract; rest=[ ]"},
     // --- the letters of a path never turn on another switch
     {L"/U ./IMAGE.BIN", L"U path=C:\\Tool\\IMAGE.BIN ver=IMAGE | extract; rest=[]"},
@@ -168,28 +171,57 @@ const Row kRows[] = {
     {L"/UN /U FW.BIN", L"UN U path=C:\\Tool\\FW.BIN ver=FW | extract; rest=[ ]"},
     // --- the other modes
     {L"/O", L"O | 1034=Output Hub Version:; rest=[]"},
-    {L"/I /SILENT /A", L"SILENT A I quiet | hide; 1034=Compare Serial Number:; rest=[/I  ]"},
+    {L"/I /SILENT /A", L"SILENT A I quiet | hide; 1034=Compare Serial Number:; rest=[  ]"},
     {L"/E", L"E | rest=[]"},
     {L"/C 120621_000000 /SILENT",
      L"SILENT C quiet chk=120621000000 | hide; 1034=Check FW Version:; 1005=120621000000; rest=[]"},
     {L"/C 120621000000/A",
      L"A C chk=120621000000 | 1034=Check FW Version:; 1005=120621000000; rest=[]"},
     // --- /?, /DOS alone
-    {L"/? /SILENT", L"? | rest=[/? /SILENT] exit=0 +usage"},
+    {L"/? /SILENT", L"? | rest=[ ] exit=0 +usage"},
     {L"/DOS", L"DOS | console; rest=[] exit=0"},
     {L"/DBG 3 /DOS", L"DOS dbg=3 | console; rest=[] exit=0"},
     {L"/DOS /UN", L"DOS UN U path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | console; extract; rest=[ ]"},
     // --- refusals
-    {L"/P3 0611 /P2 0610", L"| rest=[/P3 0611 /P2 0610] exit=-10 +You can not check /P3 /P2 at the same time!!! "},
+    {L"/P3 0611 /P2 0610", L"| rest=[ ] exit=-10 +You can not check /P3 /P2 at the same time!!! "},
+    // refused in the table's order, whatever the order on the line
+    {L"/C 1206 /E /P3 0611 /P2 0610",
+     L"| rest=[  ] exit=-10 +You can not check /P3 /P2 at the same time!!! "},
     {L"/C 1206", L"C | 1034=Check FW Version:; rest=[] exit=-10 +Please Input Correctly FW Version!!!  +usage"},
     {L"/C", L"C | 1034=Check FW Version:; rest=[] exit=-10 +Please Input Correctly FW Version!!!  +usage"},
     {L"/DOS /C 1206 /A", L"DOS A C | console; 1034=Check FW Version:; rest=[ ] exit=-10 +Please Input Correctly FW Version!!! "},
     {L"/E /U X.BIN", L"E | extract; rest=[ ] exit=-10 +Export FW  and Update FW can not be enabled at the same time!!"},
-    {L"/U FIRMWARE /A", L"A U | extract; rest=[ ] exit=-10 +Input FW File is not exist!!!  +usage"},
+    {L"/U FIRMWARE /A", L"A U | extract; rest=[] exit=-10 +Input FW File is not exist!!!  +usage"},
     {L"/U MISSING.BIN", L"U path=C:\\Tool\\MISSING.BIN | extract; rest=[] exit=-10 +Input FW File is not exist!!!  +usage"},
+    // --- switches written as scripts write them: without blanks, values at once
+    {L"/U/SILENT/A",
+     L"SILENT A U quiet path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | hide; extract; rest=[]"},
+    {L"/A/SILENT/U",
+     L"SILENT A U quiet path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | hide; extract; rest=[]"},
+    {L"/UC:\\X.BIN", L"U path=C:\\X.BIN | extract; rest=[]"},
+    {L"/C120621000000", L"C chk=120621000000 | 1034=Check FW Version:; 1005=120621000000; rest=[]"},
+    {L"/C 120621_000000/A", L"A C chk=120621000000 | 1034=Check FW Version:; 1005=120621000000; rest=[]"},
+    {L"/MSTRACME /A",
+     L"A U MSTR mstr=ACME path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    {L"/VID2109", L"U vid=2109| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    {L"/VID 2109/A",
+     L"A U vid=2109| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    {L"/DBG 3/DOS", L"DOS dbg=3 | console; rest=[] exit=0"},
+    // --- text inside a value never turns on a switch
+    {L"/U ./UN/X.BIN /UN", L"UN U path=C:\\Tool\\UN/X.BIN ver=UN/X | extract; rest=[ ]"},
+    {L"/MSTR ACME/UK /A",
+     L"A U MSTR mstr=ACME/UK path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    {L"/U C:\\MY FILES\\FW.BIN /SILENT",
+     L"SILENT U quiet path=C:\\MY FILES\\FW.BIN | hide; extract; rest=[ ]"},
+    {L"/U ./ABC.BIN", L"U path=C:\\Tool\\ABC.BIN ver=ABC | extract; rest=[]"},
+    {L"/U ./CONFIG_X.BIN", L"U path=C:\\Tool\\CONFIG_X.BIN ver=X | extract; rest=[]"},
+    // --- /? with /DOS anywhere: the usage on the console, no box
+    {L"/DOS /?", L"? DOS | console; rest=[ ] exit=0 +console usage"},
+    {L"/? /DOS", L"? DOS | console; rest=[ ] exit=0 +console usage"},
     // --- fixed-width values at the end are read as far as they go
-    {L"/P3", L"U path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[/P3]"},
-    {L"/SILENT /P2 06", L"SILENT U quiet p2=06 path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | hide; extract; rest=[ /P2 06]"},
+    {L"/P3", L"U path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    {L"/SILENT /P2 06",
+     L"SILENT U quiet p2=06 path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | hide; extract; rest=[ ]"},
     {L"/VID 21", L"U vid=21| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
     {L"/VID", L"U vid=| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
 };

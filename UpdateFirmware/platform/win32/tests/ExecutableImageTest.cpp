@@ -55,11 +55,13 @@ private:
 
 struct Section {
     std::uint32_t virtualAddress, virtualSize, rawSize, rawOffset;
+    std::string name;  // up to 8 characters, or "/<offset>" into the string table
 };
 
 struct PeFile {
     Image image;
     std::uint32_t machine = 0, characteristics = 0, magic = 0, subsystem = 0;
+    std::uint32_t symbolTable = 0, symbolCount = 0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> directories;  // RVA, size
     std::vector<Section> sections;
 
@@ -75,6 +77,8 @@ struct PeFile {
         }
         const std::size_t coff = pe + 4;
         machine = image.U16(coff + 0);
+        symbolTable = image.U32(coff + 8);
+        symbolCount = image.U32(coff + 12);
         const std::uint32_t sectionCount = image.U16(coff + 2);
         const std::uint32_t optionalSize = image.U16(coff + 16);
         characteristics = image.U16(coff + 18);
@@ -90,8 +94,10 @@ struct PeFile {
         const std::size_t table = opt + optionalSize;
         for (std::uint32_t i = 0; i < sectionCount; ++i) {
             const std::size_t s = table + 40 * i;
+            std::string name = image.Range(s, 8);
+            name = name.substr(0, name.find('\0'));
             sections.push_back(
-                {image.U32(s + 12), image.U32(s + 8), image.U32(s + 16), image.U32(s + 20)});
+                {image.U32(s + 12), image.U32(s + 8), image.U32(s + 16), image.U32(s + 20), name});
         }
     }
 
@@ -186,6 +192,20 @@ TEST(ToolImage, Is32BitConsoleExecutable) {
     EXPECT_TRUE(pe.characteristics & 0x0002u);     // executable image
     EXPECT_TRUE(pe.characteristics & 0x0100u);     // 32-bit machine
     EXPECT_FALSE(pe.characteristics & 0x2000u);    // not a DLL
+}
+
+// The shipped executable carries no symbol table and no debug sections
+// (long section names like ".debug_info" are kept in the symbol string table,
+// so any "/<offset>" name means debug information is still there).
+TEST(ToolImage, CarriesNoSymbols) {
+    PeFile pe = LoadTool();
+    ASSERT_FALSE(pe.image.malformed);
+    EXPECT_EQ(pe.symbolTable, 0u);
+    EXPECT_EQ(pe.symbolCount, 0u);
+    for (const Section& s : pe.sections) {
+        EXPECT_NE(s.name.rfind("/", 0), 0u) << s.name;
+        EXPECT_NE(s.name.rfind(".debug", 0), 0u) << s.name;
+    }
 }
 
 TEST(ToolImage, ImportsOnlySystemDlls) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 
 #include "DialogHarness.h"
@@ -29,15 +30,34 @@ BOOL CALLBACK FindDialogOf(HWND window, LPARAM param) {
     return TRUE;
 }
 
-// A message box of the tool's process: answered with OK.
+BOOL CALLBACK AppendStaticText(HWND control, LPARAM param) {
+    wchar_t cls[16] = {};
+    ::GetClassNameW(control, cls, 16);
+    if (std::wstring(cls) == L"Static") {
+        wchar_t text[512] = {};
+        ::GetWindowTextW(control, text, 512);
+        *reinterpret_cast<std::wstring*>(param) += text;
+    }
+    return TRUE;
+}
+
+// The texts of the message boxes answered so far (each box once).
+std::wstring g_answeredBoxTexts;
+std::set<HWND> g_answeredBoxes;
+
+// A message box of the tool's process: its text kept, answered with OK.
 BOOL CALLBACK AnswerBoxesOf(HWND window, LPARAM param) {
     DWORD pid = 0;
     ::GetWindowThreadProcessId(window, &pid);
     wchar_t cls[16] = {};
     ::GetClassNameW(window, cls, 16);
     if (pid == static_cast<DWORD>(param) && std::wstring(cls) == L"#32770" && ::IsWindowVisible(window) &&
-        !::GetDlgItem(window, IDC_PROGRESS_MAIN))
+        !::GetDlgItem(window, IDC_PROGRESS_MAIN)) {
+        std::wstring text;
+        ::EnumChildWindows(window, &AppendStaticText, reinterpret_cast<LPARAM>(&text));
+        if (g_answeredBoxes.insert(window).second) g_answeredBoxTexts += text + L"\n";
         ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
     return TRUE;
 }
 
@@ -149,6 +169,47 @@ TEST(ToolProcess, SecondInstanceEndsTheFirstWithMinusNine) {
     EXPECT_EQ(static_cast<int>(firstCode), -9);
     EXPECT_EQ(static_cast<int>(secondCode), -20);
     for (HANDLE h : {first.hThread, first.hProcess, second.hThread, second.hProcess}) ::CloseHandle(h);
+}
+
+// A start-up that cannot write its INI (an old read-only one next to the
+// executable) ends with -5 before the dialog is shown: an interactive user
+// gets one box naming the file; the old file is left as it was.
+TEST(ToolProcess, IniThatCannotBeWrittenEndsWithOneBoxAndMinusFive) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring dir = std::wstring(temp) + L"ini-read-only-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring exe = dir + L"\\262FWUpgradeTool.exe";
+    const std::wstring ini = dir + L"\\VTL262xFWUpg.ini";
+    ::CreateDirectoryW(dir.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(FW_TOOL_EXE_WIDE, exe.c_str(), FALSE)) << ::GetLastError();
+    const char stale[] = "check_vid=1\r\nvid=FFFF\r\n";
+    HANDLE h = ::CreateFileW(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(h, stale, sizeof stale - 1, &written, nullptr);
+    ::CloseHandle(h);
+    ::SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_READONLY);
+
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 dir.c_str(), &si, &pi))
+        << ::GetLastError();
+    const DWORD pid = pi.dwProcessId;
+    g_answeredBoxTexts.clear();
+    EXPECT_EQ(static_cast<int>(EndedAnsweringBoxes(pi, "the tool did not end after its box")), -5);
+    EXPECT_EQ(g_answeredBoxTexts, L"Can not write " + ini + L" !!\n");
+    Found found{pid, nullptr};
+    ::EnumWindows(&FindDialogOf, reinterpret_cast<LPARAM>(&found));
+    EXPECT_EQ(found.window, nullptr);
+    EXPECT_EQ(::GetFileAttributesW(ini.c_str()) & FILE_ATTRIBUTE_READONLY, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+
+    ::SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(ini.c_str());
+    ::DeleteFileW(exe.c_str());
+    ::RemoveDirectoryW(dir.c_str());
 }
 
 }  // namespace

@@ -42,9 +42,15 @@ bool FilterDriver::IsExclusive(const std::wstring& objectName) const {
     return it != exclusive_.end() ? it->second : exclusiveByDefault_;
 }
 
+int FilterDriver::HangingRequestCount() const {
+    int n = 0;
+    for (const HangingRequest& r : hanging_) n += r.abandoned ? 0 : 1;
+    return n;
+}
+
 int FilterDriver::HangingRequestCount(const std::wstring& objectName) const {
     int n = 0;
-    for (const HangingRequest& r : hanging_) n += r.objectName == objectName ? 1 : 0;
+    for (const HangingRequest& r : hanging_) n += !r.abandoned && r.objectName == objectName ? 1 : 0;
     return n;
 }
 
@@ -85,9 +91,10 @@ platform::DeviceOpenResult FilterDriver::CreateFile(const std::wstring& path, pl
 
 bool FilterDriver::CloseHandle(platform::Handle device) {
     SchedulingPoint();
-    // Closing a handle ends the requests still hanging on it.
+    if (closedByAbandon_.erase(device.raw) == 1) return true;
+    // Closing a handle ends the requests still pending on it.
     for (HangingRequest& r : hanging_)
-        if (r.handle == device.raw) r.token->Cancel();
+        if (r.handle == device.raw && !r.ignoresCancel) r.token->Cancel();
     return handles_.erase(device.raw) == 1;
 }
 
@@ -95,26 +102,53 @@ bool FilterDriver::CancelIoEx(platform::Handle device) {
     ++cancelCalls_;
     bool found = false;
     for (HangingRequest& r : hanging_) {
-        if (r.handle != device.raw || r.token->IsCancelled()) continue;
-        r.token->Cancel();
+        if (r.handle != device.raw || r.abandoned || r.token->IsCancelled()) continue;
         found = true;
+        if (!r.ignoresCancel) r.token->Cancel();
     }
     return found;
 }
 
-IoctlResult FilterDriver::Hang(platform::Handle device, const std::wstring& objectName) {
-    if (!scheduler_) throw std::logic_error("FilterDriver: a hanging request needs the scheduler's clock");
-    hanging_.push_back(HangingRequest{device.raw, objectName, scheduler_->CreateCancelToken()});
+bool FilterDriver::Pend(platform::Handle device, JournalEntry& e, std::uint32_t delayMs, bool ignoresCancel,
+                        IoctlResult& r) {
+    if (!scheduler_) throw std::logic_error("FilterDriver: a pending request needs the scheduler's clock");
+    hanging_.push_back(HangingRequest{device.raw, e.device, scheduler_->CreateCancelToken(), ignoresCancel, false});
     const auto me = std::prev(hanging_.end());
     const std::shared_ptr<platform::CancelToken> token = me->token;
-    // Without a time limit: only a cancel ends it.
     struct Forget {
         std::list<HangingRequest>& list;
         std::list<HangingRequest>::iterator it;
-        ~Forget() { list.erase(it); }
+        bool keep = false;
+        ~Forget() {
+            if (!keep) list.erase(it);
+        }
     } forget{hanging_, me};
-    scheduler_->SleepCancellable(platform::kInfinite, *token);
-    return {IoctlStatus::PendingThenFailed, platform::kErrorOperationAborted, 0};
+
+    const std::uint32_t limit = platform::kFilterRequestLimitMs;
+    if (delayMs < limit) {
+        if (!scheduler_->SleepCancellable(delayMs, *token)) return true;  // completed in time
+    } else if (!scheduler_->SleepCancellable(limit, *token)) {
+        // Its limit: the request cancels itself only.
+        if (!ignoresCancel) {
+            token->Cancel();
+            e.cancelled = JournalEntry::Cancel::ByItself;
+            r = {platform::IoctlStatus::TimedOut, platform::kErrorTimeout, 0};
+            return false;
+        }
+        // The driver never completes it: given up after the wait for the
+        // cancel, its handle closed.
+        clock_.Sleep(platform::kCancelCompletionWaitMs);
+        e.cancelled = JournalEntry::Cancel::ByItself;
+        me->abandoned = true;
+        forget.keep = true;
+        ++abandoned_;
+        if (handles_.erase(device.raw) == 1) closedByAbandon_[device.raw] = true;
+        r = {platform::IoctlStatus::TimedOut, platform::kErrorTimeout, 0, true};
+        return false;
+    }
+    e.cancelled = JournalEntry::Cancel::ByHandle;
+    r = {IoctlStatus::PendingThenFailed, platform::kErrorOperationAborted, 0};
+    return false;
 }
 
 Fault* FilterDriver::FindFault(const JournalEntry& e) {
@@ -178,10 +212,20 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
         r = {IoctlStatus::PendingThenFailed, fault->error, 0};
     } else if (faulted && kind == FaultKind::NoAnswer) {
         r = NoAnswer(e.words[0]);
-    } else if (faulted && kind == FaultKind::Hang) {
-        r = Hang(device, e.device);
+    } else if (faulted && (kind == FaultKind::Hang || kind == FaultKind::HangIgnoringCancel) &&
+               !Pend(device, e, platform::kInfinite, kind == FaultKind::HangIgnoringCancel, r)) {
+        // ended without completing
+    } else if (faulted && kind == FaultKind::Slow && !Pend(device, e, fault->delayMs, fault->ignoresCancel, r)) {
+        // cancelled, or past its limit
     } else {
-        if (faulted && kind == FaultKind::Slow) clock_.Sleep(fault->delayMs);
+        h = handles_.find(device.raw);  // the wait may have let a close in
+        if (h == handles_.end()) {
+            r = Fail(platform::kErrorInvalidHandle);
+            e.faulted = faulted;
+            e.result = r;
+            journal_.push_back(std::move(e));
+            return r;
+        }
         auto itf = interfaces_.find(h->second.name);
         if (itf == interfaces_.end() || !itf->second.attached) {
             r = Fail(platform::kErrorDeviceNotConnected);
@@ -203,6 +247,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
                 r.status = IoctlStatus::CompletedAfterPending;
         }
     }
+    e.faulted = faulted;
     e.result = r;
     journal_.push_back(std::move(e));
     return r;

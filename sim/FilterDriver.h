@@ -9,10 +9,15 @@
 // sim::Scheduler, every open, request and close is a scheduling point: under
 // a non-zero seed another participant may run first (Scheduler::Preempt).
 //
-// A request can be made to hang (FaultKind::Hang) until CancelIoEx on its
-// handle, or closing the handle, ends it with ERROR_OPERATION_ABORTED, as a
-// filter driver that never completes a request behaves on Windows. Hanging
-// needs the clock to be a sim::Scheduler.
+// Requests keep the DeviceIo contract's limit as the Win32 adapter does. A
+// request can be made slow (FaultKind::Slow: it completes after `delayMs`,
+// however long its block's `dwTimeout`), or hang (FaultKind::Hang) until a
+// cancel or closing its handle ends it with ERROR_OPERATION_ABORTED, or hang
+// and ignore every cancel (FaultKind::HangIgnoringCancel), as filter drivers
+// that lose a request behave on Windows. CancelIoEx on a handle ends every
+// request pending on it; a request at its limit cancels only itself, and one
+// that ignores that is abandoned with its handle closed. Pending requests
+// need the clock to be a sim::Scheduler.
 //
 // A device object can be made exclusive: while a handle is open on it, a
 // second open fails with ERROR_SHARING_VIOLATION (the tool opens with share 0).
@@ -47,8 +52,9 @@ enum class FaultKind {
                       // byte changed (XOR `alterXor`, at `alterAt` of the data)
     AlterReply,       // completes, but one byte of the reply comes back changed
                       // (XOR `alterXor`, at `alterAt` of the reply)
-    Hang,             // pending until CancelIoEx (or CloseHandle) on its handle
-    Slow,             // pending for `delayMs` of virtual time, then completes normally
+    Hang,             // pending until cancelled (or its handle is closed)
+    Slow,             // pending for `delayMs`, then completes normally
+    HangIgnoringCancel,  // pending for ever: no cancel ends it
 };
 
 // Which requests a fault applies to; every given field must match.
@@ -67,7 +73,8 @@ struct Fault {
     std::uint32_t shortBytes = 0;
     std::uint32_t alterAt = 7;      // byte of the data or reply (modulo its size)
     std::uint8_t alterXor = 0x10;
-    std::uint32_t delayMs = 0;      // Slow
+    std::uint32_t delayMs = 0;  // Slow
+    bool ignoresCancel = false;  // Slow: no cancel ends it early
     int skip = 0;    // matching requests to let through first
     int times = 1;   // how many to hit; -1: every one
     int hits = 0;
@@ -85,6 +92,9 @@ struct JournalEntry {
     std::uint32_t words[6] = {};  // the block's six words, as sent
     platform::IoctlResult result;
     std::vector<std::uint8_t> output;  // the bytes handed back
+    // How a pending request was ended other than by completing.
+    enum class Cancel { None, ByHandle, ByItself } cancelled = Cancel::None;
+    bool faulted = false;  // a fault of the test hit it
 
     // New layout: dwCommand, dwValue, dwIndex; legacy: kind, value, index.
     std::uint32_t Command() const { return legacy ? words[1] : words[3]; }
@@ -123,11 +133,13 @@ public:
     const std::vector<JournalEntry>& Journal() const { return journal_; }
     void ClearJournal() { journal_.clear(); }
     int OpenHandleCount() const { return static_cast<int>(handles_.size()); }
-    // Requests hanging now (FaultKind::Hang), on any handle or on objects of
-    // this name.
-    int HangingRequestCount() const { return static_cast<int>(hanging_.size()); }
+    // Requests pending now (hung or slow, abandoned ones not counted), on any
+    // handle or on objects of this name.
+    int HangingRequestCount() const;
     int HangingRequestCount(const std::wstring& objectName) const;
-    // CancelIoEx calls so far and how many of them ended a request.
+    // Requests given up at their limit (the driver never completed them).
+    int AbandonedRequestCount() const { return abandoned_; }
+    // CancelIoEx calls so far.
     int CancelCalls() const { return cancelCalls_; }
 
     // platform::DeviceIo
@@ -160,8 +172,11 @@ private:
     platform::IoctlResult Execute(OpenHandle& h, const Interface& itf, HubChip& chip, JournalEntry& e,
                                   std::vector<std::uint8_t>& reply, bool dropWrite, const Fault* alterWrite);
     platform::IoctlResult NoAnswer(std::uint32_t timeoutMs);
-    // Waits until the request is cancelled; ERROR_OPERATION_ABORTED.
-    platform::IoctlResult Hang(platform::Handle device, const std::wstring& objectName);
+    // Keeps a request pending for `delayMs` (kInfinite: until a cancel) or
+    // until its limit. Returns true when it is to complete normally; else
+    // `r` holds how it ended.
+    bool Pend(platform::Handle device, JournalEntry& e, std::uint32_t delayMs, bool ignoresCancel,
+              platform::IoctlResult& r);
     void SchedulingPoint();
     bool IsExclusive(const std::wstring& objectName) const;
 
@@ -169,6 +184,8 @@ private:
         std::uintptr_t handle = 0;
         std::wstring objectName;
         std::shared_ptr<platform::CancelToken> token;
+        bool ignoresCancel = false;
+        bool abandoned = false;
     };
 
     platform::Clock& clock_;
@@ -178,6 +195,10 @@ private:
     bool exclusiveByDefault_ = false;
     std::list<HangingRequest> hanging_;
     int cancelCalls_ = 0;
+    int abandoned_ = 0;
+    // Handles closed by an abandoning request; the caller's own close of
+    // one still succeeds (numbers are never handed out twice).
+    std::map<std::uintptr_t, bool> closedByAbandon_;
     std::map<std::uintptr_t, OpenHandle> handles_;
     std::uintptr_t nextHandle_ = 0x100;
     std::list<Fault> faults_;

@@ -343,7 +343,8 @@ void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
 }
 
 // One write of one image: its table, then its firmware (the prepared bytes).
-// The run's cancel is tested before each.
+// The run's cancel is tested before each, so after the time-out no write of
+// an image starts, the second one included.
 HubWorker::ImageResult HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
     CheckCancel();
     if (!utility_.vWrRdConfiguration(t_, 1, table.data(), image)) {

@@ -41,10 +41,13 @@ constexpr std::uint32_t kScanRetryMs = 100;
 constexpr std::uint32_t kXpPauseMs = 250;
 constexpr std::uint32_t kWaitPassMs = 500;
 constexpr int kWaitPasses = 520;
+// The grace after the time-out covers the longest step a worker may not cut:
+// a firmware download of the largest image waited for behind the firmware
+// lock's holder, with one request of it running to its limit, abandoned.
 constexpr std::uint32_t kJoinGraceMs = 30000;
-// While cancelled workers wind down, their hubs' requests are cancelled again
-// this often (a worker may have started another one meanwhile).
-constexpr std::uint32_t kCancelRepeatMs = 1000;
+// After the grace, the last resort: the workers' requests in flight are
+// cancelled, and they get this long more.
+constexpr std::uint32_t kLastResortMs = platform::kCancelCompletionWaitMs + 1000;
 constexpr std::uint32_t kBeforeOkMs = 500;
 
 // Colour indexes of the result text.
@@ -94,6 +97,8 @@ private:
     bool bTimeOut_ = false;
     BYTE n_ = 0;
     bool workersStarted_ = false;
+    // A worker outlived the stop: it may still open filter device objects.
+    bool workersLeftRunning_ = false;
     bool cleanupDue_ = false;
 };
 
@@ -353,45 +358,45 @@ void RunCoordinator::WaitForWorkers() {
     dlg_.m_iRet = kExitTimeOut;
 }
 
-// Ends the workers: when asked, cancels the run and, until the workers have
-// ended or the grace is over, whatever request each still has in flight on
-// its hub (a request the driver never completes); then joins each within one
-// shared grace. Every state ends 8. The locks go only when no worker is left.
+// Ends the workers: when asked, cancels the run (no worker starts a write
+// after that; one in progress runs to its end) and joins each within one
+// shared grace. Only after the grace are the requests of a worker still
+// running cancelled, as a last resort; a worker that outlives that too is
+// left to itself, and the clean-up then leaves the driver installed. Every
+// state ends 8. The locks go only when no worker is left.
 void RunCoordinator::StopWorkers(bool cancel) {
     if (cancel && dlg_.m_pRunCancel) dlg_.m_pRunCancel->Cancel();
-    const std::uint64_t deadline = clock_.MonotonicMs() + kJoinGraceMs;
     const auto running = [&](int i) { return dlg_.m_pChildThread[i] && !dlg_.m_pChildThread[i]->HasEnded(); };
-    for (;;) {
-        // A worker may wait for a lock that another one's hung request holds:
-        // every running worker's requests are cancelled on each round.
-        bool anyRunning = false;
+    const auto joinAll = [&](std::uint32_t withinMs) {
+        const std::uint64_t deadline = clock_.MonotonicMs() + withinMs;
         for (int i = 0; i < n_; ++i) {
             if (!running(i)) continue;
-            anyRunning = true;
-            if (cancel) {
-                if (CVntlHubDev* dev = u_.m_USBLib.m_pHubDev.get()) dev->CancelTargetRequests(static_cast<BYTE>(i));
-            }
+            const std::uint64_t now = clock_.MonotonicMs();
+            dlg_.m_pChildThread[i]->Join(now >= deadline ? 0 : static_cast<std::uint32_t>(deadline - now));
         }
-        const std::uint64_t now = clock_.MonotonicMs();
-        if (!anyRunning || now >= deadline) break;
-        const std::uint32_t left = static_cast<std::uint32_t>(deadline - now);
-        for (int i = 0; i < n_; ++i) {
-            if (!running(i)) continue;
-            dlg_.m_pChildThread[i]->Join(cancel ? std::min(left, kCancelRepeatMs) : left);
-            break;  // back to the round: cancel again, then the next join
-        }
+    };
+    joinAll(kJoinGraceMs);
+    bool lastResort = false;
+    for (int i = 0; i < n_; ++i) {
+        if (!running(i)) continue;
+        lastResort = true;
+        vDEBUG_ERR_printf(L"%s:%d:  worker[%d] still running after the grace, its requests cancelled", kMethod,
+                          __LINE__, i);
+        if (CVntlHubDev* dev = u_.m_USBLib.m_pHubDev.get()) dev->CancelTargetRequests(static_cast<BYTE>(i));
     }
+    if (lastResort) joinAll(kLastResortMs);
     bool allJoined = true;
     for (int i = 0; i < n_; ++i) {
         auto& thread = dlg_.m_pChildThread[i];
         if (!thread) continue;
         if (!thread->Join(0)) {
             allJoined = false;
-            vDEBUG_ERR_printf(L"%s:%d:  worker[%d] still running after the grace, left to itself", kMethod, __LINE__, i);
+            vDEBUG_ERR_printf(L"%s:%d:  worker[%d] still running, left to itself", kMethod, __LINE__, i);
             continue;
         }
         thread.reset();
     }
+    if (!allJoined) workersLeftRunning_ = true;
     for (int i = 0; i < n_; ++i) dlg_.m_ChildThreadInfo[i].ucThreadState = CHILD_THREAD_FINISH;
     if (cancel && allJoined) u_.vDeleteCriticalSection();
 }
@@ -447,7 +452,11 @@ void RunCoordinator::CleanUp() {
     if (u_.bCheckFilePathExists(devcon, 0)) u_.Ports().files->DeleteFile(devcon);
 
     if (!dlg_.m_bKeepFilterDriver) {
-        if (cleanup != nullptr) {
+        if (workersLeftRunning_) {
+            // No worker may open filter objects of a driver being removed.
+            vDEBUG_ERR_printf(L"%s:%d:  a worker is still running: the filter driver is not removed", kMethod,
+                              __LINE__);
+        } else if (cleanup != nullptr) {
             const int rc = cleanup->Remove_FilterDriverAndFiles(cleanup->TempPath());
             if (rc != 0)
                 vDEBUG_ERR_printf(L"%s:%d:  Remove_FilterDriverAndFiles Failed... [%d] ", kMethod, __LINE__, rc);
@@ -528,6 +537,7 @@ void CMy262FWUpgradeToolDlg::OnBnClickedButtonStart() {
     m_bRunGoing = true;
     platform::Threads& threads = *u.Ports().threads;
     m_pRunCancel = threads.CreateCancelToken();
+    u.m_pRunCancel = m_pRunCancel.get();
     CHILD_THREAD_INFO* info = &m_MainThreadInfo;
     try {
         m_pMainThread = threads.Start([info] { CMy262FWUpgradeToolDlg::MainThreadFun(info); },

@@ -199,7 +199,7 @@ std::string Scan::InterfacePath(const DRIVERINFO& entry, BYTE bRestart) {
     strHubInfo.strConnectedHubName = entry.DriverName;
     std::vector<std::wstring> paths;
     m_utility.ucGetHubHWIds(strHubInfo, &paths, bRestart);
-    if (bRestart) m_clock.Sleep(kRestartSettleMs);
+    if (bRestart) m_utility.bPauseUnlessCancelled(kRestartSettleMs);
     return paths.empty() ? std::string() : NarrowPath(paths.front());
 }
 
@@ -207,7 +207,7 @@ void Scan::RelinkAll() {
     for (BYTE p = 0; p < m_count; ++p) {
         DRIVERINFO& entry = m_entries[p];
         for (int attempt = 0; attempt < kRelinkAttempts; ++attempt) {
-            if (entry.bPMChanged) m_clock.Sleep(kRelinkPowerSettleMs);
+            if (entry.bPMChanged) m_utility.bPauseUnlessCancelled(kRelinkPowerSettleMs);
             DRIVERINFO scratch;
             scratch.DriverName = entry.DriverName;
             if (m_utility.GetObjecNameFromDriverName(&scratch, entry.bPMChanged) != 0) {
@@ -223,7 +223,7 @@ void Scan::RelinkAll() {
             vDEBUG_ERR_printf(
                 L"%s:%d:  Re-Get Objec Handler Open still failed. This device[%s] handle can not be open, ERROR=%d,Retry[%d] ",
                 m_method, __LINE__, entry.ObjectName, GetLastSystemError(), attempt);
-            m_clock.Sleep(kReopenPauseMs);
+            m_utility.bPauseUnlessCancelled(kReopenPauseMs);
         }
     }
 }

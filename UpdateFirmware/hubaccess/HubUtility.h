@@ -109,6 +109,13 @@ public:
     BOOL bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity, BYTE ucImage = 0,
                      int* pFirmwareResult = nullptr);
     BOOL ReEnumrationTargetHub(BYTE ucTarget);
+    // The run's cancel token (null outside a run). Once it is set no service
+    // starts an erase or a download, and the waits of the read-back recovery
+    // and the re-identification end early (the service then fails).
+    platform::CancelToken* m_pRunCancel = nullptr;
+    bool bRunCancelled() const { return m_pRunCancel != nullptr && m_pRunCancel->IsCancelled(); }
+    // Sleeps `ms`, ending early when the run is cancelled; true when it was.
+    bool bPauseUnlessCancelled(std::uint32_t ms);
 
     // --- USB topology walk
     // Walks into the hub device object's entries (m_DriverInfo, m_DriverNum).

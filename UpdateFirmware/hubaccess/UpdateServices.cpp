@@ -135,6 +135,14 @@ void CHubUtility::vDeleteCriticalSection() {
     m_ThreadCriticalSection.reset();
 }
 
+bool CHubUtility::bPauseUnlessCancelled(std::uint32_t ms) {
+    if (m_pRunCancel == nullptr) {
+        m_ports.clock->Sleep(ms);
+        return false;
+    }
+    return m_ports.clock->SleepCancellable(ms, *m_pRunCancel);
+}
+
 // ---------------------------------------------------------------------------
 // Configuration and firmware
 
@@ -145,12 +153,23 @@ BYTE CHubUtility::vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig25
 
     int rc = 0;
     if (bWrite == 1) {
+        // After the run's time-out neither the erase nor the table download
+        // starts (the image written first is never the one the chip boots).
+        if (bRunCancelled()) {
+            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, image %d not erased", kMethod, __LINE__,
+                              ucTarget, ucImage);
+            return FALSE;
+        }
         // A table written over bytes that were not erased comes out corrupted:
         // no download without a confirmed erase.
         rc = t.dev->VTL262xBlockErase(ucTarget, ucImage);
         if (rc != 0) {
             vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], VTL262xBlockErase[%d] return %d, no download, dwErrorCode %d",
                               kMethod, __LINE__, ucTarget, ucImage, rc, GetLastSystemError());
+        } else if (bRunCancelled()) {
+            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, no table download to image %d", kMethod,
+                              __LINE__, ucTarget, ucImage);
+            rc = -1;
         } else {
             rc = t.dev->VTL262xConfigWrite(ucTarget, pConfig256, ucImage, 1);
         }
@@ -181,6 +200,12 @@ BOOL CHubUtility::UpdateFirmware(BYTE ucTarget, BYTE ucImage, const std::wstring
     {
         // One download at a time, whichever hub it is for.
         platform::ScopedLock held(*lock);
+        // The lock may have been waited for across the run's time-out.
+        if (bRunCancelled()) {
+            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, no firmware download to image %d", kMethod,
+                              __LINE__, ucTarget, ucImage);
+            return FALSE;
+        }
         const int rc = image != nullptr ? t.dev->VTL262xFirmwareWrite(ucTarget, *image, ucImage, 1)
                                         : t.dev->VTL262xFirmwareWrite(ucTarget, *path, ucImage, 1);
         if (rc != 0) {
@@ -207,7 +232,6 @@ BOOL CHubUtility::bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity, B
                           ucTarget, pBuf ? capacity : 0);
         return FALSE;
     }
-    platform::Clock& clock = *m_ports.clock;
     CVntlHubDev& dev = *t.dev;
     DEV_LIST_ITEM& row = *t.row;
 
@@ -229,14 +253,14 @@ BOOL CHubUtility::bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity, B
                     } else {
                         vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareRead Failed[%d] , Retry[%d], dwErrorCode=%x", kMethod,
                                           __LINE__, ucTarget, attempt, GetLastSystemError());
-                        clock.Sleep(kAfterFailedReadMs);
+                        bPauseUnlessCancelled(kAfterFailedReadMs);
                     }
                     break;  // a firmware-area failure is not retried
                 }
 
                 vDEBUG_ERR_printf(L"%s:%d: VTL262xConfigRead Failed[%d] , Retry[%d], dwErrorCode=%x", kMethod,
                                   __LINE__, ucTarget, attempt, GetLastSystemError());
-                clock.Sleep(kAfterFailedReadMs);
+                if (bPauseUnlessCancelled(kAfterFailedReadMs)) break;
 
                 // The hub may have come back under another object name: walk
                 // again and look for it at its own place in the tree. The
@@ -247,7 +271,7 @@ BOOL CHubUtility::bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity, B
                 BYTE count = 0;
                 GetDeviceList(entries, count, true);
                 if (count != scanCount) {
-                    clock.Sleep(kAfterFailedReadMs);
+                    if (bPauseUnlessCancelled(kAfterFailedReadMs)) break;
                     vDEBUG_ERR_printf(
                         L"%s:%d: ucTargetNumber[%d], the total target hub number[%d] is not equal to ucOldPositionIndex[%d] !!! ",
                         kMethod, __LINE__, ucTarget, count, scanCount);
@@ -266,14 +290,14 @@ BOOL CHubUtility::bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity, B
                                       __LINE__, ucTarget, entry.ObjectName, entry.ucPositionIndex);
                     break;
                 }
-                clock.Sleep(kAfterRebindMs);
+                if (bPauseUnlessCancelled(kAfterRebindMs)) break;
             }
         } catch (const std::exception&) {
             vDEBUG_ERR_printf(L"%s:%d:  catch , dwErrorCode %d", kMethod, __LINE__, GetLastSystemError());
             result = FALSE;
         }
     }
-    clock.Sleep(kAfterReadBackMs);
+    bPauseUnlessCancelled(kAfterReadBackMs);
     return result;
 }
 
@@ -285,7 +309,6 @@ BOOL CHubUtility::ReEnumrationTargetHub(BYTE ucTarget) {
     const Target t = FindTarget(*this, ucTarget, kMethod);
     platform::Mutex* lock = Lock(m_EnumCriticalSection, L"m_EnumCriticalSection", kMethod);
     if (t.dev == nullptr || lock == nullptr) return FALSE;
-    platform::Clock& clock = *m_ports.clock;
     CVntlHubDev& dev = *t.dev;
     DEV_LIST_ITEM& row = *t.row;
 
@@ -311,11 +334,11 @@ BOOL CHubUtility::ReEnumrationTargetHub(BYTE ucTarget) {
                       m_ulOldPositionIndex[ucTarget], oldDriverNum);
 
     try {
-        for (int attempt = 0; attempt < kReEnumAttempts; ++attempt) {
+        for (int attempt = 0; attempt < kReEnumAttempts && !bRunCancelled(); ++attempt) {
             m_bAllHubCheck4ReEnum = 1;
             dev.ScanEntries(entries, count);
             if (count == 0) {
-                clock.Sleep(kAfterEmptyRescanMs);
+                bPauseUnlessCancelled(kAfterEmptyRescanMs);
                 vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], get Hubs Number is 0, Retry[%d]!!! ", kMethod, __LINE__,
                                   ucTarget, attempt);
                 continue;
@@ -341,16 +364,16 @@ BOOL CHubUtility::ReEnumrationTargetHub(BYTE ucTarget) {
                     SetLastSystemError(opened.error != 0 ? opened.error : platform::kErrorInvalidHandle);
                     vDEBUG_ERR_printf(L"%s:%d: This device[%s] handle can not be open, ", kMethod, __LINE__,
                                       entry.ObjectName);
-                    clock.Sleep(kAfterDeadEntryMs);
+                    if (bPauseUnlessCancelled(kAfterDeadEntryMs)) return FALSE;
                     continue;
                 }
-                CVNTLFILTER0 filter(io, clock);
+                CVNTLFILTER0 filter(io, *m_ports.clock);
                 std::array<BYTE, 18> descriptor{};
                 if (filter.Get_Descriptor(opened.handle, descriptor.data()) != kChannelOk) {
                     vDEBUG_ERR_printf(L"%s:%d: VNTLFILTER0.Get_Descriptor Failed  Error:%d", kMethod, __LINE__,
                                       GetLastSystemError());
                     io.CloseHandle(opened.handle);
-                    clock.Sleep(kAfterDeadEntryMs);
+                    if (bPauseUnlessCancelled(kAfterDeadEntryMs)) return FALSE;
                     continue;
                 }
                 std::wstring serial = kNoSerial;
@@ -379,7 +402,7 @@ BOOL CHubUtility::ReEnumrationTargetHub(BYTE ucTarget) {
                                   ucTarget, row.m_strFWVersion, row.m_strSN, row.m_strObjectName);
                 return TRUE;
             }
-            clock.Sleep(kAfterUnmatchedRescanMs);
+            bPauseUnlessCancelled(kAfterUnmatchedRescanMs);
         }
     } catch (const std::exception&) {
         vDEBUG_ERR_printf(L"%s:%d:  catch , dwErrorCode %d", kMethod, __LINE__, GetLastSystemError());

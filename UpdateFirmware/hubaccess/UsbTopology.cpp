@@ -399,7 +399,7 @@ void CHubUtility::TakeHub(Handle hHub, ULONG port, ULONG ulDepth, const std::wst
     if (connectedName.empty()) {
         vDEBUG_ERR_printf(L"%s:%d:  strGetExternalHubName failed, strHubName=%s, ulPortIndex=%d", kMethod, __LINE__,
                           strHubName, port);
-        m_ports.clock->Sleep(5000);
+        bPauseUnlessCancelled(5000);
         return;
     }
 
@@ -535,7 +535,6 @@ std::wstring CHubUtility::strGetExternalHubName(Handle hHub, ULONG ulPort) {
     static constexpr wchar_t kMethod[] = L"CHubUtility::strGetExternalHubName";
     if (hHub.IsNull()) return {};
     platform::DeviceIo& io = *m_ports.deviceIo;
-    platform::Clock& clock = *m_ports.clock;
     const ULONG port = ulPort & 0xFFu;
     for (DWORD attempt = 0; attempt < kConnectionNameAttempts; ++attempt) {
         std::wstring name;
@@ -545,7 +544,7 @@ std::wstring CHubUtility::strGetExternalHubName(Handle hHub, ULONG ulPort) {
             if (!Request(io, hHub, lay::kIoctlGetNodeConnectionName, probe, &got)) {
                 vDEBUG_ERR_printf(L"%s:%d: IOCTL_USB_GET_NODE_CONNECTION_NAME, Retry[%d],   dwErrorCode %d", kMethod,
                                   __LINE__, attempt, GetLastSystemError());
-                clock.Sleep(2500);
+                bPauseUnlessCancelled(2500);
                 break;
             }
             const DWORD actualLength = lay::DecodeConnectionNameLength(probe.data(), got);
@@ -553,14 +552,14 @@ std::wstring CHubUtility::strGetExternalHubName(Handle hHub, ULONG ulPort) {
                 vDEBUG_ERR_printf(L"%s:%d: Retry[%d], Allocate space to hold the external hub name Fail nBytes=%x, sizeof(extHubName)=%x, dwErrorCode %d",
                                   kMethod, __LINE__, attempt, actualLength, lay::kConnNameFixedSize,
                                   GetLastSystemError());
-                clock.Sleep(500);
+                bPauseUnlessCancelled(500);
                 break;
             }
             std::vector<std::uint8_t> block = lay::EncodeConnectionNameRequest(port, actualLength);
             if (!Request(io, hHub, lay::kIoctlGetNodeConnectionName, block, &got)) {
                 vDEBUG_ERR_printf(L"%s:%d: Retry[%d], IOCTL_USB_GET_NODE_CONNECTION_NAME Fail , dwErrorCode %d",
                                   kMethod, __LINE__, attempt, GetLastSystemError());
-                clock.Sleep(200);
+                bPauseUnlessCancelled(200);
                 break;
             }
             name = CutAfterBrace(WideStrToMultiStr(lay::DecodeConnectionName(block.data(), got)));
@@ -569,7 +568,7 @@ std::wstring CHubUtility::strGetExternalHubName(Handle hHub, ULONG ulPort) {
             vDEBUG_MSG_printf(L"%s:%d: Retry[%d], Get connected Hub Name[%s]", kMethod, __LINE__, attempt, name);
             return name;
         }
-        clock.Sleep(400);
+        bPauseUnlessCancelled(400);
     }
     return {};
 }
@@ -610,7 +609,7 @@ BOOL CHubUtility::bGet262xFWVersion(DRIVERINFO* pEntry) {
         }
         io.CloseHandle(dev.handle);
     }
-    if (!result) m_ports.clock->Sleep(500);
+    if (!result) bPauseUnlessCancelled(500);
     return result;
 }
 

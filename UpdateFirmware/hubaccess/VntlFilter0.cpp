@@ -41,6 +41,13 @@ int CVNTLFILTER0::IO_Sync(Handle device, std::uint32_t ioctlCode, const std::uin
         case platform::IoctlStatus::PendingThenFailed:
             SetLastSystemError(r.error);
             return kChannelFailed;
+        case platform::IoctlStatus::TimedOut:
+            SetLastSystemError(r.error);
+            vDEBUG_ERR_printf(r.abandoned
+                                  ? L"%s:%d: DeviceIoControl timed out after %d ms, code = %x, request abandoned and handle closed"
+                                  : L"%s:%d: DeviceIoControl timed out after %d ms, code = %x, request cancelled",
+                              L"CVNTLFILTER0::IO_Sync", __LINE__, platform::kFilterRequestLimitMs, ioctlCode);
+            return kChannelFailed;
         case platform::IoctlStatus::Completed:
         case platform::IoctlStatus::CompletedAfterPending:
             break;

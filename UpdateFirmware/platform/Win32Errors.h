@@ -31,6 +31,7 @@ constexpr std::uint32_t kErrorOperationAborted = 995;
 constexpr std::uint32_t kErrorIoPending = 997;
 constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 constexpr std::uint32_t kErrorNotFound = 1168;
+constexpr std::uint32_t kErrorTimeout = 1460;
 constexpr std::uint32_t kErrorResourceTypeNotFound = 1813;
 constexpr std::uint32_t kErrorResourceNameNotFound = 1814;
 

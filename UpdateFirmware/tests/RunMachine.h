@@ -24,6 +24,7 @@
 #include "sim/CaptureLogSink.h"
 #include "sim/FakeRunView.h"
 #include "sim/FilterDriver.h"
+#include "sim/FilterWire.h"
 #include "sim/HubChip.h"
 #include "sim/Scheduler.h"
 #include "sim/SimSystem.h"
@@ -41,6 +42,9 @@ const sim::HubChip::Version kOldVersion{0x13, 0x01, 0x01, 0x00, 0x00, 0x00};
 const sim::HubChip::Version kFileVersion{0x14, 0x04, 0x15, 0x03, 0xE5, 0x00};
 const sim::HubChip::Version kNewerVersion{0x15, 0x06, 0x30, 0x01, 0xE5, 0x00};
 const wchar_t kFileName[] = L"C:\\Tool\\140415_03_E5_00.bin";
+// After the coordinator's grace: the last resort's wait, the scan and the
+// clean-up.
+constexpr std::uint64_t kLastResortRoomMs = 20'000;
 // The type byte the temporary image gets for chips whose register 0x5820 reads 0x25.
 constexpr std::uint8_t kImageType = 0x3C;
 
@@ -87,7 +91,29 @@ public:
             it->second += latencyUs;
         }
         if (yield) clock->Sleep(0);
+        NoteWriteStart(device, code, in, inLen);
+        if (cancelAtRequest != 0 && ++allRequests == cancelAtRequest && cancel && *cancel) (*cancel)->Cancel();
         return inner->DeviceIoControl(device, code, in, inLen, out, outCapacity);
+    }
+    // Counts the erases and downloads that start while the run's token is
+    // set (a download starts with its first chunk).
+    void NoteWriteStart(platform::Handle device, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLen) {
+        namespace fw = sim::filterwire;
+        if (code != fw::kIoctlWrite || in == nullptr || inLen < fw::kBlockSize) return;
+        const std::uint32_t command = fw::Word(in, fw::kWordCommand), value = fw::Word(in, fw::kWordValue);
+        bool starts = false;
+        if (command == fw::kCmdSpiErase) {
+            // One erase step: both parts, on one handle.
+            Session& sn = sessions[device.raw];
+            starts = sn.command != command;
+            sn = Session{command, value, 0, 0};
+        } else if (command == fw::kCmdFirmwareDownload || command == fw::kCmdConfigDownload) {
+            Session& sn = sessions[device.raw];
+            const std::uint32_t chunks = (fw::Word(in, fw::kWordIndex) + 31) / 32;
+            if (sn.command != command || sn.value != value || sn.sent >= sn.chunks) sn = Session{command, value, 0, chunks};
+            starts = sn.sent++ == 0;
+        }
+        if (starts && cancel && *cancel && (*cancel)->IsCancelled()) ++writesStartedAfterCancel;
     }
     bool CancelIoEx(platform::Handle device) override { return inner->CancelIoEx(device); }
     bool CloseHandle(platform::Handle device) override {
@@ -112,8 +138,32 @@ public:
     bool yield = false;
     std::uint64_t latencyUs = 0;
     std::uint64_t requests = 0;  // requests on filter device objects
+    // Downloads that started but were not sent whole, though none of their
+    // chunks failed.
+    int CutDownloads(const std::vector<sim::JournalEntry>& journal) const {
+        int cut = 0;
+        for (const auto& [raw, sn] : sessions) {
+            (void)raw;
+            if (sn.sent == 0 || sn.sent >= sn.chunks) continue;
+            bool failed = false;
+            for (const auto& e : journal)
+                failed = failed || ((e.Command() == sn.command) && !e.result.Succeeded());
+            cut += failed ? 0 : 1;
+        }
+        return cut;
+    }
+    // The run's cancel token, and the request (counted over all, 1-based)
+    // at which it is set, as the run's time-out would (0: never).
+    const std::unique_ptr<platform::CancelToken>* cancel = nullptr;
+    std::uint64_t cancelAtRequest = 0;
+    std::uint64_t allRequests = 0;
+    int writesStartedAfterCancel = 0;
 
 private:
+    struct Session {
+        std::uint32_t command = 0, value = 0, sent = 0, chunks = 0;
+    };
+    std::map<std::uintptr_t, Session> sessions;
     std::map<std::uintptr_t, std::uint64_t> pendingUs;
     // The part of a millisecond each thread has been charged but not slept
     // yet: one thread's requests never lengthen another's sleeps.
@@ -128,13 +178,36 @@ public:
         startedMs.push_back(clock->MonotonicMs());
         return inner->Start(std::move(body), priority, name);
     }
-    std::unique_ptr<platform::Mutex> CreateMutex(const std::string& name) override { return inner->CreateMutex(name); }
+    std::unique_ptr<platform::Mutex> CreateMutex(const std::string& name) override {
+        return std::make_unique<CountingMutex>(inner->CreateMutex(name), held);
+    }
     std::unique_ptr<platform::CancelToken> CreateCancelToken() override { return inner->CreateCancelToken(); }
     std::uint32_t CurrentThreadId() override { return inner->CurrentThreadId(); }
 
     platform::Threads* inner = nullptr;
     platform::Clock* clock = nullptr;
     std::vector<std::uint64_t> startedMs;
+    // Locks held now, over every mutex made here.
+    std::shared_ptr<int> held = std::make_shared<int>(0);
+
+private:
+    class CountingMutex : public platform::Mutex {
+    public:
+        CountingMutex(std::unique_ptr<platform::Mutex> m, std::shared_ptr<int> count)
+            : inner_(std::move(m)), count_(std::move(count)) {}
+        void Lock() override {
+            inner_->Lock();
+            ++*count_;
+        }
+        void Unlock() override {
+            --*count_;
+            inner_->Unlock();
+        }
+
+    private:
+        std::unique_ptr<platform::Mutex> inner_;
+        std::shared_ptr<int> count_;
+    };
 };
 
 inline sim::Scheduler::Options SchedulerOptions(std::uint64_t seed) {
@@ -160,6 +233,7 @@ struct RunMachine {
         io.clock = &sched;
         io.threads = &sched;
         io.yield = seed != 0;
+        io.cancel = &dlg.m_pRunCancel;
         ports.deviceIo = &io;
         ports.clock = &sched;
         threads.inner = &sched;

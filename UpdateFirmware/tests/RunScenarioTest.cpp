@@ -454,23 +454,99 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_EQ(m.dlg.m_devList.rows[1].m_bReloadFWResult, 0);
              EXPECT_TRUE(m.dlg.GetRunMessage().empty());
          }},
-        {"HungRequestIsCancelledAtTheTimeOut",
+        // A chunk the driver never completes ends at its own limit and fails
+        // its download like any failed write (the image is written once
+        // more); no other request is cancelled and the run does not wait for
+        // its time-out.
+        {"HungChunkFailsOnlyItsHubAtItsLimit",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
              m.AddHub(m.root, 2);
-             sim::Fault f;  // a chunk of hub 1's download never completes
+             sim::Fault f;
              f.match.command = hubaccess::CMD_FW_DOWNLOAD;
              f.match.device = m.usb.FilterObjectName(m.nodes[1]);
              f.kind = sim::FaultKind::Hang;
              f.skip = 100;
              m.driver.AddFault(f);
          },
-         -9, L"TimeOut!!(-9)", {Flash::Any, Flash::Any}, "RR",
+         // The failed download is written once more, and the hub passes.
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG",
          [](RunMachine& m) {
+             EXPECT_EQ(FirmwareDownloads(*m.chips[1]), (std::vector<std::uint32_t>{1, 0}));  // the cut one is not recorded
              EXPECT_EQ(m.driver.HangingRequestCount(), 0);
-             EXPECT_LE(m.sched.NowMs(), 262'000u);  // cancelled and joined at once, well within the grace
-             for (int t = 0; t < 2; ++t) EXPECT_EQ(m.dlg.m_ChildThreadInfo[t].ucThreadState.load(), app::CHILD_THREAD_FINISH);
+             EXPECT_EQ(m.driver.CancelCalls(), 0);
+             int cancelled = 0;
+             for (const auto& e : m.driver.Journal()) cancelled += e.cancelled != sim::JournalEntry::Cancel::None;
+             EXPECT_EQ(cancelled, 1);
+             EXPECT_LE(m.sched.NowMs(), 60'000u);
+             EXPECT_TRUE(m.sink.Contains(L"timed out after 10000 ms"));
              EXPECT_FALSE(m.dlg.m_pChildThread[0] || m.dlg.m_pChildThread[1]);  // both joined
+         }},
+        // The run's time-out comes while hub 0's slow chunks hold the
+        // firmware lock: that download runs to its end within the grace, no
+        // other hub starts a write after the time-out, and no healthy request
+        // is cancelled.
+        {"TimeOutDuringSlowDownloadsStartsNoWrite",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             m.AddHub(m.root, 3);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+             f.match.device = m.usb.FilterObjectName(m.nodes[0]);
+             f.kind = sim::FaultKind::Slow;
+             f.delayMs = 420;  // its first image: 641 chunks, about 269 s
+             f.times = 641;
+             m.driver.AddFault(f);
+         },
+         -9, L"TimeOut!!(-9)", {Flash::Any, Flash::Any, Flash::Any}, "RRR",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.io.writesStartedAfterCancel, 0);
+             EXPECT_EQ(m.io.CutDownloads(m.driver.Journal()), 0);
+             EXPECT_EQ(m.driver.CancelCalls(), 0);
+             EXPECT_EQ(*m.threads.held, 0);
+             EXPECT_EQ(m.cleanup.driverRemoved, 1);
+             EXPECT_FALSE(m.dlg.m_pChildThread[0] || m.dlg.m_pChildThread[1] || m.dlg.m_pChildThread[2]);
+         }},
+        // One that ignores the cancel too is abandoned: its handle closed,
+        // the hub failed, the run ends and the driver is removed.
+        {"ChunkIgnoringTheCancelIsAbandoned",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+             f.kind = sim::FaultKind::HangIgnoringCancel;
+             f.skip = 10;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G",  // written once more on a handle of its own
+         [](RunMachine& m) {
+             EXPECT_EQ(m.driver.AbandonedRequestCount(), 1);
+             EXPECT_EQ(m.driver.OpenHandleCount(), 0);
+             EXPECT_EQ(m.cleanup.driverRemoved, 1);
+             EXPECT_TRUE(m.sink.Contains(L"request abandoned and handle closed"));
+         }},
+        // Slower than its block's dwTimeout, within the limit: an ordinary
+        // completion, and the run passes.
+        {"RequestsSlowerThanTheirTimeoutComplete",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             for (std::uint32_t command : {hubaccess::CMD_FW_DOWNLOAD, hubaccess::CMD_SPI_BLOCK_ERASE,
+                                           hubaccess::CMD_ROM_READ}) {
+                 sim::Fault f;
+                 f.match.command = command;
+                 f.kind = sim::FaultKind::Slow;
+                 f.delayMs = platform::kFilterRequestLimitMs - 1000;
+                 f.skip = 3;
+                 m.driver.AddFault(f);
+             }
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             int slow = 0;
+             for (const auto& e : m.driver.Journal()) slow += e.faulted && e.result.Succeeded();
+             EXPECT_EQ(slow, 3);
+             EXPECT_FALSE(m.sink.Contains(L"timed out"));
          }},
         {"NinthHubLeavesAllUntouched",
          [](RunMachine& m) {
@@ -737,5 +813,44 @@ INSTANTIATE_TEST_SUITE_P(Runs, RunScenarioTest,
                              return std::string(std::get<0>(info.param).name) + "_seed" +
                                     std::to_string(std::get<1>(info.param));
                          });
+
+// A worker whose download outlives the grace and the last resort (its slow
+// chunks ignore every cancel) is logged and left; the run still ends -9 and
+// the clean-up leaves the driver installed, so the worker never reaches
+// filter objects of a driver being removed.
+TEST(RunLastResort, AWorkerOutlivingTheLastResortKeepsTheDriverInstalled) {
+    RunMachine m(0);
+    m.AddHub(m.root, 1);
+    m.AddHub(m.root, 2);
+    sim::Fault f;
+    f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+    f.match.device = m.usb.FilterObjectName(m.nodes[0]);
+    f.kind = sim::FaultKind::Slow;
+    f.delayMs = 600;  // its first image: about 385 s
+    f.ignoresCancel = true;
+    f.times = 641;
+    m.driver.AddFault(f);
+    bool leftRunning = false;
+    std::uint64_t runEndMs = 0;
+    m.sched.Run([&] {
+        m.dlg.OnBnClickedButtonStart();
+        m.dlg.m_pMainThread->Join(platform::kInfinite);
+        runEndMs = m.sched.NowMs();
+        for (auto& worker : m.dlg.m_pChildThread) {
+            if (!worker) continue;
+            leftRunning = leftRunning || !worker->HasEnded();
+            worker->Join(platform::kInfinite);  // the test waits for it; the tool would not
+        }
+    });
+    EXPECT_TRUE(leftRunning);
+    EXPECT_EQ(m.dlg.m_iRet.load(), -9);
+    EXPECT_EQ(m.view.GetStatus().text, L"TimeOut!!(-9)");
+    EXPECT_EQ(m.cleanup.driverRemoved, 0);
+    EXPECT_GE(m.driver.CancelCalls(), 1);  // the last resort, logged
+    EXPECT_TRUE(m.sink.Contains(L"still running after the grace, its requests cancelled"));
+    EXPECT_TRUE(m.sink.Contains(L"the filter driver is not removed"));
+    EXPECT_LE(runEndMs, 260'000u + 30'000u + run_machine::kLastResortRoomMs);
+    EXPECT_EQ(m.io.writesStartedAfterCancel, 0);
+}
 
 }  // namespace

@@ -485,6 +485,63 @@ TEST(UpdateServicesTest, AHubIsFoundOnlyOnceItTellsAValidVersion) {
     }
 }
 
+// Once the run is cancelled the read-back recovery and the re-identification
+// end at once, where their waits would take half a minute, and no service
+// starts an erase or a firmware download.
+TEST(UpdateServicesTest, ACancelledRunEndsTheRecoveryAndReIdentificationEarlyAndWritesNothing) {
+    enum class Step { Recovery, ReIdentification, Writes };
+    struct Case {
+        const char* name;
+        Step step;
+    };
+    const Case cases[] = {{"recovery of a hub whose neighbour stays away", Step::Recovery},
+                          {"re-identification of a hub that never comes back", Step::ReIdentification},
+                          {"erase and download after the time-out", Step::Writes}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r;
+        const int root = r.Controller();
+        const int target = r.Add(root, 1, r.NewChip(), [](sim::UsbDeviceSpec& s) { s.neverReturns = true; });
+        const int other = r.Add(root, 3, r.NewChip(), [](sim::UsbDeviceSpec& s) { s.restartDelayMs = 600000; });
+        r.Scan();
+        const ha::BYTE t = static_cast<ha::BYTE>(r.RowOf(target));
+        std::unique_ptr<platform::CancelToken> token = r.m.sched.CreateCancelToken();
+        r.u().m_pRunCancel = token.get();
+        if (c.step == Step::Recovery) {
+            r.m.usb.Restart(target);
+            r.m.usb.Restart(other);
+        }
+        if (c.step == Step::ReIdentification) r.dev().VTL262xReset(t, 0);
+        ha::BOOL result = ha::TRUE;
+        std::uint64_t t0 = 0, took = 0;
+        const std::size_t requestsBefore = r.m.driver.Journal().size();
+        r.m.sched.Run([&] {
+            t0 = r.Now();
+            auto canceller = r.m.sched.Start([&] {
+                r.m.sched.Sleep(c.step == Step::Writes ? 0 : 1000);
+                token->Cancel();
+            }, platform::ThreadPriority::Normal, "time-out");
+            if (c.step == Step::Writes) {
+                canceller->Join(platform::kInfinite);
+                std::vector<ha::BYTE> config(256, 0x33);
+                result = r.u().vWrRdConfiguration(t, 1, config.data(), 0) || r.u().vUpdateFirmware(t, 0);
+            } else {
+                std::vector<ha::BYTE> buf(0x10000);
+                result = c.step == Step::Recovery ? r.u().bReadSPIROM(t, buf.data(), buf.size())
+                                                  : r.u().ReEnumrationTargetHub(t);
+            }
+            took = r.Now() - t0;
+            canceller->Join(platform::kInfinite);
+        });
+        r.u().m_pRunCancel = nullptr;
+        EXPECT_EQ(result, ha::FALSE);
+        EXPECT_LE(took, 1000u + 500u);
+        if (c.step == Step::Writes) {
+            EXPECT_EQ(r.m.driver.Journal().size(), requestsBefore);
+        }
+    }
+}
+
 // Two workers, each through the whole update of its hub: both configuration
 // images, both firmware images, the read-back, the reset and the
 // re-identification. In console mode each holds m_ThreadCriticalSection for

@@ -1,5 +1,5 @@
 // What the simulated devices offer tests of several workers: device calls as
-// seeded scheduling points, requests that hang until they are cancelled,
+// seeded scheduling points, pending requests that keep the port's limit,
 // exclusive filter objects, resets that bring a hub back as a new device
 // instance, devcon's one-device restart and the WDF key only USB 3.x hubs get.
 #include <gtest/gtest.h>
@@ -104,44 +104,125 @@ TEST(DeviceConcurrencyTest, DeviceCallsAreSeededSchedulingPoints) {
     EXPECT_GE(mixed, 8);
 }
 
-TEST(DeviceConcurrencyTest, HangingRequestEndsOnlyWhenCancelled) {
+// Pending requests keep the port's limit: a cancel of the handle ends every
+// request pending on it, a request at its limit cancels only itself, one the
+// driver never completes is abandoned with its handle closed, and a request
+// slower than its block's dwTimeout but within the limit completes.
+TEST(DeviceConcurrencyTest, PendingRequestsEndAsThePortPromises) {
+    using K = sim::FaultKind;
+    using S = platform::IoctlStatus;
+    using C = sim::JournalEntry::Cancel;
+    constexpr std::uint32_t kLimit = platform::kFilterRequestLimitMs;
+    struct Case {
+        const char* name;
+        K kind;
+        std::uint32_t delayMs;
+        std::uint32_t cancelAtMs;  // CancelIoEx on the handle (0: none)
+        std::uint32_t closeAtMs;   // CloseHandle (0: none)
+        S status;
+        std::uint32_t error;
+        std::uint64_t endMs;
+        C cancelled;
+        bool abandoned;
+    };
+    const Case cases[] = {
+        {"hang cancelled by its handle", K::Hang, 0, 6000, 0, S::PendingThenFailed, platform::kErrorOperationAborted,
+         6000, C::ByHandle, false},
+        {"hang ended by closing", K::Hang, 0, 0, 100, S::PendingThenFailed, platform::kErrorOperationAborted, 100,
+         C::ByHandle, false},
+        {"hang at its limit", K::Hang, 0, 0, 0, S::TimedOut, platform::kErrorTimeout, kLimit, C::ByItself, false},
+        {"hang ignoring every cancel", K::HangIgnoringCancel, 0, 6000, 0, S::TimedOut, platform::kErrorTimeout,
+         kLimit + platform::kCancelCompletionWaitMs, C::ByItself, true},
+        {"slower than dwTimeout", K::Slow, 3000, 0, 0, S::CompletedAfterPending, 0, 3000, C::None, false},
+        {"slow, cancelled", K::Slow, 3000, 1000, 0, S::PendingThenFailed, platform::kErrorOperationAborted, 1000,
+         C::ByHandle, false},
+        {"slow past its limit", K::Slow, kLimit + 1, 0, 0, S::TimedOut, platform::kErrorTimeout, kLimit, C::ByItself,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Machine m;
+        const std::wstring name = m.usb.FilterObjectName(m.AddChip(1, std::make_shared<sim::HubChip>()));
+        sim::Fault f;
+        f.kind = c.kind;
+        f.delayMs = c.delayMs;
+        m.driver.AddFault(f);
+        platform::IoctlResult r, after;
+        std::uint64_t end = 0;
+        bool cancelledBeforeStart = true, closedByCaller = false;
+        m.sched.Run([&] {
+            const Handle h = m.usb.CreateFile(name, platform::DeviceOpenMode::Filter).handle;
+            const Handle other = m.usb.CreateFile(name, platform::DeviceOpenMode::Filter).handle;
+            cancelledBeforeStart = m.usb.CancelIoEx(h);  // nothing in flight yet
+            auto helper = m.sched.Start([&] {
+                if (c.cancelAtMs) {
+                    m.sched.Sleep(c.cancelAtMs);
+                    EXPECT_FALSE(m.usb.CancelIoEx(other));  // nothing pending there
+                    EXPECT_TRUE(m.usb.CancelIoEx(h));
+                }
+                if (c.closeAtMs) {
+                    m.sched.Sleep(c.closeAtMs);
+                    m.usb.CloseHandle(h);
+                }
+            }, platform::ThreadPriority::Normal, "helper");
+            r = Read(m.usb, h);
+            end = m.sched.NowMs();
+            helper->Join(platform::kInfinite);
+            if (!c.closeAtMs) {
+                after = Read(m.usb, h);  // the fault is spent: an abandoned handle is closed
+                closedByCaller = m.usb.CloseHandle(h);
+            }
+            m.usb.CloseHandle(other);
+        });
+        EXPECT_FALSE(cancelledBeforeStart);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(r.abandoned, c.abandoned);
+        EXPECT_EQ(end, c.endMs);
+        ASSERT_FALSE(m.driver.Journal().empty());
+        EXPECT_EQ(m.driver.Journal().front().cancelled, c.cancelled);
+        if (!c.closeAtMs) {
+            EXPECT_EQ(after.Succeeded(), !c.abandoned);
+            if (c.abandoned) {
+                EXPECT_EQ(after.error, platform::kErrorInvalidHandle);
+            }
+            EXPECT_TRUE(closedByCaller);
+        }
+        EXPECT_EQ(m.driver.AbandonedRequestCount(), c.abandoned ? 1 : 0);
+        EXPECT_EQ(m.driver.HangingRequestCount(), 0);
+        EXPECT_EQ(m.driver.OpenHandleCount(), 0);
+    }
+}
+
+// A request at its limit cancels itself only: another request pending on
+// the same handle goes on to complete.
+TEST(DeviceConcurrencyTest, ARequestAtItsLimitLeavesTheHandlesOtherRequests) {
     Machine m;
     const std::wstring name = m.usb.FilterObjectName(m.AddChip(1, std::make_shared<sim::HubChip>()));
     sim::Fault hang;
     hang.kind = sim::FaultKind::Hang;
-    hang.times = 2;
     m.driver.AddFault(hang);
-    platform::IoctlResult first, second;
-    std::uint64_t firstEnd = 0;
-    bool cancelledBeforeStart = true;
+    platform::IoctlResult hung, slow;
+    std::uint64_t slowEnd = 0;
     m.sched.Run([&] {
         const Handle h = m.usb.CreateFile(name, platform::DeviceOpenMode::Filter).handle;
-        cancelledBeforeStart = m.usb.CancelIoEx(h);  // nothing in flight yet
-        auto waiter = m.sched.Start([&] {
-            first = Read(m.usb, h);
-            firstEnd = m.sched.NowMs();
-        }, platform::ThreadPriority::Normal, "waiter");
-        m.sched.Sleep(60000);
-        EXPECT_EQ(m.driver.HangingRequestCount(name), 1);  // still waiting, a minute on
-        EXPECT_TRUE(m.usb.CancelIoEx(h));
-        waiter->Join(platform::kInfinite);
-        EXPECT_EQ(m.driver.HangingRequestCount(), 0);
-
-        // Closing the handle ends a hanging request too.
-        auto closer = m.sched.Start([&] {
-            m.sched.Sleep(100);
-            m.usb.CloseHandle(h);
-        }, platform::ThreadPriority::Normal, "closer");
-        second = Read(m.usb, h);
-        closer->Join(platform::kInfinite);
+        auto second = m.sched.Start([&] {
+            m.sched.Sleep(5000);
+            sim::Fault f;
+            f.kind = sim::FaultKind::Slow;
+            f.delayMs = 9000;
+            m.driver.AddFault(f);
+            slow = Read(m.usb, h);
+            slowEnd = m.sched.NowMs();
+        }, platform::ThreadPriority::Normal, "second");
+        hung = Read(m.usb, h);
+        second->Join(platform::kInfinite);
+        m.usb.CloseHandle(h);
     });
-    EXPECT_FALSE(cancelledBeforeStart);
-    EXPECT_EQ(first.status, platform::IoctlStatus::PendingThenFailed);
-    EXPECT_EQ(first.error, platform::kErrorOperationAborted);
-    EXPECT_EQ(firstEnd, 60000u);
-    EXPECT_EQ(second.error, platform::kErrorOperationAborted);
-    EXPECT_EQ(m.driver.Journal().size(), 2u);
-    EXPECT_EQ(m.driver.OpenHandleCount(), 0);
+    EXPECT_EQ(hung.status, platform::IoctlStatus::TimedOut);
+    EXPECT_EQ(slow.status, platform::IoctlStatus::CompletedAfterPending);
+    EXPECT_EQ(slowEnd, 14000u);
+    EXPECT_EQ(m.driver.CancelCalls(), 0);
 }
 
 TEST(DeviceConcurrencyTest, ExclusiveObjectRefusesASecondOpen) {

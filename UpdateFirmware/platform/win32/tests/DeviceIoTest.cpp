@@ -213,4 +213,42 @@ TEST(Win32DeviceIoControl, PendingRequestCancelledFailsAfterWait) {
     EXPECT_EQ(result.bytesReturned, 0u);
 }
 
+// A request the driver keeps pending past the limit cancels itself (its own
+// OVERLAPPED), is reported timed out, and the handle stays usable because the
+// cancel was honoured; the caller's output buffer is left alone.
+TEST(Win32DeviceIoControl, PendingPastItsLimitCancelsItselfAndTimesOut) {
+    Win32DeviceIo io(300, 2000);
+    const std::wstring name = UniquePipeName(L"limit");
+    NativeHandle server(CreateServerPipe(name, true));
+    ASSERT_NE(server.h, INVALID_HANDLE_VALUE);
+
+    std::uint8_t out[4] = {0xA5, 0xA5, 0xA5, 0xA5};
+    const DWORD before = ::GetTickCount();
+    const auto result = io.DeviceIoControl(FromNative(server.h), kPipeListen, nullptr, 0, out, sizeof out);
+    const DWORD took = ::GetTickCount() - before;
+    EXPECT_EQ(result.status, IoctlStatus::TimedOut);
+    EXPECT_EQ(result.error, static_cast<std::uint32_t>(ERROR_TIMEOUT));
+    EXPECT_FALSE(result.abandoned);
+    EXPECT_FALSE(result.Succeeded());
+    EXPECT_GE(took, 250u);
+    EXPECT_LT(took, 2000u);
+    EXPECT_EQ(out[0], 0xA5);
+
+    // The pipe is not broken: a client still connects while the next listen
+    // is waited for, which then completes normally.
+    ConnectLater connect{&io, &name};
+    NativeHandle thread(::CreateThread(nullptr, 0, ConnectLater::Run, &connect, 0, nullptr));
+    ASSERT_NE(thread.h, nullptr);
+    Win32DeviceIo patient;
+    const auto again = patient.DeviceIoControl(FromNative(server.h), kPipeListen, nullptr, 0, nullptr, 0);
+    ASSERT_EQ(::WaitForSingleObject(thread.h, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(again.status, IoctlStatus::CompletedAfterPending);
+    ASSERT_TRUE(connect.client.IsValid());
+    // The adapter's own numbers are not the system's handles, and each
+    // closes once.
+    EXPECT_GE(connect.client.raw, 0x40000000u);
+    EXPECT_TRUE(io.CloseHandle(connect.client));
+    EXPECT_FALSE(io.CloseHandle(connect.client));
+}
+
 }  // namespace

@@ -1,7 +1,7 @@
 // The reference schedule of a whole run: every thread runs its steps in
 // order; a step costs its prescribed pauses plus the latency of its requests
 // (2,048 per 64 KiB download, 8 per table access, one per 32-byte block read
-// back); a step under the firmware lock or the enumeration lock starts when
+// back; each image is written, then read back, before the other); a step under the firmware lock or the enumeration lock starts when
 // that lock is free, first come first served; nothing else is serialised; a
 // polling loop sees its condition only at its own poll instants; the schedule
 // ends when the coordinator requests the exit.
@@ -74,20 +74,26 @@ inline Breakdown WholeRunFloor(const RunShape& s) {
         double ready = 0, reset = 0, back = 0, finish = 0;
     };
     std::vector<W> w(n);
-    for (auto& x : w) x.t = s.workersStartMs + R(13) + R(8) + 500 + R(readBack);
-    // Steps: 0 table+erase image A, 1 firmware A (lock), 2 table+erase B, 3 firmware B (lock), 4 read-back (lock).
+    // Register tweaks (12), the chip version read until two reads agree (2),
+    // the chip's table read until two reads agree (16) and its settle, image
+    // 0's firmware area read to choose the order.
+    for (auto& x : w) x.t = s.workersStartMs + R(12) + R(2) + R(16) + 500 + R(readBack);
+    // One image after the other: 0 table+erase image A, 1 firmware A (lock),
+    // 2 read-back of A (lock), 3 table+erase B, 4 firmware B (lock), 5
+    // read-back of B (lock).
     for (;;) {
         std::size_t next = n;
         for (std::size_t i = 0; i < n; ++i)
-            if (w[i].step < 5 && (next == n || w[i].t < w[next].t)) next = i;
+            if (w[i].step < 6 && (next == n || w[i].t < w[next].t)) next = i;
         if (next == n) break;
         W& x = w[next];
         switch (x.step) {
             case 0:
-            case 2: x.t += erase + R(8) + 500; break;
+            case 3: x.t += erase + R(8) + 500; break;
             case 1:
-            case 3: x.t = firmware.Take(x.t, R(download)) + 800; break;
-            case 4: x.t = enumeration.Take(x.t, R(8) + R(readBack)) + 500 + R(8); x.ready = x.t; break;
+            case 4: x.t = firmware.Take(x.t, R(download)) + 800; break;
+            case 2: x.t = enumeration.Take(x.t, R(8) + R(readBack)) + 500; break;
+            case 5: x.t = enumeration.Take(x.t, R(8) + R(readBack)) + 500; x.ready = x.t; break;
         }
         ++x.step;
     }

@@ -232,9 +232,12 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
         } else {
             // Keep the chip alive even if a reset removes the interface.
             std::shared_ptr<HubChip> chip = itf->second.chip;
-            r = Execute(h->second, itf->second, *chip, e, reply, faulted && kind == FaultKind::DropWrite);
+            r = Execute(h->second, itf->second, *chip, e, reply, faulted && kind == FaultKind::DropWrite,
+                        faulted && kind == FaultKind::AlterWrite ? fault : nullptr);
         }
         if (r.Succeeded()) {
+            if (faulted && kind == FaultKind::AlterReply && !reply.empty())
+                reply[fault->alterAt % reply.size()] ^= fault->alterXor;
             std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(reply.size()), outCapacity);
             if (faulted && kind == FaultKind::ShortReply) n = std::min(n, fault->shortBytes);
             if (n && out) std::memcpy(out, reply.data(), n);
@@ -251,8 +254,11 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
 }
 
 IoctlResult FilterDriver::Execute(OpenHandle& h, const Interface& itf, HubChip& chip, JournalEntry& e,
-                                  std::vector<std::uint8_t>& reply, bool dropWrite) {
+                                  std::vector<std::uint8_t>& reply, bool dropWrite, const Fault* alterWrite) {
     if (e.input.size() < fw::kBlockSize) return Fail(platform::kErrorInvalidParameter);
+    // The data the chip takes, one byte changed when the fault says so.
+    std::vector<std::uint8_t> taken(e.input.begin() + fw::kBlockSize, e.input.end());
+    if (alterWrite && !taken.empty()) taken[alterWrite->alterAt % taken.size()] ^= alterWrite->alterXor;
     const std::uint32_t inLen = static_cast<std::uint32_t>(e.input.size());
 
     const std::uint8_t* block = e.input.data();
@@ -328,16 +334,16 @@ IoctlResult FilterDriver::Execute(OpenHandle& h, const Interface& itf, HubChip& 
                 return Fail(platform::kErrorInvalidParameter);
             }
             if (!s.active) s = DownloadSession{true, req.dwCommand, req.dwValue, req.dwIndex, {}};
-            if (!dropWrite) {
-                const std::uint8_t* chunk = e.input.data() + fw::kBlockSize;
-                if (!chip.OnDownloadChunk(s.command, s.image, s.total,
-                                          static_cast<std::uint32_t>(s.data.size()), chunk,
-                                          static_cast<std::uint32_t>(fw::kChunkData))) {
-                    s = DownloadSession{};
-                    return Fail(platform::kErrorGenFailure);
-                }
-                s.data.insert(s.data.end(), chunk, chunk + fw::kChunkData);
+            const std::uint8_t* chunk = taken.data();
+            if (!dropWrite && !chip.OnDownloadChunk(s.command, s.image, s.total,
+                                                    static_cast<std::uint32_t>(s.data.size()), chunk,
+                                                    static_cast<std::uint32_t>(fw::kChunkData))) {
+                s = DownloadSession{};
+                return Fail(platform::kErrorGenFailure);
             }
+            // A dropped chunk leaves its bytes as they were; the next chunk
+            // still lands at its own place.
+            s.data.insert(s.data.end(), chunk, chunk + fw::kChunkData);
             if (s.data.size() >= s.total) {
                 HubChip::Download d{s.command, s.image, std::vector<std::uint8_t>(s.data.begin(), s.data.begin() + s.total)};
                 s = DownloadSession{};

@@ -46,7 +46,12 @@ enum class FaultKind {
     ShortReply,       // completes, but hands back at most `shortBytes`
     NoAnswer,         // the chip never answers: fails after the block's time-out
     NoEvent,          // no event object could be made; nothing is sent
-    DropWrite,        // completes, but the chip ignores the request
+    DropWrite,        // completes, but the chip ignores the request (a
+                      // download chunk is skipped: the next lands where it belongs)
+    AlterWrite,       // completes, but the chip takes the written data with one
+                      // byte changed (XOR `alterXor`, at `alterAt` of the data)
+    AlterReply,       // completes, but one byte of the reply comes back changed
+                      // (XOR `alterXor`, at `alterAt` of the reply)
     Hang,             // pending until cancelled (or its handle is closed)
     Slow,             // pending for `delayMs`, then completes normally
     HangIgnoringCancel,  // pending for ever: no cancel ends it
@@ -66,6 +71,8 @@ struct Fault {
     FaultKind kind = FaultKind::GenFailure;
     std::uint32_t error = 0;
     std::uint32_t shortBytes = 0;
+    std::uint32_t alterAt = 7;      // byte of the data or reply (modulo its size)
+    std::uint8_t alterXor = 0x10;
     std::uint32_t delayMs = 0;  // Slow
     bool ignoresCancel = false;  // Slow: no cancel ends it early
     int skip = 0;    // matching requests to let through first
@@ -163,7 +170,7 @@ private:
     // Carries out a request on the chip; fills `reply` and returns the
     // result as the driver would report it.
     platform::IoctlResult Execute(OpenHandle& h, const Interface& itf, HubChip& chip, JournalEntry& e,
-                                  std::vector<std::uint8_t>& reply, bool dropWrite);
+                                  std::vector<std::uint8_t>& reply, bool dropWrite, const Fault* alterWrite);
     platform::IoctlResult NoAnswer(std::uint32_t timeoutMs);
     // Keeps a request pending for `delayMs` (kInfinite: until a cancel) or
     // until its limit. Returns true when it is to complete normally; else

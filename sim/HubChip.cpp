@@ -54,6 +54,13 @@ void HubChip::SetReg(std::uint32_t address, std::uint8_t value) {
 std::vector<std::uint8_t> HubChip::ReadRegs(std::uint32_t address, std::uint32_t count) const {
     std::vector<std::uint8_t> out(count);
     for (std::uint32_t i = 0; i < count; ++i) out[i] = Reg(address + i);
+    if (staleReadsLeft_ > 0 && address <= kVersionBlock && kVersionBlock < address + count) {
+        --staleReadsLeft_;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t at = address + i;
+            if (at >= kVersionBlock && at - kVersionBlock < staleVersion_.size()) out[i] = staleVersion_[at - kVersionBlock];
+        }
+    }
     return out;
 }
 
@@ -210,9 +217,10 @@ bool HubChip::OnRomRead(std::uint32_t value, std::uint32_t offset, std::uint8_t*
     Settle();
     const std::uint64_t end = static_cast<std::uint64_t>(kFirmwareAreaOffset) + kFirmwareAreaSize;
     if (static_cast<std::uint64_t>(offset) + 32 > end) return false;
+    const std::uint32_t firmwareImage = romReadIgnoresImageValue ? 0 : value;
     for (std::uint32_t i = 0; i < 32; ++i) {
         const std::uint32_t at = offset + i;
-        out32[i] = at < kFirmwareAreaOffset ? config_[value][at] : firmware_[value][at - kFirmwareAreaOffset];
+        out32[i] = at < kFirmwareAreaOffset ? config_[value][at] : firmware_[firmwareImage][at - kFirmwareAreaOffset];
     }
     return true;
 }
@@ -267,6 +275,8 @@ bool HubChip::ImageValid(int image) const {
 
 void HubChip::PowerOn() {
     Settle();
+    staleVersion_.assign(regs_.begin() + kVersionBlock, regs_.begin() + kVersionBlock + kVersionBytes);
+    staleReadsLeft_ = staleVersionReads;
     erase_ = PendingErase{};
     regs_[kSignatureMark] = 0xFF;
     regs_[kSignatureIndex] = 0xFF;

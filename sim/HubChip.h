@@ -19,6 +19,9 @@
 //     programs that image's configuration block chunk by chunk.
 //   - Firmware download (0x50/0x60, value = image) erases that image's
 //     firmware area at its first chunk and programs it from its start.
+//   romReadIgnoresImageValue: a ROM read of the firmware area (offsets from
+//   0x100) answers with image 0's area whatever the value; the
+//   configuration blocks still follow the value.
 //   A download with another image number or too long for its area is
 //   rejected (the request fails) and noted in flashErrors. Programming a
 //   configuration block while an erase is still running is noted there too
@@ -39,6 +42,9 @@
 //     (imageVersions, keyed by the CRC-32 of the L image bytes). With no valid
 //     image, or with an image nobody registered, the block is invalid: its
 //     bytes 0..10 (0x7F0..0x7FA) are 0, so a reader sees "000000000000".
+//   - staleVersionReads > 0: after each reset, that many reads of the version
+//     block still answer with the block as it was before the reset (a hub
+//     that reports its new version late).
 //   - keepOldVersionResets > 0: that many resets keep the version block (and
 //     the running image) as they were before the reset, as if the new
 //     firmware had not taken; each such reset counts it down.
@@ -121,6 +127,7 @@ public:
     platform::Clock* clock = nullptr;
     std::uint32_t eraseMs = 50;
     bool eraseNeverFinishes = false;
+    bool romReadIgnoresImageValue = false;
     // What went wrong on the flash side, one line each; empty when all was
     // well.
     std::vector<std::string> flashErrors;
@@ -162,6 +169,7 @@ public:
     // its L image bytes.
     std::map<std::uint32_t, Version> imageVersions;
     int keepOldVersionResets = 0;
+    int staleVersionReads = 0;
     // Registers the version of an image given as its L image bytes.
     void RegisterImageVersion(const std::vector<std::uint8_t>& image, const Version& version);
     // The image the chip ran after its last reset: 0, 1, or -1 (none valid,
@@ -200,6 +208,9 @@ private:
     mutable std::array<std::vector<std::uint8_t>, kImageCount> config_;
     mutable std::array<std::vector<std::uint8_t>, kImageCount> firmware_;
     int runningImage_ = -1;
+    // The version block before the last reset, and how many reads still see it.
+    std::vector<std::uint8_t> staleVersion_;
+    mutable int staleReadsLeft_ = 0;
 };
 
 }  // namespace sim

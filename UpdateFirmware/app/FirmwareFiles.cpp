@@ -282,6 +282,7 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
 
     // Whatever an earlier run left is never written to a hub.
     ReleaseTempImage();
+    m_TempBinImage.clear();
     files.DeleteFile(tempImage);
 
     const auto fail = [&](const wchar_t* text) {
@@ -356,6 +357,7 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
                           TempImageCheckText(check), image.size());
         return fail(kTextNotValid);
     }
+    m_TempBinImage = std::move(image);
     m_bImagePrepared = true;
     return 0;
 }

@@ -6,10 +6,16 @@
 // re-identification and the version check.
 //
 // A hub is never left without a bootable image: when image 0 holds a valid
-// firmware the worker writes image 1 (table, firmware) first, otherwise
-// image 0 first. Once the coordinator cancels the run the worker stops at its
-// next step (an erase with its table download and a firmware download always
-// complete) and stores no code, message or flag.
+// firmware the worker writes image 1 first, otherwise image 0 first. One
+// image at a time: its table, its firmware, then the whole image read back
+// (table, length word, image, type byte, sum) and compared with the bytes
+// the run prepared and checked; an image that does not read back right is
+// written once more, and only an image that reads back right lets the other
+// one be touched. A hub passes only when both images read back right.
+//
+// Once the coordinator cancels the run the worker stops at its next step (an
+// erase with its table download and a firmware download always complete) and
+// stores no code, message or flag.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -40,7 +46,16 @@ constexpr std::size_t kTableSize = kConfigTableSize;
 // Room for the table and the largest firmware area (length word, 0xFFFE
 // image bytes, type, sum) in whole 32-byte blocks, with a spare block.
 constexpr std::size_t kRomBufferSize = kTableSize + 0x10040;
-constexpr std::size_t kMaxImageFile = 0x10000 + 4;
+// Frame of a firmware area around its image: length word, type byte, sum.
+constexpr std::size_t kAreaFrame = 4;
+constexpr std::size_t kMinBootLength = 0x5000;
+constexpr std::size_t kMaxBootLength = 0xFFFE;
+// Reads of image 0's firmware area that may fail before the hub is given up.
+constexpr int kOrderReadAttempts = 3;
+// Reads of a configuration image until two agree.
+constexpr int kTableReadLimit = 4;
+// Writes of one image (the first and one more).
+constexpr int kImageWrites = 2;
 
 constexpr std::uint32_t kAfterConfigReadMs = 500;
 constexpr std::uint32_t kGatePollMs = 500;
@@ -92,7 +107,9 @@ private:
 
     // Results: a cancelled worker stores none.
     void StoreCode(int code) {
-        if (!IsCancelled()) dlg_.m_iRet = code;
+        if (IsCancelled()) return;
+        dlg_.m_iRet = code;
+        if (code < 0) failureStored_ = true;
     }
     void StoreMessage(const std::wstring& text) {
         if (!IsCancelled()) dlg_.SetRunMessage(text);
@@ -124,8 +141,11 @@ private:
     End Export();
     End UpdateStage();
     void ChooseTable(std::array<BYTE, kTableSize>& table);
-    bool WriteImage(BYTE image, std::array<BYTE, kTableSize>& table);
-    bool Verify(const std::array<BYTE, kTableSize>& table);
+    bool ReadTableAgreed(BYTE image, std::array<BYTE, kTableSize>& out);
+    // How one write or read-back of an image ended.
+    enum class ImageResult { Ok, WriteFailed, ReadFailed, Length, Content };
+    ImageResult WriteImage(BYTE image, std::array<BYTE, kTableSize>& table);
+    ImageResult ReadBackImage(BYTE image, const std::array<BYTE, kTableSize>& table);
     End ResetAndReload();
 
     End Fail(int code, const std::wstring& message) {
@@ -144,9 +164,17 @@ private:
     std::size_t records_ = 0;
     BYTE bResult_ = 1;
     bool legacy_ = false;
-    bool imageFileUnreadable_ = false;
     bool threadLockHeld_ = false;
+    // A failure code was stored: the row ends red whatever follows.
+    bool failureStored_ = false;
     WORD romLength_ = 0;
+    // Image 0's firmware area (length word to sum) as read before any write;
+    // empty when it held no image.
+    std::vector<BYTE> image0Before_;
+    bool value1Unmapped_ = false;
+    std::array<bool, 2> tableWritten_{};
+    // The run message of the last failed write.
+    std::wstring writeFailure_;
     std::wstring startVersion_;
     std::wstring newVersionText_;
 };
@@ -252,6 +280,32 @@ HubWorker::End HubWorker::Export() {
     return End::Pass;
 }
 
+// A configuration image, taken only when two successful reads of it are
+// equal (at most four reads, then one settle): one altered reply must never
+// become the table written into both images.
+bool HubWorker::ReadTableAgreed(BYTE image, std::array<BYTE, kTableSize>& out) {
+    CVntlHubDev* dev = Dev();
+    std::vector<std::array<BYTE, kTableSize>> seen;
+    bool agreed = false;
+    for (int i = 0; i < kTableReadLimit && dev != nullptr && !agreed; ++i) {
+        CheckCancel();
+        std::array<BYTE, kTableSize> read;
+        read.fill(0xFF);
+        if (dev->VTL262xConfigRead(t_, read.data(), image) != 0) continue;
+        if (std::find(seen.begin(), seen.end(), read) != seen.end()) {
+            out = read;
+            agreed = true;
+        } else {
+            seen.push_back(read);
+        }
+    }
+    Pause(kAfterConfigReadMs);
+    if (!agreed && !seen.empty())
+        vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], configuration image %d: no two reads agree", kMethod, __LINE__,
+                          t_, image);
+    return agreed;
+}
+
 void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
     vDEBUG_MSG_printf(L"%s:%d: Read config Table, ucTargetNumber[%d]", kMethod, __LINE__, t_);
     table.fill(0xFF);
@@ -259,15 +313,12 @@ void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
         table = utility_.m_ucFileConfigTable;
         return;
     }
-    CVntlHubDev* dev = Dev();
     const auto allFF = [](const std::array<BYTE, kTableSize>& a) {
         return std::all_of(a.begin(), a.end(), [](BYTE b) { return b == 0xFF; });
     };
     std::array<BYTE, kTableSize> image0;
     image0.fill(0xFF);
-    CheckCancel();
-    const bool read0 = dev != nullptr && dev->VTL262xConfigRead(t_, image0.data(), 0) == 0;
-    Pause(kAfterConfigReadMs);
+    const bool read0 = ReadTableAgreed(0, image0);
     if (read0 && !allFF(image0)) {
         table = image0;
         return;
@@ -276,9 +327,7 @@ void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
                       __LINE__, t_);
     std::array<BYTE, kTableSize> image1;
     image1.fill(0xFF);
-    CheckCancel();
-    const bool read1 = dev != nullptr && dev->VTL262xConfigRead(t_, image1.data(), 1) == 0;
-    Pause(kAfterConfigReadMs);
+    const bool read1 = ReadTableAgreed(1, image1);
     if (read1 && !allFF(image1)) {
         table = image1;
         return;
@@ -293,119 +342,103 @@ void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
     table = row_.m_ucConfigTable;
 }
 
-// Table (with one more try after a failed write, so the image is not left
-// with an erased table), then firmware, into one image.
-bool HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
+// One write of one image: its table, then its firmware (the prepared bytes).
+// The run's cancel is tested before each, so after the time-out no write of
+// an image starts, the second one included.
+HubWorker::ImageResult HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
     CheckCancel();
-    BYTE* data = table.data();
-    const auto writeTable = [&] {
-        CheckCancel();  // the retry too starts only before the time-out
-        return utility_.vWrRdConfiguration(t_, 1, data, image) != 0;
-    };
-    if (!writeTable() && !writeTable()) {
+    if (!utility_.vWrRdConfiguration(t_, 1, table.data(), image)) {
         vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
                                      : L"%s:%d: vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
                           kMethod, __LINE__, t_);
-        Fail(kExitWriteFailed, image == 0 ? L"Failed to update config table in image 0" : L"Failed to update config table in image 1");
-        return false;
+        writeFailure_ = image == 0 ? L"Failed to update config table in image 0" : L"Failed to update config table in image 1";
+        return ImageResult::WriteFailed;
+    }
+    if (!tableWritten_[image]) {
+        tableWritten_[image] = true;
+        if (tableWritten_[0] && tableWritten_[1]) {
+            StoreFlag(row_.m_bConfigResult, 1);
+            Bar(40);
+        }
     }
     CheckCancel();
-    if (!utility_.vUpdateFirmware(t_, image)) {
+    if (!utility_.vUpdateFirmware(t_, image, dlg_.m_TempBinImage)) {
         vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vUpdateFirmware image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
                                      : L"%s:%d: vUpdateFirmware image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
                           kMethod, __LINE__, t_);
-        Fail(kExitWriteFailed, textfmt::Format(image == 0 ? L"Failed to update FW to Hub[%d] in image 0"
-                                                    : L"Failed to update FW to Hub[%d] in image 1",
-                                         t_));
-        return false;
+        writeFailure_ = textfmt::Format(image == 0 ? L"Failed to update FW to Hub[%d] in image 0"
+                                                   : L"Failed to update FW to Hub[%d] in image 1",
+                                        t_);
+        return ImageResult::WriteFailed;
     }
-    return true;
+    return ImageResult::Ok;
 }
 
-bool HubWorker::Verify(const std::array<BYTE, kTableSize>& table) {
+// Reads one image back whole and compares it with what was written: the
+// firmware area (length word, image, type byte, sum) with the prepared bytes
+// held in memory, the table with the one chosen.
+HubWorker::ImageResult HubWorker::ReadBackImage(BYTE image, const std::array<BYTE, kTableSize>& table) {
     vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], b.verify firmware", kMethod, __LINE__, t_);
     std::vector<BYTE> rom(kRomBufferSize, 0);
+    int firmwareRead = 0;
     CheckCancel();
-    if (!utility_.bReadSPIROM(t_, rom.data(), rom.size())) {
+    const bool read = utility_.bReadSPIROM(t_, rom.data(), rom.size(), image, &firmwareRead);
+    const std::vector<BYTE>& file = dlg_.m_TempBinImage;
+    const std::size_t fileLength = file[0] | (file[1] << 8);
+    if (!read && firmwareRead == kChipFirmwareLengthInvalid) {
+        // Read, but no length word in range: not the image written.
+        vDEBUG_MSG_printf(L"%s:%d: FW Length compare Fail , dwFlashFWLeng[ %d] , dwFWFileLen[%d]", kMethod, __LINE__,
+                          0, fileLength);
+        return ImageResult::Length;
+    }
+    if (!read) {
         vDEBUG_MSG_printf(L"%s:%d: ucTargetNumber[%d], bReadFirmware fail , dwErrorCode : %d", kMethod, __LINE__, t_,
                           GetLastSystemError());
-        Fail(kExitReadBack, L"");
-        return false;
-    }
-
-    // The image file this run prepared.
-    const std::wstring path =
-        textfmt::Format(L"%s\\%s\\%s", utility_.m_szModuleDirectory, L"Temp", L"TempBinData.bin");
-    std::vector<BYTE> file;
-    bool fileOk = false;
-    {
-        platform::ScopedLock held(*utility_.m_VerifyFWCriticalSection);
-        platform::Files& files = *utility_.Ports().files;
-        const platform::FileOpenResult f =
-            files.CreateFile(path, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
-                             platform::FileDisposition::OpenExisting, 0);
-        if (f.handle.IsValid()) {
-            std::uint64_t size = 0;
-            if (files.GetFileSize(f.handle, &size).ok && size >= 4 && size <= kMaxImageFile) {
-                file.resize(static_cast<std::size_t>(size));
-                std::uint32_t done = 0;
-                fileOk = files.ReadFile(f.handle, file.data(), static_cast<std::uint32_t>(size), &done).ok &&
-                         done == size;
-            }
-            files.CloseHandle(f.handle);
-        }
-    }
-    const std::size_t fileLength = fileOk ? (file[0] | (file[1] << 8)) : 0;
-    if (!fileOk || fileLength + 4 > file.size()) {
-        imageFileUnreadable_ = true;
-        vDEBUG_MSG_printf(L"%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWPatch  %s , dwErrorCode : %d",
-                          kMethod, __LINE__, file.size(), path, GetLastSystemError());
-        Fail(kExitImageUnreadable, L"");
-        return false;
+        return ImageResult::ReadFailed;
     }
     const BYTE* flash = rom.data() + kTableSize;
-    romLength_ = static_cast<WORD>(flash[0] | (flash[1] << 8));
-    vDEBUG_MSG_printf(L"%s:%d: open fw[%s], dwFWFileLen=%x, dwFlashFWLeng=%x", kMethod, __LINE__, path, fileLength,
-                      romLength_);
-    if (fileLength != romLength_) {
-        vDEBUG_MSG_printf(L"%s:%d: FW Length compare Fail , dwFlashFWLeng[ %d] , dwFWFileLen[%d]", kMethod, __LINE__,
-                          romLength_, fileLength);
-        bResult_ = 0;
-        StoreCode(kExitLengthMismatch);
-        return true;  // the hub still goes through the reset
-    }
+    const std::size_t area = fileLength + kAreaFrame;
+    const WORD flashLength = static_cast<WORD>(flash[0] | (flash[1] << 8));
+    romLength_ = flashLength;
+    vDEBUG_MSG_printf(L"%s:%d: open fw[%s], dwFWFileLen=%x, dwFlashFWLeng=%x", kMethod, __LINE__,
+                      dlg_.strTempBinDataFilePath(), fileLength, flashLength);
 
-    // The whole firmware area: length word, image, type byte and sum.
-    const std::size_t area = fileLength + 4;
-    const auto mismatch = std::mismatch(file.begin(), file.begin() + area, flash);
-    if (mismatch.first != file.begin() + area) {
-        vDEBUG_MSG_printf(L"%s:%d: FW content compare Fail , dwFlashFWLeng[ %d]", kMethod, __LINE__, romLength_);
-        const std::size_t at = static_cast<std::size_t>(mismatch.first - file.begin());
-        for (std::size_t i = at; i < at + 4 && i < area; ++i)
-            vDEBUG_MSG_printf(L"%s:%d: Cnt[%d], ucpFileBuf[%x] != pBuf[%x]", kMethod, __LINE__, i, file[i], flash[i]);
-        Fail(kExitContentMismatch, L"");
-        return false;
+    // A chip that does not map ROM read value 1 to image 1 answers with image
+    // 0's area: image 1's firmware cannot be read back then.
+    bool firmwareUnverifiable = false;
+    if (image == 1 && !image0Before_.empty() &&
+        !std::equal(image0Before_.begin(), image0Before_.end(), file.begin(), file.begin() + area) &&
+        std::equal(image0Before_.begin(), image0Before_.end(), flash)) {
+        firmwareUnverifiable = true;
+        if (!value1Unmapped_) {
+            value1Unmapped_ = true;
+            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], ROM read value 1 gives image 0's firmware area: the chip "
+                              L"does not map it to image 1, image 1's firmware is not verified",
+                              kMethod, __LINE__, t_);
+        }
     }
-
-    // Both tables as written: image 0's came with the read-back, image 1's
-    // is read now.
-    std::array<BYTE, kTableSize> table1;
-    table1.fill(0xFF);
-    CheckCancel();
-    CVntlHubDev* dev = Dev();
-    const bool read1 = dev != nullptr && dev->VTL262xConfigRead(t_, table1.data(), 1) == 0;
-    if (!read1) {
-        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], configuration image 1 unreadable, dwErrorCode : %d", kMethod,
-                          __LINE__, t_, GetLastSystemError());
-        Fail(kExitReadBack, L"");
-        return false;
+    if (!firmwareUnverifiable) {
+        if (fileLength != flashLength) {
+            vDEBUG_MSG_printf(L"%s:%d: FW Length compare Fail , dwFlashFWLeng[ %d] , dwFWFileLen[%d]", kMethod,
+                              __LINE__, flashLength, fileLength);
+            return ImageResult::Length;
+        }
+        const auto mismatch = std::mismatch(file.begin(), file.begin() + area, flash);
+        if (mismatch.first != file.begin() + area) {
+            vDEBUG_MSG_printf(L"%s:%d: FW content compare Fail , dwFlashFWLeng[ %d]", kMethod, __LINE__, flashLength);
+            const std::size_t at = static_cast<std::size_t>(mismatch.first - file.begin());
+            for (std::size_t i = at; i < at + 4 && i < area; ++i)
+                vDEBUG_MSG_printf(L"%s:%d: Cnt[%d], ucpFileBuf[%x] != pBuf[%x]", kMethod, __LINE__, i, file[i],
+                                  flash[i]);
+            return ImageResult::Content;
+        }
     }
-    if (!std::equal(table.begin(), table.end(), rom.begin()) || table1 != table) {
-        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], configuration table compare Fail", kMethod, __LINE__, t_);
-        Fail(kExitContentMismatch, L"");
-        return false;
+    if (!std::equal(table.begin(), table.end(), rom.begin())) {
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], configuration image %d compare Fail", kMethod, __LINE__, t_,
+                          image);
+        return ImageResult::Content;
     }
-    return true;
+    return ImageResult::Ok;
 }
 
 HubWorker::End HubWorker::UpdateStage() {
@@ -413,7 +446,7 @@ HubWorker::End HubWorker::UpdateStage() {
     CVntlHubDev* dev = Dev();
     BYTE chipVersion = 0;
     CheckCancel();
-    if (dev == nullptr || dev->VTL262xAccessRegister(t_, &chipVersion, kRegChipVersion, 0) != 0)
+    if (dev == nullptr || dev->VTL262xReadRegisterAgreed(t_, &chipVersion, kRegChipVersion) != 0)
         return Fail(kExitWriteFailed, textfmt::Format(L"the %dth Hub is not ready!!!", t_));
     const std::wstring chipName = ChipNameFromVersionRegister(chipVersion);
     Bar(10);
@@ -436,30 +469,72 @@ HubWorker::End HubWorker::UpdateStage() {
     Bar(20);
     legacy_ = IsLegacyVersion(startVersion_);
 
+    // Only the image this run prepared and checked is written.
+    const std::vector<BYTE>& prepared = dlg_.m_TempBinImage;
+    if (prepared.size() < kAreaFrame ||
+        static_cast<std::size_t>(prepared[0] | (prepared[1] << 8)) + kAreaFrame > prepared.size()) {
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], the prepared image holds %d bytes, no firmware area", kMethod,
+                          __LINE__, t_, prepared.size());
+        return Fail(kExitImageUnreadable, L"");
+    }
+
     std::array<BYTE, kTableSize> table;
     ChooseTable(table);
     Console(textfmt::Format(L"Target Hub[%02d] >FW Update.....\t", t_));
     Bar(30);
 
-    // Write first the image the chip does not boot from.
+    // Write first the image the chip does not boot from: image 0 boots when
+    // its length word is in range and its sum matches. A read that fails is
+    // no answer: nothing is written without one.
     std::vector<BYTE> area(kRomBufferSize - kTableSize, 0xFF);
-    CheckCancel();
-    bool image0Bootable = false;
-    if (dev->VTL262xFirmwareRead(t_, area.data(), area.size()) == 0) {
-        const std::size_t l = area[0] | (area[1] << 8);
-        BYTE sum = 0;
-        for (std::size_t i = 0; i < l; ++i) sum = static_cast<BYTE>(sum + area[2 + i]);
-        image0Bootable = l >= 0x5000 && l <= 0xFFFE && area[2 + l + 1] == sum;
+    bool image0Boots = false;
+    for (int attempt = 0;; ++attempt) {
+        CheckCancel();
+        std::fill(area.begin(), area.end(), 0xFF);
+        const int rc = dev->VTL262xFirmwareRead(t_, area.data(), area.size(), 0);
+        if (rc == 0) {
+            const std::size_t l = area[0] | (area[1] << 8);
+            BYTE sum = 0;
+            for (std::size_t i = 0; i < l; ++i) sum = static_cast<BYTE>(sum + area[2 + i]);
+            image0Boots = l >= kMinBootLength && l <= kMaxBootLength && area[2 + l + 1] == sum;
+            image0Before_.assign(area.begin(), area.begin() + l + kAreaFrame);
+            break;
+        }
+        if (rc == kChipFirmwareLengthInvalid) break;
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], image 0's firmware area unreadable, try %d, dwErrorCode : %d",
+                          kMethod, __LINE__, t_, attempt + 1, GetLastSystemError());
+        if (attempt + 1 >= kOrderReadAttempts) return Fail(kExitReadBack, L"");
     }
-    const BYTE order[2] = {static_cast<BYTE>(image0Bootable ? 1 : 0), static_cast<BYTE>(image0Bootable ? 0 : 1)};
+    const BYTE order[2] = {static_cast<BYTE>(image0Boots ? 1 : 0), static_cast<BYTE>(image0Boots ? 0 : 1)};
     vDEBUG_MSG_printf(L"%s:%d: updata config , pChildThreadInfo->ucTargetNumber[%d] ", kMethod, __LINE__, t_);
-    for (int k = 0; k < 2; ++k) {
-        if (!WriteImage(order[k], table)) return End::Fail;
-    }
-    StoreFlag(row_.m_bConfigResult, 1);
-    Bar(40);
 
-    if (!legacy_ && !Verify(table)) return End::Fail;
+    for (const BYTE image : order) {
+        ImageResult result = ImageResult::Ok;
+        for (int write = 0; write < kImageWrites; ++write) {
+            if (write > 0)
+                vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], image %d written once more", kMethod, __LINE__, t_, image);
+            result = WriteImage(image, table);
+            // Hubs at a legacy version are not read back.
+            if (result == ImageResult::Ok && !legacy_) result = ReadBackImage(image, table);
+            if (result == ImageResult::Ok) break;
+        }
+        switch (result) {
+            case ImageResult::Ok:
+                continue;
+            case ImageResult::WriteFailed:
+                return Fail(kExitWriteFailed, writeFailure_);
+            case ImageResult::ReadFailed:
+                return Fail(kExitReadBack, L"");
+            case ImageResult::Content:
+                return Fail(kExitContentMismatch, L"");
+            case ImageResult::Length:
+                // The other image is left as it is; the hub still goes
+                // through the reset.
+                bResult_ = 0;
+                StoreCode(kExitLengthMismatch);
+                return End::Pass;
+        }
+    }
     return End::Pass;
 }
 
@@ -638,7 +713,7 @@ unsigned HubWorker::Run() {
     } catch (const Cancelled&) {
         cancelled = true;
     } catch (const std::exception&) {
-        end = Fail(imageFileUnreadable_ ? kExitImageUnreadable : kExitWriteFailed, L"");
+        end = Fail(kExitWriteFailed, L"");
         vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], abnormal end, bResult=%x, ERROR=%d", kMethod, __LINE__, t_, 0,
                           GetLastSystemError());
     }
@@ -656,7 +731,8 @@ unsigned HubWorker::Run() {
     }
     const bool pass = end == End::Pass;
     if (!pass) bResult_ = 0;
-    BarColour(pass ? kColourGreen : kColourRed);
+    // A hub that stored a failure code ends red, whatever step it reached.
+    BarColour(pass && !failureStored_ ? kColourGreen : kColourRed);
     if (pass) {
         // The row shows the version found after the reset, empty after an
         // early pass.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "hubaccess/HubRecords.h"
 #include "hubaccess/WinTypes.h"
@@ -214,6 +215,10 @@ public:
     // Set only when this run prepared and checked the temporary image; the
     // workers write no firmware without it.
     std::atomic<bool> m_bImagePrepared{false};
+    // The bytes of the temporary image as this run prepared and checked them,
+    // read once: the workers download and verify these, never the file
+    // again. Written before the workers start, only read while they run.
+    std::vector<BYTE> m_TempBinImage;
     // <module directory>\Temp\TempBinData.bin
     std::wstring strTempBinDataFilePath() const;
     // The temporary image is held open for reading with read sharing only

@@ -288,12 +288,12 @@ bool RunCoordinator::PrepareImage() {
     if (prepared == 0) {
         // The build's placeholder image is never written to a chip.
         const std::wstring tempImage = dlg_.strTempBinDataFilePath();
-        const auto image = ReadWholeFile(*u_.Ports().files, tempImage);
-        if (!image || IsPlaceholderFirmwareImage(*image)) {
+        if (IsPlaceholderFirmwareImage(dlg_.m_TempBinImage)) {
             vDEBUG_ERR_printf(L"%s:%d: [%s] is the placeholder firmware image or unreadable, nothing is written", kMethod,
                               __LINE__, tempImage);
             dlg_.m_bImagePrepared = false;
             dlg_.ReleaseTempImage();
+            dlg_.m_TempBinImage.clear();
             u_.Ports().files->DeleteFile(tempImage);
             dlg_.vShowUpddateResult(L"The FW is not valide, Please check again!!", kTextRed, 40);
             dlg_.vSetAllProgressColor(kColourRed);

@@ -34,6 +34,8 @@ constexpr std::uint64_t kImageFrameBytes = 4;
 // Largest download the chip takes, after rounding up to whole chunks.
 constexpr std::uint64_t kMaxFirmwareDownload = 0x10000;
 constexpr std::uint32_t kConfigBytes = 256;
+// Reads of a register until two of them agree.
+constexpr int kAgreedReadLimit = 4;
 
 constexpr std::uint64_t kPollBudgetMs = 3000;
 constexpr int kPollBudgetSeconds = 3;
@@ -138,7 +140,45 @@ int CVntlHubDev::VTL262xFirmwareWrite(BYTE ucTarget, const std::wstring& strFile
             return kChannelFailed;
         }
         const std::uint64_t rounded = (fileLen + kRomBlock - 1) / kRomBlock * kRomBlock;
+        if (rounded > kMaxFirmwareDownload) {
+            vDEBUG_ERR_printf(
+                L"%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWBinaryNamePath  %s , dwErrorCode : %d",
+                kMethod, __LINE__, rounded, strFile, GetLastSystemError());
+            return kChannelFailed;
+        }
+        std::vector<BYTE> image;
+        try {
+            image.assign(static_cast<std::size_t>(fileLen), 0);
+        } catch (const std::bad_alloc&) {
+            SetLastSystemError(platform::kErrorNotEnoughMemory);
+            vDEBUG_ERR_printf(
+                L"%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWBinaryNamePath  %s , dwErrorCode : %d",
+                kMethod, __LINE__, rounded, strFile, GetLastSystemError());
+            return kChannelFailed;
+        }
+        const std::uint32_t wanted = static_cast<std::uint32_t>(fileLen);
+        std::uint32_t got = 0;
+        const platform::FileResult read =
+            wanted == 0 ? platform::FileResult{true, 0} : files.ReadFile(file.handle, image.data(), wanted, &got);
+        if (!read.ok || got != wanted) {
+            SetLastSystemError(read.ok ? platform::kErrorSuccess : read.error);
+            vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: read %d of %d bytes of %s, dwErrorCode %d",
+                              kMethod, __LINE__, ucTarget, got, wanted, strFile, GetLastSystemError());
+            return kChannelFailed;
+        }
+        return VTL262xFirmwareWrite(ucTarget, image, ucImage, bSel);
+    } catch (const std::exception&) {
+        vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: dwErrorCode %d", kMethod, __LINE__,
+                          ucTarget, GetLastSystemError());
+        return kChannelFailed;
+    }
+}
 
+int CVntlHubDev::VTL262xFirmwareWrite(BYTE ucTarget, const std::vector<BYTE>& image, BYTE ucImage, BYTE bSel) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xFirmwareWrite";
+    try {
+        const std::uint64_t length = image.size();
+        const std::uint64_t rounded = (length + kRomBlock - 1) / kRomBlock * kRomBlock;
         std::vector<BYTE> buffer;
         bool allocated = rounded <= kMaxFirmwareDownload;
         if (allocated) {
@@ -150,35 +190,24 @@ int CVntlHubDev::VTL262xFirmwareWrite(BYTE ucTarget, const std::wstring& strFile
             }
         }
         if (!allocated) {
-            vDEBUG_ERR_printf(
-                L"%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , strFWBinaryNamePath  %s , dwErrorCode : %d",
-                kMethod, __LINE__, rounded, strFile, GetLastSystemError());
+            vDEBUG_ERR_printf(L"%s:%d: Malloc ucpFileBuf Fail , dwFWFileLen %d , dwErrorCode : %d", kMethod,
+                              __LINE__, rounded, GetLastSystemError());
             return kChannelFailed;
         }
         // Nothing shorter than the frame around an image can be one.
-        if (fileLen < kImageFrameBytes) {
-            vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: %s holds %d bytes, no firmware image",
-                              kMethod, __LINE__, ucTarget, strFile, fileLen);
+        if (length < kImageFrameBytes) {
+            vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: %d bytes, no firmware image", kMethod, __LINE__,
+                              ucTarget, length);
             return kChannelFailed;
         }
-
-        const std::uint32_t wanted = static_cast<std::uint32_t>(fileLen);
-        std::uint32_t got = 0;
-        const platform::FileResult read = files.ReadFile(file.handle, buffer.data(), wanted, &got);
-        if (!read.ok || got != wanted) {
-            SetLastSystemError(read.ok ? platform::kErrorSuccess : read.error);
-            vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: read %d of %d bytes of %s, dwErrorCode %d",
-                              kMethod, __LINE__, ucTarget, got, wanted, strFile, GetLastSystemError());
-            return kChannelFailed;
-        }
+        std::copy(image.begin(), image.end(), buffer.begin());
 
         // The length word must describe an image the chip accepts, and the
-        // file must hold all of it with its type byte and sum.
+        // bytes must hold all of it with its type byte and sum.
         const WORD imageLen = GetLe16(buffer.data());
-        if (imageLen < kMinFirmwareLength || fileLen < imageLen + kImageFrameBytes) {
-            vDEBUG_ERR_printf(
-                L"%s:%d: VTL262xFirmwareWrite[%d]: %s refused, wFWLength=%x, dwFWFileLen %d", kMethod,
-                __LINE__, ucTarget, strFile, imageLen, fileLen);
+        if (imageLen < kMinFirmwareLength || length < imageLen + kImageFrameBytes) {
+            vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite[%d]: refused, wFWLength=%x, dwFWFileLen %d", kMethod,
+                              __LINE__, ucTarget, imageLen, length);
             return kChannelFailed;
         }
 
@@ -320,7 +349,7 @@ int CVntlHubDev::VTL262xConfigRead(BYTE ucTarget, BYTE* pOut256, BYTE ucImage) {
     return rc;
 }
 
-int CVntlHubDev::VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outCapacity) {
+int CVntlHubDev::VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outCapacity, BYTE ucImage) {
     static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xFirmwareRead";
     const std::wstring name = ObjectNameOf(ucTarget);
     const platform::DeviceOpenResult dev = OpenFilterObject(ucTarget, name);
@@ -331,16 +360,20 @@ int CVntlHubDev::VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outC
     }
     OnScopeExit closeDev([&] { CloseFilterObject(ucTarget, dev.handle); });
 
-    // The first block carries the length word. A failed read leaves 0xFFFF,
-    // which the range test refuses.
+    // The first block carries the length word. A failed read is a failed
+    // read, never taken for an area without an image.
     BYTE first[kRomBlock];
     std::memset(first, 0xFF, sizeof first);
-    m_filter.ReadConfigFWCmd(dev.handle, first, kFirmwareAreaOffset, 0);
+    if (m_filter.ReadConfigFWCmd(dev.handle, first, kFirmwareAreaOffset, ucImage) != kChannelOk) {
+        vDEBUG_ERR_printf(L"%s:%d: Target[%d] ReadConfigFWCmd FAIL, offset=%x, Error:%d", kMethod, __LINE__,
+                          ucTarget, kFirmwareAreaOffset, GetLastSystemError());
+        return kChannelFailed;
+    }
     const WORD length = GetLe16(first);
     if (length < kMinFirmwareLength || length > kMaxFirmwareLength) {
         vDEBUG_ERR_printf(L"%s:%d: Target[%d] ReadConfigFWCmd FAIL, wFWLength=%x, Error:%d", kMethod,
                           __LINE__, ucTarget, length, GetLastSystemError());
-        return kChannelFailed;
+        return kChipFirmwareLengthInvalid;
     }
 
     // Length word, image, type byte and sum, in whole blocks.
@@ -354,12 +387,36 @@ int CVntlHubDev::VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outC
     std::memcpy(pOut, first, kRomBlock);
     for (std::uint32_t i = 1; i < blocks; ++i) {
         const std::uint32_t offset = kFirmwareAreaOffset + i * kRomBlock;
-        if (m_filter.ReadConfigFWCmd(dev.handle, pOut + i * kRomBlock, offset, 0) != kChannelOk) {
+        if (m_filter.ReadConfigFWCmd(dev.handle, pOut + i * kRomBlock, offset, ucImage) != kChannelOk) {
             vDEBUG_ERR_printf(L"%s:%d: Target[%d] ReadConfigFWCmd FAIL, offset=%x, Error:%d", kMethod,
                               __LINE__, ucTarget, offset, GetLastSystemError());
             return kChannelFailed;
         }
     }
+    return kChannelOk;
+}
+
+int CVntlHubDev::VTL262xReadRegisterAgreed(BYTE ucTarget, BYTE* pData, WORD wAddress) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xReadRegisterAgreed";
+    if (pData == nullptr) return kChannelFailed;
+    std::vector<BYTE> seen;
+    int rc = kChannelFailed;
+    for (int i = 0; i < kAgreedReadLimit; ++i) {
+        BYTE value = 0;
+        rc = VTL262xAccessRegister(ucTarget, &value, wAddress, 0);
+        if (rc == kChipNoHub) return rc;
+        if (rc != kChannelOk) continue;
+        if (std::find(seen.begin(), seen.end(), value) != seen.end()) {
+            *pData = value;
+            return kChannelOk;
+        }
+        seen.push_back(value);
+    }
+    if (seen.empty()) return rc;
+    // No two reads agreed: the last one that answered.
+    vDEBUG_WRN_printf(L"%s:%d: Target[%d] register %04x: no two of %d reads agree, %02x taken", kMethod, __LINE__,
+                      ucTarget, wAddress, kAgreedReadLimit, seen.back());
+    *pData = seen.back();
     return kChannelOk;
 }
 

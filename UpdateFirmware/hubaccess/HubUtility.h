@@ -96,10 +96,18 @@ public:
     BOOL vInitializeCriticalSection();
     void vDeleteCriticalSection();
     BYTE vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig256, BYTE ucImage);
+    // Downloads Temp\TempBinData.bin of the module directory.
     BOOL vUpdateFirmware(BYTE ucTarget, BYTE ucImage);
-    // Reads configuration image 0 and the firmware area into pBuf, which
-    // holds `capacity` bytes.
-    BOOL bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity);
+    // Downloads the image given as its bytes (what the run prepared and
+    // checked, held in memory).
+    BOOL vUpdateFirmware(BYTE ucTarget, BYTE ucImage, const std::vector<BYTE>& image);
+    // Reads configuration image ucImage and the firmware area with ROM read
+    // value ucImage into pBuf, which holds `capacity` bytes. When given,
+    // *pFirmwareResult receives the last firmware-area read's result
+    // (kChipFirmwareLengthInvalid: read, but no length word in range; -1
+    // also when it was never reached).
+    BOOL bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity, BYTE ucImage = 0,
+                     int* pFirmwareResult = nullptr);
     BOOL ReEnumrationTargetHub(BYTE ucTarget);
     // The run's cancel token (null outside a run). Once it is set no service
     // starts an erase or a download, and the waits of the read-back recovery
@@ -224,6 +232,8 @@ private:
         bool quiet = false;
     };
     BOOL Walk(const WalkSink& sink);
+    // vUpdateFirmware from a file or from bytes (exactly one given).
+    BOOL UpdateFirmware(BYTE ucTarget, BYTE ucImage, const std::wstring* path, const std::vector<BYTE>* image);
 
     platform::Ports m_ports;
     bool m_redirectionDisabled = false;

@@ -179,7 +179,9 @@ BOOL CHubUtility::vCreateTempBinDataFile(const std::wstring& strSrcFile, BOOL bS
 
             BYTE chipVersion = 0;
             int rc = kChipNoHub;
-            if (m_USBLib.m_pHubDev) rc = m_USBLib.m_pHubDev->VTL262xAccessRegister(0, &chipVersion, kRegChipVersion, 0);
+            // One read that fails or comes back altered would put a wrong type
+            // byte into every hub's images: reads until two agree.
+            if (m_USBLib.m_pHubDev) rc = m_USBLib.m_pHubDev->VTL262xReadRegisterAgreed(0, &chipVersion, kRegChipVersion);
             if (rc != 0) {
                 vDEBUG_ERR_printf(L"%s:%d: VTL262xAccessRegister Failed,pChildThreadInfo->ucTargetNumber[%d]  ",
                                   kMethod, __LINE__, 0);

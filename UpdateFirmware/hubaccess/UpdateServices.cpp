@@ -181,12 +181,21 @@ BYTE CHubUtility::vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig25
 }
 
 BOOL CHubUtility::vUpdateFirmware(BYTE ucTarget, BYTE ucImage) {
+    const std::wstring path = m_szModuleDirectory + L"\\" + L"Temp" + L"\\" + L"TempBinData.bin";
+    return UpdateFirmware(ucTarget, ucImage, &path, nullptr);
+}
+
+BOOL CHubUtility::vUpdateFirmware(BYTE ucTarget, BYTE ucImage, const std::vector<BYTE>& image) {
+    return UpdateFirmware(ucTarget, ucImage, nullptr, &image);
+}
+
+BOOL CHubUtility::UpdateFirmware(BYTE ucTarget, BYTE ucImage, const std::wstring* path,
+                                 const std::vector<BYTE>* image) {
     static const wchar_t kMethod[] = L"CHubUtility::vUpdateFirmware";
     const Target t = FindTarget(*this, ucTarget, kMethod);
     platform::Mutex* lock = Lock(m_UpdateFirmwareCriticalSection, L"m_UpdateFirmwareCriticalSection", kMethod);
     if (t.dev == nullptr || lock == nullptr) return FALSE;
 
-    const std::wstring path = m_szModuleDirectory + L"\\" + L"Temp" + L"\\" + L"TempBinData.bin";
     BOOL result = TRUE;
     {
         // One download at a time, whichever hub it is for.
@@ -197,7 +206,9 @@ BOOL CHubUtility::vUpdateFirmware(BYTE ucTarget, BYTE ucImage) {
                               __LINE__, ucTarget, ucImage);
             return FALSE;
         }
-        if (t.dev->VTL262xFirmwareWrite(ucTarget, path, ucImage, 1) != 0) {
+        const int rc = image != nullptr ? t.dev->VTL262xFirmwareWrite(ucTarget, *image, ucImage, 1)
+                                        : t.dev->VTL262xFirmwareWrite(ucTarget, *path, ucImage, 1);
+        if (rc != 0) {
             vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareWrite , dwErrorCode %d", kMethod, __LINE__,
                               GetLastSystemError());
             result = FALSE;
@@ -210,7 +221,8 @@ BOOL CHubUtility::vUpdateFirmware(BYTE ucTarget, BYTE ucImage) {
 // ---------------------------------------------------------------------------
 // ROM read-back
 
-BOOL CHubUtility::bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity) {
+BOOL CHubUtility::bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity, BYTE ucImage,
+                              int* pFirmwareResult) {
     static const wchar_t kMethod[] = L"CHubUtility::bReadSPIROM";
     const Target t = FindTarget(*this, ucTarget, kMethod);
     platform::Mutex* lock = Lock(m_EnumCriticalSection, L"m_EnumCriticalSection", kMethod);
@@ -224,15 +236,19 @@ BOOL CHubUtility::bReadSPIROM(BYTE ucTarget, BYTE* pBuf, std::size_t capacity) {
     DEV_LIST_ITEM& row = *t.row;
 
     BOOL result = FALSE;
+    if (pFirmwareResult != nullptr) *pFirmwareResult = kChannelFailed;
     {
         platform::ScopedLock held(*lock);
         try {
             for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
                 std::array<BYTE, kConfigBytes> config;
                 config.fill(0xFF);
-                if (dev.VTL262xConfigRead(ucTarget, config.data(), 0) == 0) {
+                if (dev.VTL262xConfigRead(ucTarget, config.data(), ucImage) == 0) {
                     std::memcpy(pBuf, config.data(), kConfigBytes);
-                    if (dev.VTL262xFirmwareRead(ucTarget, pBuf + kConfigBytes, capacity - kConfigBytes) == 0) {
+                    const int firmware =
+                        dev.VTL262xFirmwareRead(ucTarget, pBuf + kConfigBytes, capacity - kConfigBytes, ucImage);
+                    if (pFirmwareResult != nullptr) *pFirmwareResult = firmware;
+                    if (firmware == 0) {
                         result = TRUE;
                     } else {
                         vDEBUG_ERR_printf(L"%s:%d: VTL262xFirmwareRead Failed[%d] , Retry[%d], dwErrorCode=%x", kMethod,

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hubaccess/HubRecords.h"
 #include "hubaccess/VntlFilter0.h"
@@ -22,6 +23,9 @@ class CHubUtility;
 
 // Results of the chip operations besides the channel's own.
 constexpr int kChipNoHub = -4;
+// The firmware area was read, but its length word lies outside 0x5000..0xFFFE:
+// the image there cannot boot.
+constexpr int kChipFirmwareLengthInvalid = -2;
 
 class CVntlHubDev {
 public:
@@ -46,11 +50,21 @@ public:
     // Chip operations. ucTarget is the row of m_pDevList.
     int VTL262xAccessRegister(BYTE ucTarget, BYTE* pData, WORD wAddress, BYTE bWrite);
     int VTL262xFirmwareWrite(BYTE ucTarget, const std::wstring& strFile, BYTE ucImage, BYTE bSel);
+    // Downloads the image given as its bytes (a TEMP_BIN_IMAGE), padded
+    // with zeros to whole 32-byte chunks, into image ucImage.
+    int VTL262xFirmwareWrite(BYTE ucTarget, const std::vector<BYTE>& image, BYTE ucImage, BYTE bSel);
     int VTL262xConfigWrite(BYTE ucTarget, const BYTE* pData256, BYTE ucImage, BYTE bSel);
     int VTL262xBlockErase(BYTE ucTarget, BYTE ucBlock);
     int VTL262xConfigRead(BYTE ucTarget, BYTE* pOut256, BYTE ucImage);
-    // Reads the firmware area into pOut, which holds outCapacity bytes.
-    int VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outCapacity);
+    // Reads the firmware area into pOut, which holds outCapacity bytes,
+    // with ROM read value ucImage (0: the area the chip runs from first).
+    // 0; kChipFirmwareLengthInvalid when the area's length word is out of
+    // range (nothing copied); -1 when a request or the open fails.
+    int VTL262xFirmwareRead(BYTE ucTarget, BYTE* pOut, std::size_t outCapacity, BYTE ucImage = 0);
+    // A register read until two successful reads agree, at most four reads;
+    // when none agree, the last value read. The failure of the last read
+    // when none succeeded.
+    int VTL262xReadRegisterAgreed(BYTE ucTarget, BYTE* pData, WORD wAddress);
     int VTL262xReset(BYTE ucTarget, BYTE bByRegister);
 
     // Cancels the requests in flight on the filter device object a chip

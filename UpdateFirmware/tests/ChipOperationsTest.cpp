@@ -292,8 +292,9 @@ TEST_F(ChipOperationsTest, FirmwareReadStaysInsideTheBuffer) {
         std::size_t reads;
         std::size_t delivered;
     };
+    // A length word out of range (-2) is told apart from a failed request (-1).
     for (const Case c : {Case{0x5000, 0x10000, 0, 641, 20512}, Case{0xFFFE, 65568, 0, 2049, 65568},
-                         Case{0x4FFF, 0x10000, -1, 1, 0}, Case{0xFFFF, 0x10000, -1, 1, 0},
+                         Case{0x4FFF, 0x10000, -2, 1, 0}, Case{0xFFFF, 0x10000, -2, 1, 0},
                          Case{0xFFF0, 0x10000, -1, 1, 0}}) {
         SCOPED_TRACE(c.length);
         driver.ClearJournal();
@@ -313,6 +314,16 @@ TEST_F(ChipOperationsTest, FirmwareReadStaysInsideTheBuffer) {
     Fail(0x55, 10);
     Bytes out(0x10000);
     EXPECT_EQ(dev->VTL262xFirmwareRead(0, out.data(), out.size()), -1);
+    // A failed first block is a failed read, not an area without an image.
+    Fail(0x55, 0);
+    EXPECT_EQ(dev->VTL262xFirmwareRead(0, out.data(), out.size()), -1);
+
+    // The value selects the image: image 1's area with value 1.
+    driver.ClearJournal();
+    chip->SetFirmwareArea(1, 0, {0x00, 0x60});
+    EXPECT_EQ(dev->VTL262xFirmwareRead(0, out.data(), out.size(), 1), 0);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 0x6020), Bytes(chip->FirmwareArea(1).begin(), chip->FirmwareArea(1).begin() + 0x6020));
+    for (const auto& e : Requests(0x55)) ASSERT_EQ(e.Value(), 1u);
 }
 
 TEST_F(ChipOperationsTest, FirmwareWriteSendsTheFileInPaddedChunks) {

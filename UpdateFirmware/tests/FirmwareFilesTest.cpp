@@ -199,8 +199,10 @@ TEST(FirmwareFiles, TemporaryImageCheck) {
 TEST(FirmwareFiles, ConfigFileSplit) {
     DialogMachine m;
     const std::wstring temp = L"C:\\Tool\\Temp\\TempBinData.bin";
-    // A longer image of an earlier run is replaced, not overwritten in part.
+    // A longer image of an earlier run is replaced, not overwritten in part,
+    // also when it cannot be deleted first.
     m.files.PutFile(temp, std::vector<BYTE>(0x9000, 0xEE));
+    m.files.AddFault(sim::FileFault{sim::FileOp::Delete, temp, platform::kErrorAccessDenied});
     const std::vector<BYTE> record = Record(0x5000);
     m.files.PutFile(L"C:\\fw\\Config_140415_03_E5_00.bin", Cat(Table(0x33), record));
     EXPECT_TRUE(m.dlg->bConfig_File2TempBinFile(L"C:\\fw\\Config_140415_03_E5_00.bin"));
@@ -261,6 +263,8 @@ TEST_P(Prepare, WritesOnlyACheckedImage) {
 
     EXPECT_EQ(m.dlg->nPrepareFirmwareFile(), row.expected);
     EXPECT_EQ(m.dlg->m_bImagePrepared.load(), row.expected == 0);
+    // What the workers download and verify: the checked bytes, held.
+    EXPECT_EQ(m.dlg->m_TempBinImage, row.expected == 0 ? row.image : std::vector<BYTE>{});
     if (row.expected == 0) {
         ASSERT_TRUE(m.files.Exists(temp));
         EXPECT_EQ(*m.files.GetFile(temp), row.image);

@@ -1,9 +1,16 @@
-// Fault injection over a whole 2-hub run: one request of one kind fails, at
-// a spread of positions among the run's requests of that kind, under several
-// scheduler seeds. Whatever fails, the run keeps its promises: a hub reported
-// passed holds the new firmware, any failed hub makes the exit code negative,
-// the run ends within the coordinator's limit and its grace, and every hub
-// can still boot an image with a table.
+// Fault injection over a whole 2-hub run (hub 0 boots image 0, hub 1 boots
+// image 1): one request of one kind fails, is dropped or altered by the chip
+// while the driver reports success, or answers altered, at a spread of
+// positions among the run's requests of that kind, under several scheduler
+// seeds; then two such faults at once. Whatever happens, the run keeps its
+// promises: no exit 0 and no passed hub unless both images of every hub hold
+// the prepared firmware area and the expected table; any failed hub makes the
+// exit code negative; the run ends within the coordinator's limit and its
+// grace; after one fault every chip boots a valid firmware with its own or
+// the default table, after two every chip still has a bootable image.
+//
+// CI runs a spread sample; FW_FULL_SWEEP=1 in the environment runs the full
+// sweep (by hand: many more positions and fault pairs).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,13 +26,22 @@
 namespace {
 
 using run_machine::RunMachine;
+using sim::FaultKind;
+
+bool FullSweep() {
+    const char* v = std::getenv("FW_FULL_SWEEP");
+    return v != nullptr && *v != '\0' && *v != '0';
+}
 
 #ifdef FW_SANITIZED_BUILD
-constexpr int kPositionsPerKind = 3;  // a tenth of the sweep
+const int kPositionsPerKind = FullSweep() ? 25 : 2;  // a tenth of the sample
+const int kFaultPairs = FullSweep() ? 60 : 6;
+const std::vector<std::uint64_t> kSeeds = {0, 11};
 #else
-constexpr int kPositionsPerKind = 25;
+const int kPositionsPerKind = FullSweep() ? 120 : 12;
+const int kFaultPairs = FullSweep() ? 600 : 60;
+const std::vector<std::uint64_t> kSeeds = {0, 11, 4242};
 #endif
-const std::uint64_t kSeeds[] = {0, 11, 4242};
 // Coordinator limit (520 passes of 500 ms), its 30 s grace and room for the
 // scan and the clean-up.
 constexpr std::uint64_t kRunLimitMs = 260'000 + 30'000 + 20'000;
@@ -33,6 +49,7 @@ constexpr std::uint64_t kRunLimitMs = 260'000 + 30'000 + 20'000;
 void TwoHubs(RunMachine& m) {
     const int a = m.AddHub(m.root, 1);
     m.AddHub(a, 2);
+    m.BootFromImage1(1);
 }
 
 // Requests of each command in an undisturbed run (seed 0), as the kinds test
@@ -41,8 +58,8 @@ const std::map<std::uint32_t, int>& CleanCounts() {
     static const std::map<std::uint32_t, int> counts = {
         {hubaccess::LEGACY_GET_DEVICE_DESCRIPTOR, 4}, {hubaccess::LEGACY_GET_STRING_DESCRIPTOR, 16},
         {hubaccess::CMD_FW_DOWNLOAD, 2564},           {hubaccess::CMD_CONFIG_DOWNLOAD, 32},
-        {hubaccess::CMD_REG_READ, 41},                {hubaccess::CMD_REG_WRITE, 24},
-        {hubaccess::CMD_CPU_RESET, 2},                {hubaccess::CMD_ROM_READ, 2612},
+        {hubaccess::CMD_REG_READ, 44},                {hubaccess::CMD_REG_WRITE, 24},
+        {hubaccess::CMD_CPU_RESET, 2},                {hubaccess::CMD_ROM_READ, 3286},
         {hubaccess::CMD_SPI_BLOCK_ERASE, 8},
     };
     return counts;
@@ -57,10 +74,30 @@ std::map<std::uint32_t, int> MeasuredCounts() {
     return c;
 }
 
-class RunFaultSweep : public ::testing::TestWithParam<std::tuple<std::uint32_t, int, std::uint64_t>> {};
+// One fault: a request kind and what happens to it.
+struct FaultSpec {
+    std::uint32_t command;
+    FaultKind kind;
+};
 
-// What every run keeps to, whatever one request did.
-void ExpectRunPromisesKept(RunMachine& m) {
+// What the chips hold before the run, to judge what they hold after it.
+struct Before {
+    std::vector<std::vector<std::uint8_t>> tables;
+};
+
+Before TakeBefore(const RunMachine& m) {
+    Before b;
+    for (std::size_t i = 0; i < m.chips.size(); ++i) b.tables.push_back(m.OwnTable(i));
+    return b;
+}
+
+// The image chip i runs after a reset: the first one whose firmware is valid.
+int BootImage(const RunMachine& m, std::size_t i) {
+    return m.chips[i]->ImageValid(0) ? 0 : m.chips[i]->ImageValid(1) ? 1 : -1;
+}
+
+// What every run keeps to, whatever `faults` requests did.
+void ExpectRunPromisesKept(RunMachine& m, const Before& before, int faults) {
     const int exitCode = m.dlg.m_iRet.load();
     // Hubs the scan did not find are not the run's; every hub it found and
     // did not pass is a failure.
@@ -69,12 +106,28 @@ void ExpectRunPromisesKept(RunMachine& m) {
         const auto& row = m.dlg.m_devList.rows[t];
         anyFailed = anyFailed || !(row.m_bUpdateFWResult && row.m_bReloadFWResult);
     }
+    const std::vector<std::uint8_t> defaultTable = m.DefaultTable();
     for (std::size_t i = 0; i < m.chips.size(); ++i) {
         SCOPED_TRACE(i);
+        const sim::HubChip& chip = *m.chips[i];
         const int t = m.RowOfChip(i);
-        if (t >= 0 && m.dlg.m_devList.rows[t].m_bUpdateFWResult && m.dlg.m_devList.rows[t].m_bReloadFWResult) {
+        // A hub the scan did not find is not the run's (it cannot know of it).
+        const bool passed =
+            t >= 0 && m.dlg.m_devList.rows[t].m_bUpdateFWResult && m.dlg.m_devList.rows[t].m_bReloadFWResult;
+        if (passed || (t >= 0 && exitCode == 0)) {
             EXPECT_TRUE(m.HoldsNewFirmware(i, 0));
-            EXPECT_TRUE(m.HoldsNewFirmware(i, 1));
+            if (!chip.romReadIgnoresImageValue) {
+                EXPECT_TRUE(m.HoldsNewFirmware(i, 1));
+            }
+            EXPECT_EQ(chip.ConfigBlock(0), before.tables[i]);
+            EXPECT_EQ(chip.ConfigBlock(1), before.tables[i]);
+        }
+        if (faults == 1) {
+            // The chip runs a valid firmware with a table it can use.
+            const int boot = BootImage(m, i);
+            ASSERT_GE(boot, 0) << "no valid firmware left";
+            const auto& table = chip.ConfigBlock(boot);
+            EXPECT_TRUE(table == before.tables[i] || table == defaultTable) << "image " << boot << "'s table damaged";
         }
         EXPECT_TRUE(m.HasBootableImage(i)) << "hub left without a bootable image and table";
     }
@@ -94,25 +147,66 @@ int SkipFor(std::uint32_t command, int position, int positions) {
                              : static_cast<int>(static_cast<long long>(position) * total / positions);
 }
 
-TEST_P(RunFaultSweep, OneFailedRequestNeverPassesABadHubNorBricksOne) {
-    const auto [command, position, seed] = GetParam();
-    const int skip = SkipFor(command, position, kPositionsPerKind);  // before the machine: it runs one of its own
-    RunMachine m(seed);
-    TwoHubs(m);
+sim::Fault MakeFault(const FaultSpec& spec, int skip) {
     sim::Fault f;
-    f.match.command = command;
-    f.kind = sim::FaultKind::GenFailure;
+    f.match.command = spec.command;
+    f.kind = spec.kind;
     f.skip = skip;
-    m.driver.AddFault(f);
-    m.Run();
-    ExpectRunPromisesKept(m);
+    return f;
 }
 
-// `requests`: how many requests of the kind an undisturbed run makes, when
-// fewer than the positions (each is then hit once).
-auto Sweep(std::uint32_t command, int requests = kPositionsPerKind) {
-    return ::testing::Combine(::testing::Values(command), ::testing::Range(0, std::min(requests, kPositionsPerKind)),
-                              ::testing::ValuesIn(kSeeds));
+class RunFaultSweep : public ::testing::TestWithParam<std::tuple<FaultSpec, int, std::uint64_t>> {};
+
+TEST_P(RunFaultSweep, OneFaultNeverPassesABadHubNorBricksOne) {
+    const auto [spec, position, seed] = GetParam();
+    const int skip = SkipFor(spec.command, position, kPositionsPerKind);  // before the machine: it runs one of its own
+    RunMachine m(seed);
+    TwoHubs(m);
+    const Before before = TakeBefore(m);
+    m.driver.AddFault(MakeFault(spec, skip));
+    m.Run();
+    ExpectRunPromisesKept(m, before, 1);
+}
+
+// The faults that touch the flash or what is read of it, for the pairs.
+const std::vector<FaultSpec>& PairKinds() {
+    static const std::vector<FaultSpec> kinds = {
+        {hubaccess::CMD_FW_DOWNLOAD, FaultKind::GenFailure},     {hubaccess::CMD_FW_DOWNLOAD, FaultKind::DropWrite},
+        {hubaccess::CMD_FW_DOWNLOAD, FaultKind::AlterWrite},     {hubaccess::CMD_CONFIG_DOWNLOAD, FaultKind::GenFailure},
+        {hubaccess::CMD_CONFIG_DOWNLOAD, FaultKind::DropWrite},  {hubaccess::CMD_CONFIG_DOWNLOAD, FaultKind::AlterWrite},
+        {hubaccess::CMD_SPI_BLOCK_ERASE, FaultKind::DropWrite},  {hubaccess::CMD_ROM_READ, FaultKind::GenFailure},
+        {hubaccess::CMD_ROM_READ, FaultKind::AlterReply},        {hubaccess::CMD_REG_READ, FaultKind::AlterReply},
+    };
+    return kinds;
+}
+
+class RunFaultPairSweep : public ::testing::TestWithParam<int> {};
+
+TEST_P(RunFaultPairSweep, TwoFaultsStillLeaveEveryHubBootable) {
+    // A fixed pseudo-random spread of kinds and positions per pair.
+    std::uint64_t state = 0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(GetParam() + 1);
+    const auto next = [&state](int n) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<int>((state >> 33) % static_cast<std::uint64_t>(n));
+    };
+    const int kinds = static_cast<int>(PairKinds().size());
+    const FaultSpec a = PairKinds()[next(kinds)], b = PairKinds()[next(kinds)];
+    const int skipA = next(CleanCounts().at(a.command)), skipB = next(CleanCounts().at(b.command));
+    RunMachine m(kSeeds[static_cast<std::size_t>(GetParam()) % kSeeds.size()]);
+    TwoHubs(m);
+    const Before before = TakeBefore(m);
+    m.driver.AddFault(MakeFault(a, skipA));
+    m.driver.AddFault(MakeFault(b, skipB));
+    m.Run();
+    ExpectRunPromisesKept(m, before, 2);
+}
+
+// Positions spread over the run's requests of the kind (each one when it
+// makes fewer), under every seed.
+auto Sweep(std::uint32_t command, FaultKind kind = FaultKind::GenFailure) {
+    const int requests = CleanCounts().at(command);
+    return ::testing::Combine(::testing::Values(FaultSpec{command, kind}),
+                              ::testing::Range(0, std::min(requests, kPositionsPerKind)), ::testing::ValuesIn(kSeeds));
 }
 
 std::string Name(const ::testing::TestParamInfo<RunFaultSweep::ParamType>& info) {
@@ -120,14 +214,25 @@ std::string Name(const ::testing::TestParamInfo<RunFaultSweep::ParamType>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(RegisterRead, RunFaultSweep, Sweep(hubaccess::CMD_REG_READ), Name);
-INSTANTIATE_TEST_SUITE_P(RegisterWrite, RunFaultSweep, Sweep(hubaccess::CMD_REG_WRITE, 24), Name);
-INSTANTIATE_TEST_SUITE_P(BlockErase, RunFaultSweep, Sweep(hubaccess::CMD_SPI_BLOCK_ERASE, 8), Name);
+INSTANTIATE_TEST_SUITE_P(RegisterWrite, RunFaultSweep, Sweep(hubaccess::CMD_REG_WRITE), Name);
+INSTANTIATE_TEST_SUITE_P(BlockErase, RunFaultSweep, Sweep(hubaccess::CMD_SPI_BLOCK_ERASE), Name);
 INSTANTIATE_TEST_SUITE_P(ConfigDownload, RunFaultSweep, Sweep(hubaccess::CMD_CONFIG_DOWNLOAD), Name);
 INSTANTIATE_TEST_SUITE_P(FirmwareDownload, RunFaultSweep, Sweep(hubaccess::CMD_FW_DOWNLOAD), Name);
 INSTANTIATE_TEST_SUITE_P(RomRead, RunFaultSweep, Sweep(hubaccess::CMD_ROM_READ), Name);
-INSTANTIATE_TEST_SUITE_P(CpuReset, RunFaultSweep, Sweep(hubaccess::CMD_CPU_RESET, 2), Name);
-INSTANTIATE_TEST_SUITE_P(DeviceDescriptor, RunFaultSweep, Sweep(hubaccess::LEGACY_GET_DEVICE_DESCRIPTOR, 4), Name);
-INSTANTIATE_TEST_SUITE_P(StringDescriptor, RunFaultSweep, Sweep(hubaccess::LEGACY_GET_STRING_DESCRIPTOR, 16), Name);
+INSTANTIATE_TEST_SUITE_P(CpuReset, RunFaultSweep, Sweep(hubaccess::CMD_CPU_RESET), Name);
+INSTANTIATE_TEST_SUITE_P(DeviceDescriptor, RunFaultSweep, Sweep(hubaccess::LEGACY_GET_DEVICE_DESCRIPTOR), Name);
+INSTANTIATE_TEST_SUITE_P(StringDescriptor, RunFaultSweep, Sweep(hubaccess::LEGACY_GET_STRING_DESCRIPTOR), Name);
+// The chip loses or changes what it was sent while the driver reports success.
+INSTANTIATE_TEST_SUITE_P(DroppedErase, RunFaultSweep, Sweep(hubaccess::CMD_SPI_BLOCK_ERASE, FaultKind::DropWrite), Name);
+INSTANTIATE_TEST_SUITE_P(DroppedTableChunk, RunFaultSweep, Sweep(hubaccess::CMD_CONFIG_DOWNLOAD, FaultKind::DropWrite), Name);
+INSTANTIATE_TEST_SUITE_P(AlteredTableChunk, RunFaultSweep, Sweep(hubaccess::CMD_CONFIG_DOWNLOAD, FaultKind::AlterWrite), Name);
+INSTANTIATE_TEST_SUITE_P(DroppedFirmwareChunk, RunFaultSweep, Sweep(hubaccess::CMD_FW_DOWNLOAD, FaultKind::DropWrite), Name);
+INSTANTIATE_TEST_SUITE_P(AlteredFirmwareChunk, RunFaultSweep, Sweep(hubaccess::CMD_FW_DOWNLOAD, FaultKind::AlterWrite), Name);
+// A reply comes back changed.
+INSTANTIATE_TEST_SUITE_P(AlteredRomRead, RunFaultSweep, Sweep(hubaccess::CMD_ROM_READ, FaultKind::AlterReply), Name);
+INSTANTIATE_TEST_SUITE_P(AlteredRegisterRead, RunFaultSweep, Sweep(hubaccess::CMD_REG_READ, FaultKind::AlterReply), Name);
+
+INSTANTIATE_TEST_SUITE_P(Pairs, RunFaultPairSweep, ::testing::Range(0, kFaultPairs));
 
 TEST(RunFaultSweepKinds, TheSweptKindsAreEveryRequestKindOfARunInTheirNumbers) {
     // Every kind of request a run makes is swept, at positions spread over
@@ -164,7 +269,7 @@ void EightHubs(RunMachine& m) {
 void (*const kTopologies[])(RunMachine&) = {nullptr, OneHub, nullptr, ThreeHubs, nullptr, nullptr, nullptr, nullptr, EightHubs};
 
 // Filter requests of an undisturbed run (seed 0), as the count test measures.
-std::uint64_t CleanRequests(int hubs) { return hubs == 1 ? 2652 : hubs == 3 ? 7954 : 21209; }
+std::uint64_t CleanRequests(int hubs) { return hubs == 1 ? 3303 : hubs == 3 ? 9905 : 26410; }
 
 std::uint64_t RequestsOf(int hubs, std::uint64_t seed) {
     RunMachine m(seed);
@@ -173,9 +278,9 @@ std::uint64_t RequestsOf(int hubs, std::uint64_t seed) {
     return m.driver.Journal().size();
 }
 
-void ExpectHangPromisesKept(RunMachine& m, bool cancelled) {
+void ExpectHangPromisesKept(RunMachine& m, const Before& before, bool cancelled) {
     SCOPED_TRACE(testing::Message() << "exit " << m.dlg.m_iRet.load() << ", at " << m.sched.NowMs() << " ms");
-    ExpectRunPromisesKept(m);
+    ExpectRunPromisesKept(m, before, 1);
     EXPECT_FALSE(m.dlg.m_bRunGoing.load());
     for (int i = 0; i < app::kMaxChildThreads; ++i) EXPECT_FALSE(m.dlg.m_pChildThread[i]) << "worker " << i << " left";
     EXPECT_EQ(*m.threads.held, 0) << "a lock is still held";
@@ -196,12 +301,13 @@ void RunWithHang(int hubs, std::uint64_t request, bool ignoresCancel, std::uint6
                                     << ", seed " << seed);
     RunMachine m(seed);
     kTopologies[hubs](m);
+    const Before before = TakeBefore(m);
     sim::Fault f;
     f.match.requestNumber = request;
     f.kind = ignoresCancel ? sim::FaultKind::HangIgnoringCancel : sim::FaultKind::Hang;
     const sim::Fault& added = m.driver.AddFault(f);
     m.Run();
-    ExpectHangPromisesKept(m, false);
+    ExpectHangPromisesKept(m, before, false);
     EXPECT_EQ(m.driver.AbandonedRequestCount(), ignoresCancel && added.hits == 1 ? 1 : 0);
 }
 
@@ -209,9 +315,10 @@ void RunWithTimeOutAt(int hubs, std::uint64_t request, std::uint64_t seed) {
     SCOPED_TRACE(testing::Message() << hubs << " hubs, time-out at request " << request << ", seed " << seed);
     RunMachine m(seed);
     kTopologies[hubs](m);
+    const Before before = TakeBefore(m);
     m.io.cancelAtRequest = request;
     m.Run();
-    ExpectHangPromisesKept(m, true);
+    ExpectHangPromisesKept(m, before, true);
 }
 
 #ifdef FW_SANITIZED_BUILD

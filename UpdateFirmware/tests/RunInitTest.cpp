@@ -209,7 +209,9 @@ TEST(RunInit, IniThatCannotBeWrittenFreshEndsWithMinusFive) {
         EXPECT_NE(m.utility->m_strVID_Indetify, L"FFFF");
         EXPECT_EQ(m.services->log, L"");
         EXPECT_FALSE(m.files.Exists(kImage));
-        if (!c.readOnlyFolder) EXPECT_EQ(m.files.GetFile(kIni), Bytes(stale)) << "someone else's file is kept";
+        if (!c.readOnlyFolder) {
+            EXPECT_EQ(m.files.GetFile(kIni), Bytes(stale)) << "someone else's file is kept";
+        }
     }
 }
 

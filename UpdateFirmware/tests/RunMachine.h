@@ -5,6 +5,8 @@
 // end (the coordinator joined).
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -223,6 +225,12 @@ struct RunMachine {
     explicit RunMachine(std::uint64_t seed = 0, std::size_t imageSize = 0x5000)
         : sched(SchedulerOptions(seed)), newImage(Pattern(imageSize, 2)), oldImage(Pattern(imageSize, 1)),
           newerImage(Pattern(imageSize, 3)) {
+        // Image sums that differ from every type byte in use (the old
+        // images' areas carry type 0, the new one kImageType), so a reader
+        // that takes one for the other is caught.
+        newImage[0] = static_cast<std::uint8_t>(newImage[0] + 1);
+        oldImage[0] = static_cast<std::uint8_t>(oldImage[0] + 7);
+        newerImage[0] = static_cast<std::uint8_t>(newerImage[0] + 3);
         files.MakeDirectory(L"C:\\Tool");
         registry.SetMultiString(sim::UsbStack::kUsbClassKey, L"UpperFilters", {L"VntlFilter"});
         io.inner = &usb;
@@ -308,14 +316,36 @@ struct RunMachine {
         });
     }
 
-    // Whether image `image` of chip i holds the file's firmware: length word,
-    // image bytes and sum (the type byte depends on the first hub's chip).
+    // Whether image `image` of chip i holds the file's firmware area as the
+    // run prepared it: length word, image bytes, type byte (from the first
+    // hub's chip: imageType) and sum.
     bool HoldsNewFirmware(std::size_t i, int image) const {
-        auto area = sim::HubChip::FirmwareAreaFor(newImage, kImageType);
-        auto flash = chips[i]->FirmwareArea(image);
-        if (flash.size() < area.size()) return false;
-        flash[area.size() - 2] = area[area.size() - 2] = 0;
-        return std::equal(area.begin(), area.end(), flash.begin());
+        const auto area = sim::HubChip::FirmwareAreaFor(newImage, imageType);
+        const auto& flash = chips[i]->FirmwareArea(image);
+        return flash.size() >= area.size() && std::equal(area.begin(), area.end(), flash.begin());
+    }
+    // Chip i as one that boots image 1: its firmware and table move to
+    // image 1, image 0 is blank.
+    void BootFromImage1(std::size_t i) {
+        sim::HubChip& chip = *chips[i];
+        const std::vector<std::uint8_t> area = chip.FirmwareArea(0), table = chip.ConfigBlock(0);
+        chip.SetFirmwareArea(1, 0, area);
+        chip.SetConfigBlock(1, table);
+        chip.SetFirmwareArea(0, 0, std::vector<std::uint8_t>(area.size(), 0xFF));
+        chip.SetConfigBlock(0, std::vector<std::uint8_t>(256, 0xFF));
+    }
+    // The table chip i holds before the run: image 0's, or image 1's when
+    // image 0's is blank.
+    std::vector<std::uint8_t> OwnTable(std::size_t i) const {
+        const auto& table0 = chips[i]->ConfigBlock(0);
+        const bool blank = std::all_of(table0.begin(), table0.end(), [](std::uint8_t b) { return b == 0xFF; });
+        return blank ? chips[i]->ConfigBlock(1) : table0;
+    }
+    // The default table the tool writes when it has none of the chip's.
+    std::vector<std::uint8_t> DefaultTable() const {
+        std::array<hubaccess::BYTE, hubaccess::kConfigTableSize> table{};
+        utility->BuildDefaultConfigTable(table);
+        return std::vector<std::uint8_t>(table.begin(), table.end());
     }
     // Whether image `image` of chip i is bootable and carries a table.
     bool HasBootableImage(std::size_t i) const {
@@ -351,6 +381,8 @@ struct RunMachine {
     app::CMy262FWUpgradeToolDlg dlg;
     std::unique_ptr<hubaccess::CHubUtility> utility;
     std::vector<std::uint8_t> newImage, oldImage, newerImage;
+    // The type byte of the prepared image (register 0x5820 of the first hub).
+    std::uint8_t imageType = kImageType;
     std::vector<std::shared_ptr<sim::HubChip>> chips;
     std::vector<int> nodes;
     int controllers = 0;

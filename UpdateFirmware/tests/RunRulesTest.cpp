@@ -34,6 +34,8 @@ TEST(RunRulesTest, ChipNamesAndLimitsAtTheirBoundaries) {
         {0x25, L"VTL262xC5", 0x000000000001ull, LimitVerdict::Allowed},
         {0x30, L"VTL262xA", 0x120621000001ull, LimitVerdict::Allowed},  // no digit: no limit
         {0x46, L"VTL262xA", 0x000000000000ull, LimitVerdict::Allowed},
+        {0x51, L"VTL262xA1", 0x120621000001ull, LimitVerdict::TooNew},  // bit 6 counts: no B1
+        {0x62, L"VTL262xA2", 0x120720000000ull, LimitVerdict::TooOld},  // bit 6 counts: no C2
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.reg);

@@ -21,9 +21,6 @@ using sim::HubChip;
 
 enum class Flash { New, Old, Any };
 
-// Firmware download chunks of one 0x5000-byte image (32 bytes each).
-constexpr int kChunksPerDownload = (0x5000 + 4 + 31) / 32;
-
 struct Scenario {
     const char* name;
     // Builds the hubs (and faults) on the machine.
@@ -56,6 +53,25 @@ std::vector<int> GateTiers(RunMachine& m) {
     return tiers;
 }
 
+// The images the chip's firmware downloads went to, in order.
+std::vector<std::uint32_t> FirmwareDownloads(const HubChip& chip) {
+    std::vector<std::uint32_t> images;
+    for (const auto& d : chip.downloads)
+        if (d.command == hubaccess::CMD_FW_DOWNLOAD) images.push_back(d.image);
+    return images;
+}
+
+// A chip that changes one byte of every firmware download into image 0, as
+// a flash that fails at one place would.
+class ContentChangingChip : public HubChip {
+public:
+    using HubChip::HubChip;
+    void OnDownloadComplete(const Download& download) override {
+        HubChip::OnDownloadComplete(download);
+        if (download.command == 0x50 && download.image == 0) SetFirmwareArea(0, 0x1000, {0x00});
+    }
+};
+
 // Hubs at tiers 1, 2 and 3 in a chain, and a second tier-1 hub.
 void ThreeTiers(RunMachine& m) {
     const int a = m.AddHub(m.root, 1);
@@ -69,7 +85,176 @@ const std::vector<Scenario>& Scenarios() {
          [](RunMachine& m) {
              EXPECT_EQ(m.cleanup.driverRemoved, 1);
              EXPECT_EQ(m.chips[0]->cpuResets, 1);
+             // Image 0 boots (its sum, not its type byte, matches): image 1 goes first.
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{1, 0}));
+             EXPECT_EQ(m.chips[0]->ConfigBlock(0), m.chips[0]->ConfigBlock(1));
+             EXPECT_EQ(m.dlg.m_devList.rows[0].m_bConfigResult, 1);
          }},
+        {"ChipBootingImage1GetsImage0First",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             m.BootFromImage1(1);
+         },
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG",
+         [](RunMachine& m) {
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{1, 0}));
+             EXPECT_EQ(FirmwareDownloads(*m.chips[1]), (std::vector<std::uint32_t>{0, 1}));
+             // Its own table (from image 1) went into both images.
+             EXPECT_EQ(m.chips[1]->ConfigBlock(0), run_machine::Pattern(256, 0x41));
+             EXPECT_EQ(m.chips[1]->ConfigBlock(1), run_machine::Pattern(256, 0x41));
+         }},
+        {"DroppedChunkIsWrittenAgain",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;  // the driver reports success, the chip loses the chunk
+             f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+             f.kind = sim::FaultKind::DropWrite;
+             f.skip = 5;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             // Image 1 read back wrong, written again, read back right; only then image 0.
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{1, 1, 0}));
+             EXPECT_TRUE(m.sink.HasRecord(L"WRN", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                          L"ucTargetNumber[0], image 1 written once more"));
+         }},
+        {"AlteredTableChunkOfImage0IsWrittenAgain",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;  // a chunk of image 0's table (the second table written) lands changed
+             f.match.command = hubaccess::CMD_CONFIG_DOWNLOAD;
+             f.kind = sim::FaultKind::AlterWrite;
+             f.skip = 8 + 2;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[0]->ConfigBlock(0), run_machine::Pattern(256, 0x40));
+             EXPECT_EQ(m.chips[0]->ConfigBlock(1), run_machine::Pattern(256, 0x40));
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{1, 0, 0}));
+         }},
+        {"FailedTableWriteIsTriedAgain",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_CONFIG_DOWNLOAD;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                          L"vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[0] "));
+             EXPECT_EQ(m.chips[0]->ConfigBlock(1), run_machine::Pattern(256, 0x40));
+         }},
+        {"AlteredTypeRegisterReadIsOutvoted",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             sim::Fault f;  // hub 0's 0x5820, read for the type byte, answers 0x35 once
+             f.match.command = hubaccess::CMD_REG_READ;
+             f.match.address = 0x5820;
+             f.kind = sim::FaultKind::AlterReply;
+             f.alterAt = 0;
+             m.driver.AddFault(f);
+             sim::Fault g = f;  // and fails once
+             g.kind = sim::FaultKind::GenFailure;
+             m.driver.AddFault(g);
+         },
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG", nullptr},
+        {"AlteredChipVersionReadIsOutvoted",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;  // the worker's first read of 0x5820 answers 0x01 (an A1, refusing the file)
+             f.match.command = hubaccess::CMD_REG_READ;
+             f.match.address = 0x5820;
+             f.kind = sim::FaultKind::AlterReply;
+             f.alterAt = 0;
+             f.alterXor = 0x24;
+             f.skip = 2;  // after the two reads for the type byte
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G", nullptr},
+        {"AlteredTableReadIsOutvoted",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;  // the first read of image 0's table comes back changed
+             f.match.command = hubaccess::CMD_ROM_READ;
+             f.match.address = 0x40;
+             f.kind = sim::FaultKind::AlterReply;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[0]->ConfigBlock(0), run_machine::Pattern(256, 0x40));
+             EXPECT_EQ(m.chips[0]->ConfigBlock(1), run_machine::Pattern(256, 0x40));
+         }},
+        {"TableReadsThatNeverAgreeTakeImage1s",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.chips[0]->SetConfigBlock(1, run_machine::Pattern(256, 0x77));
+             sim::Fault f;  // every read of image 0's table comes back changed, each differently
+             f.match.command = hubaccess::CMD_ROM_READ;
+             f.match.address = 0x40;
+             f.kind = sim::FaultKind::AlterReply;
+             for (int i = 0; i < 4; ++i) {
+                 f.alterAt = static_cast<std::uint32_t>(i);
+                 m.driver.AddFault(f);
+             }
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[0]->ConfigBlock(0), run_machine::Pattern(256, 0x77));
+             EXPECT_TRUE(m.sink.HasRecord(L"WRN", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                          L"ucTargetNumber[0], configuration image 0: no two reads agree"));
+         }},
+        {"ChipIgnoringReadValue1LeavesImage1sFirmwareUnverified",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.chips[0]->romReadIgnoresImageValue = true;
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{1, 0}));
+             int records = 0;
+             for (const std::wstring& r : m.sink.Records())
+                 records += r.find(L"the chip does not map it to image 1") != std::wstring::npos;
+             EXPECT_EQ(records, 1);
+         }},
+        {"OneHubCurrentOneOld",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1, run_machine::kFileVersion);
+             m.AddHub(m.root, 2);
+         },
+         0, L"Pass!!", {Flash::Any, Flash::New}, "GG",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.chips[0]->downloads.empty());
+             EXPECT_EQ(m.chips[1]->cpuResets, 1);
+         }},
+        {"HubReportsItsVersionLate",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.chips[0]->staleVersionReads = 3;  // the first three looks after the reset see the old version
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                          L"ucTargetNumber[0], iRetry = 3, Reload Version Check Failed"));
+         }},
+        {"GateOpensNearItsLimit",
+         [](RunMachine& m) {
+             const int a = m.AddHub(m.root, 1);
+             m.AddHub(a, 1);
+             sim::Fault f;  // the deeper hub's reset takes 8 s: the tier-1 hub waits at its gate
+             f.match.command = hubaccess::CMD_CPU_RESET;
+             f.match.device = m.usb.FilterObjectName(m.nodes[1]);
+             f.kind = sim::FaultKind::Slow;
+             f.delayMs = 8000;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG",
+         [](RunMachine& m) { EXPECT_EQ(GateTiers(m), (std::vector<int>{2, 1})); }},
         {"ThreeTiersResetDeepestFirst", ThreeTiers, 0, L"Pass!!", {Flash::New, Flash::New, Flash::New},
          "GGG",
          [](RunMachine& m) {
@@ -149,52 +334,87 @@ const std::vector<Scenario>& Scenarios() {
         {"RomContentMismatchNoReset",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
-             m.AddHub(m.root, 2);
-             // Hub 1's image-0 download loses one chunk (image 1 is written first).
-             sim::Fault f;
-             f.match.command = hubaccess::CMD_FW_DOWNLOAD;
-             f.match.device = m.usb.FilterObjectName(m.nodes[1]);
-             f.kind = sim::FaultKind::DropWrite;
-             f.skip = kChunksPerDownload + 5;
-             m.driver.AddFault(f);
+             // Hub 1's image 0 (written second) comes out changed at every write.
+             m.AddHub(m.root, 2, run_machine::kOldVersion, {}, std::make_shared<ContentChangingChip>(&m.sched));
          },
          -2, L"Failed!!(-2)", {Flash::New, Flash::Any}, "GR",
          [](RunMachine& m) {
              EXPECT_EQ(m.chips[1]->cpuResets, 0);
              EXPECT_TRUE(m.HoldsNewFirmware(1, 1));
+             EXPECT_EQ(FirmwareDownloads(*m.chips[1]), (std::vector<std::uint32_t>{1, 0, 0}));
              EXPECT_EQ(m.chips[0]->cpuResets, 1);
+             EXPECT_EQ(m.dlg.m_devList.rows[1].m_bConfigResult, 1);
          }},
-        {"ReadBackFails",
+        {"Image0UnreadableNothingWritten",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;  // the firmware area's first block, read to choose the order
+             f.match.command = hubaccess::CMD_ROM_READ;
+             f.match.address = 0x100;
+             f.times = 3;
+             m.driver.AddFault(f);
+         },
+         -6, L"Failed!!(-6)", {Flash::Old}, "R",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.chips[0]->downloads.empty());
+             EXPECT_TRUE(m.chips[0]->erases.empty());
+             EXPECT_EQ(m.chips[0]->cpuResets, 0);
+         }},
+        {"Image0ReadOnTheThirdTry",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
              sim::Fault f;
              f.match.command = hubaccess::CMD_ROM_READ;
+             f.match.address = 0x100;
+             f.times = 2;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) { EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{1, 0})); }},
+        {"ReadBackFailsTwiceOtherImageUntouched",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             sim::Fault f;  // every table read after the two that choose the table
+             f.match.command = hubaccess::CMD_ROM_READ;
+             f.match.address = 0;
+             f.skip = 2;
              f.times = -1;
              m.driver.AddFault(f);
          },
-         -6, L"Failed!!(-6)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
+         -6, L"Failed!!(-6)", {Flash::Any}, "R",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[0]->cpuResets, 0);
+             EXPECT_TRUE(m.HoldsNewFirmware(0, 1));
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{1, 1}));
+             EXPECT_EQ(m.dlg.m_devList.rows[0].m_bConfigResult, 0);
+             EXPECT_EQ(m.chips[0]->RunningImage(), -1);  // not reset: still the old image 0
+             EXPECT_TRUE(m.chips[0]->ImageValid(0));
+         }},
         {"RomLengthDiffersStillResets",
          [](RunMachine& m) {
              m.AddHub(m.root, 1, run_machine::kOldVersion, {},
                       std::make_shared<run_machine::LengthChangingChip>(&m.sched));
          },
-         -3, L"Failed!!(-3)", {Flash::Any}, "G",
+         -3, L"Failed!!(-3)", {Flash::Any}, "R",
          [](RunMachine& m) {
              // Reset and re-identified (image 1 boots) though the update stage failed.
              EXPECT_EQ(m.chips[0]->cpuResets, 1);
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{1, 0, 0}));
              EXPECT_EQ(m.dlg.m_devList.rows[0].m_bUpdateFWResult, 0);
              EXPECT_EQ(m.dlg.m_devList.rows[0].m_bReloadFWResult, 1);
          }},
-        {"ImageFileUnreadableAtVerification",
+        {"ImageFileReadOnceByTheRun",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
-             sim::FileFault f;
+             m.AddHub(m.root, 2);
+             sim::FileFault f;  // after the preparation's check, the file cannot be read
              f.op = sim::FileOp::Read;
              f.path = L"C:\\Tool\\Temp\\TempBinData.bin";
-             f.skip = 4;  // the preparation's two checks and the two downloads read it first
+             f.skip = 1;
+             f.times = -1;
              m.files.AddFault(f);
          },
-         -8, L"Failed!!(-8)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG", nullptr},
         {"PackedFileMissing",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
@@ -235,8 +455,9 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_TRUE(m.dlg.GetRunMessage().empty());
          }},
         // A chunk the driver never completes ends at its own limit and fails
-        // its hub like any failed write; no other request is cancelled and
-        // the run does not wait for its time-out.
+        // its download like any failed write (the image is written once
+        // more); no other request is cancelled and the run does not wait for
+        // its time-out.
         {"HungChunkFailsOnlyItsHubAtItsLimit",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
@@ -248,8 +469,10 @@ const std::vector<Scenario>& Scenarios() {
              f.skip = 100;
              m.driver.AddFault(f);
          },
-         -11, L"Failed!!(-11)", {Flash::New, Flash::Any}, "GR",
+         // The failed download is written once more, and the hub passes.
+         0, L"Pass!!", {Flash::New, Flash::New}, "GG",
          [](RunMachine& m) {
+             EXPECT_EQ(FirmwareDownloads(*m.chips[1]), (std::vector<std::uint32_t>{1, 0}));  // the cut one is not recorded
              EXPECT_EQ(m.driver.HangingRequestCount(), 0);
              EXPECT_EQ(m.driver.CancelCalls(), 0);
              int cancelled = 0;
@@ -296,7 +519,7 @@ const std::vector<Scenario>& Scenarios() {
              f.skip = 10;
              m.driver.AddFault(f);
          },
-         -11, L"Failed!!(-11)", {Flash::Any}, "R",
+         0, L"Pass!!", {Flash::New}, "G",  // written once more on a handle of its own
          [](RunMachine& m) {
              EXPECT_EQ(m.driver.AbandonedRequestCount(), 1);
              EXPECT_EQ(m.driver.OpenHandleCount(), 0);
@@ -391,16 +614,25 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_EQ(m.chips[0]->ConfigBlock(0), run_machine::Pattern(256, 0x77));
              EXPECT_EQ(m.chips[0]->ConfigBlock(1), run_machine::Pattern(256, 0x77));
          }},
-        {"TableLostOnTheWayFails",
+        {"TableLostTwiceFailsOtherImageUntouched",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
-             sim::Fault f;  // one chunk of image 1's table (written first) never lands
+             sim::Fault f;  // chunk 3 of image 1's table (written first) never lands, at both writes
              f.match.command = hubaccess::CMD_CONFIG_DOWNLOAD;
              f.kind = sim::FaultKind::DropWrite;
              f.skip = 3;
              m.driver.AddFault(f);
+             f.skip = 3 + 7;
+             m.driver.AddFault(f);
          },
-         -2, L"Failed!!(-2)", {Flash::New}, "R", [](RunMachine& m) { EXPECT_EQ(m.chips[0]->cpuResets, 0); }},
+         -2, L"Failed!!(-2)", {Flash::Any}, "R",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.chips[0]->cpuResets, 0);
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{1, 1}));
+             EXPECT_EQ(m.chips[0]->ConfigBlock(0), run_machine::Pattern(256, 0x40));
+             EXPECT_TRUE(m.chips[0]->ImageValid(0));
+             EXPECT_FALSE(m.HoldsNewFirmware(0, 0));
+         }},
         {"EightHubsUnderDosAllPass",
          [](RunMachine& m) {
              const int root2 = m.Controller(4);
@@ -501,7 +733,7 @@ const std::vector<Scenario>& Scenarios() {
         {"LimitRefusesFileTooNewForA1",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
-             m.chips[0]->SetReg(0x5820, 0x01);
+             m.chips[0]->SetReg(0x5820, 0x51);  // bit 6 set: still an A1 (mask 0x70), no B1
          },
          -10, L"Failed!!(-10)", {Flash::Old}, "R", [](RunMachine& m) { EXPECT_TRUE(m.chips[0]->downloads.empty()); }},
         {"ConsoleStopsAtFirstCurrentHub",

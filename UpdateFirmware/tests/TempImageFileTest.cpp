@@ -75,23 +75,48 @@ TEST_F(TempImageFileTest, GoldenLayout) {
 
 TEST_F(TempImageFileTest, TypeByteFollowsHubZerosChipVersion) {
     struct Case {
-        int reg;  // -1: the read fails
+        int reg;  // -1: every read fails
         std::uint8_t plain, crc;
+        // Per read of 0x5820 (up to four): 'F' fails, 'A' answers altered
+        // (XOR 0x10 on the first, 0x20 on the next...), '.' answers right.
+        const char* reads = "";
     };
     for (const Case c : {Case{0x00, 0xAA, 0xA5}, Case{0x10, 0x4B, 0xB4}, Case{0x25, 0x3C, 0xC3}, Case{0x30, 0x2D, 0xD2},
-                         Case{0xCF, 0xAA, 0xA5}, Case{-1, 0xAA, 0xA5}}) {
-        SCOPED_TRACE(c.reg);
-        m.driver.ClearFaults();
-        if (c.reg < 0) {
-            sim::Fault f;
-            f.match.address = 0x5820;
-            f.times = -1;
-            m.driver.AddFault(f);
-        } else {
-            chip->SetReg(0x5820, static_cast<std::uint8_t>(c.reg));
+                         Case{0xCF, 0xAA, 0xA5}, Case{-1, 0xAA, 0xA5},
+                         // Reads until two agree: one altered or failed read is outvoted.
+                         Case{0x25, 0x3C, 0xC3, "A."}, Case{0x25, 0x3C, 0xC3, "F.A."}, Case{0x25, 0x3C, 0xC3, "FFF."},
+                         // None agree: the last value read (0x25 ^ 0x30 = 0x15; 0x25 ^ 0x10 = 0x35).
+                         Case{0x25, 0x4B, 0xB4, "AAFA"}, Case{0x25, 0x2D, 0xD2, "FFAF"}}) {
+        SCOPED_TRACE(std::to_string(c.reg) + c.reads);
+        for (int variant = 0; variant < 2; ++variant) {
+            m.driver.ClearFaults();
+            std::uint8_t xorValue = 0x10;
+            int rightBefore = 0;  // reads answered right so far: each fault lets them through
+            for (const char* r = c.reads; *r; ++r) {
+                if (*r == '.') {
+                    ++rightBefore;
+                    continue;
+                }
+                sim::Fault f;
+                f.match.address = 0x5820;
+                f.kind = *r == 'A' ? sim::FaultKind::AlterReply : sim::FaultKind::GenFailure;
+                f.alterAt = 0;
+                f.alterXor = xorValue;
+                f.skip = rightBefore;
+                if (*r == 'A') xorValue = static_cast<std::uint8_t>(xorValue + 0x10);
+                m.driver.AddFault(f);
+            }
+            if (c.reg < 0) {
+                sim::Fault f;
+                f.match.address = 0x5820;
+                f.times = -1;
+                m.driver.AddFault(f);
+            } else {
+                chip->SetReg(0x5820, static_cast<std::uint8_t>(c.reg));
+            }
+            const auto file = variant == 0 ? Run({1, 2}) : Run({1, 2}, ha::FALSE, ha::TRUE);
+            EXPECT_EQ((*file)[4], variant == 0 ? c.plain : c.crc);
         }
-        EXPECT_EQ((*Run({1, 2}))[4], c.plain);
-        EXPECT_EQ((*Run({1, 2}, ha::FALSE, ha::TRUE))[4], c.crc);
     }
     // No hub device object at all counts as a failed read.
     m.utility->m_USBLib.m_pHubDev.reset();

@@ -110,6 +110,19 @@ TEST(Package, ShortWriteLeavesNoPartialFileAndFilesOfAnotherBuildAreReplaced) {
 
 // --- the package folder is locked before anything goes into it
 
+// A package folder of someone else's holding a file whose deletion fails
+// with a sharing violation the given number of times (-1: always).
+void ForeignWithABusyFile(PayloadMachine& m, int times) {
+    m.files.PutFile(m.Package(L"busy.txt"), Bytes("x"));
+    m.files.SetForeignOwner(PayloadMachine::kPackage);
+    sim::FileFault busy;
+    busy.op = sim::FileOp::Delete;
+    busy.path = m.Package(L"busy.txt");
+    busy.error = platform::kErrorSharingViolation;
+    busy.times = times;
+    m.files.AddFault(busy);
+}
+
 struct UnsafeFolderCase {
     const char* name;
     std::function<void(PayloadMachine&)> arrange;
@@ -192,28 +205,10 @@ INSTANTIATE_TEST_SUITE_P(
                          },
                          true},
         UnsafeFolderCase{"ForeignAndInUse",
-                         [](PayloadMachine& m) {
-                             m.files.PutFile(m.Package(L"busy.txt"), Bytes("x"));
-                             m.files.SetForeignOwner(PayloadMachine::kPackage);
-                             sim::FileFault busy;
-                             busy.op = sim::FileOp::Delete;
-                             busy.path = m.Package(L"busy.txt");
-                             busy.error = platform::kErrorSharingViolation;
-                             busy.times = -1;
-                             m.files.AddFault(busy);
-                         },
+                         [](PayloadMachine& m) { ForeignWithABusyFile(m, -1); },
                          false, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver cannot"},
         UnsafeFolderCase{"ForeignAndBrieflyInUse",
-                         [](PayloadMachine& m) {
-                             m.files.PutFile(m.Package(L"busy.txt"), Bytes("x"));
-                             m.files.SetForeignOwner(PayloadMachine::kPackage);
-                             sim::FileFault busy;
-                             busy.op = sim::FileOp::Delete;
-                             busy.path = m.Package(L"busy.txt");
-                             busy.error = platform::kErrorSharingViolation;
-                             busy.times = 3;
-                             m.files.AddFault(busy);
-                         },
+                         [](PayloadMachine& m) { ForeignWithABusyFile(m, 3); },
                          true},
         UnsafeFolderCase{"CannotBeLocked",
                          [](PayloadMachine& m) {

@@ -216,6 +216,13 @@ void CMy262FWUpgradeToolDlg::ReleaseTempImage() {
     m_hTempImageHeld = 0;
 }
 
+void CMy262FWUpgradeToolDlg::DiscardTempImage() {
+    m_bImagePrepared = false;
+    ReleaseTempImage();
+    m_TempBinImage.clear();
+    if (hubaccess::pUtility) hubaccess::pUtility->Ports().files->DeleteFile(strTempBinDataFilePath());
+}
+
 BOOL CMy262FWUpgradeToolDlg::bReadFirmwareTrailer(const std::wstring& path) {
     FW_FILE_TRAILER trailer;
     if (!hubaccess::pUtility || !bReadFwFileTrailer(*hubaccess::pUtility->Ports().files, path, &trailer)) return FALSE;
@@ -281,13 +288,10 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
     }
 
     // Whatever an earlier run left is never written to a hub.
-    ReleaseTempImage();
-    m_TempBinImage.clear();
-    files.DeleteFile(tempImage);
+    DiscardTempImage();
 
     const auto fail = [&](const wchar_t* text) {
-        ReleaseTempImage();
-        files.DeleteFile(tempImage);
+        DiscardTempImage();
         vShowUpddateResult(text, 0, 40);
         vSetAllProgressColor(kColourRed);
         return kExitInvalidInput;

@@ -226,6 +226,8 @@ public:
     // it in between, while the run itself can still read it.
     bool HoldTempImage();
     void ReleaseTempImage();
+    // No image is prepared any more: let go, forgotten and deleted.
+    void DiscardTempImage();
     std::uintptr_t m_hTempImageHeld = 0;  // a platform::Handle's value, 0: none
     // Start's reading of a packed file (opened read-only): the trailer's
     // filters, type, trailer words and version text (vApplyFwFileTrailer).

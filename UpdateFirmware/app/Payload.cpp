@@ -35,6 +35,20 @@ constexpr wchar_t kRemoveBinMethod[] = L"CMy262FWUpgradeToolDlg::vRemoveBinFiles
 constexpr int kBusyTries = 10;
 constexpr std::uint32_t kBusyPauseMs = 100;
 
+// Runs `op` (a file-system step giving a FileResult) again while it fails
+// because the file or folder is still in use; any other result ends it.
+template <typename Op>
+platform::FileResult TryWhileBusy(platform::Clock& clock, Op op) {
+    platform::FileResult done = op();
+    for (int attempt = 1; attempt < kBusyTries && !done.ok &&
+                          (done.error == platform::kErrorSharingViolation || done.error == platform::kErrorAccessDenied);
+         ++attempt) {
+        clock.Sleep(kBusyPauseMs);
+        done = op();
+    }
+    return done;
+}
+
 constexpr wchar_t kInfRecord[] = L"%s:%d: Load Filter Driver inf, WriteFile Failed, Erroe=%d";
 
 // The package files in the order the removal deletes them.
@@ -204,11 +218,14 @@ bool CPayload::MakeSafeFolder(const std::wstring& path, const wchar_t* method, s
                                              : L"owned by someone else");
         // A process that just ended (another copy of the tool) may hold its
         // files for a moment: tried again over about a second.
-        for (int attempt = 1; !RemoveTree(path, error); ++attempt) {
-            if (attempt >= kBusyTries || (*error != platform::kErrorSharingViolation &&
-                                          *error != platform::kErrorAccessDenied))
-                return false;
-            m_utility.Ports().clock->Sleep(kBusyPauseMs);
+        const platform::FileResult removed = TryWhileBusy(*m_utility.Ports().clock, [&] {
+            std::uint32_t failure = 0;
+            const bool ok = RemoveTree(path, &failure);
+            return platform::FileResult{ok, failure};
+        });
+        if (!removed.ok) {
+            *error = removed.error;
+            return false;
         }
     }
     if (done.ok) done = Files().MakePrivateDirectory(path);
@@ -247,16 +264,9 @@ bool CPayload::LockPackageFolder(const std::wstring& base, const wchar_t* method
 
 void CPayload::RemovePackageFolders(const std::wstring& folder, const wchar_t* method) {
     for (const wchar_t* sub : {L"\\amd64", L"\\i386", L""}) {
-        platform::FileResult removed;
-        for (int attempt = 0; attempt < kBusyTries; ++attempt) {
-            removed = Files().RemoveDirectory(folder + sub);
-            // Only a folder still in use right after the batch ended is
-            // worth another try.
-            if (removed.ok || (removed.error != platform::kErrorSharingViolation &&
-                               removed.error != platform::kErrorAccessDenied))
-                break;
-            m_utility.Ports().clock->Sleep(kBusyPauseMs);
-        }
+        // A folder still in use right after the batch ended is tried again.
+        const platform::FileResult removed =
+            TryWhileBusy(*m_utility.Ports().clock, [&] { return Files().RemoveDirectory(folder + sub); });
         if (!removed.ok)
             vDEBUG_MSG_printf(L"%s:%d: RemoveDirectory failed, %s, Erroe=%d", method, __LINE__, folder + sub,
                               removed.error);

@@ -291,10 +291,7 @@ bool RunCoordinator::PrepareImage() {
         if (IsPlaceholderFirmwareImage(dlg_.m_TempBinImage)) {
             vDEBUG_ERR_printf(L"%s:%d: [%s] is the placeholder firmware image or unreadable, nothing is written", kMethod,
                               __LINE__, tempImage);
-            dlg_.m_bImagePrepared = false;
-            dlg_.ReleaseTempImage();
-            dlg_.m_TempBinImage.clear();
-            u_.Ports().files->DeleteFile(tempImage);
+            dlg_.DiscardTempImage();
             dlg_.vShowUpddateResult(L"The FW is not valide, Please check again!!", kTextRed, 40);
             dlg_.vSetAllProgressColor(kColourRed);
             bAllPass_ = 0;

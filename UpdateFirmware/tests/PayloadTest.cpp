@@ -287,7 +287,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FilterDriver, PackageFolderRemovalIsTriedAgainOverASecond) {
     struct Row { int busy; bool removed; std::uint64_t ms; };
-    for (const Row row : {Row{3, true, 300}, Row{-1, false, 1000}}) {
+    for (const Row row : {Row{3, true, 300}, Row{-1, false, 900}}) {
         PayloadMachine m;
         ASSERT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
         sim::FileFault busy;

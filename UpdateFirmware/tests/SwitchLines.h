@@ -14,22 +14,11 @@
 
 namespace switch_lines {
 
-// A switch as written: name ("/VID") and value, both upper case.
-struct Written {
-    std::wstring name;
-    std::wstring value;
-};
-
 struct Line {
     std::wstring text;
-    std::vector<Written> switches;
+    // As the reading must find them: names and values upper case.
+    std::vector<app::FoundSwitch> switches;
 };
-
-inline std::wstring Upper(std::wstring s) {
-    for (wchar_t& c : s)
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-    return s;
-}
 
 // `pick(n)` gives a number in [0, n).
 template <class Pick>
@@ -49,8 +38,7 @@ public:
 
         Line line;
         if (pick_(3) == 0) line.text += Blanks();
-        for (std::size_t i = 0; i < chosen.size(); ++i) {
-            const std::wstring& name = chosen[i];
+        for (const std::wstring& name : chosen) {
             const std::wstring value = ValueOf(name);
             line.text += L"/" + MixCase(name);
             if (TakesValue(name)) {
@@ -59,7 +47,7 @@ public:
                 if (!glued) line.text += Blanks();
                 line.text += MixCase(value);
             }
-            line.switches.push_back(Written{L"/" + name, value});
+            line.switches.push_back(app::FoundSwitch{L"/" + name, value});
             // A manufacturer text is followed by a blank; the others by blanks or nothing.
             if (name == L"MSTR" || pick_(2) == 0) line.text += Blanks();
         }
@@ -159,11 +147,9 @@ Line WriteLine(Pick& pick) {
 // order written and leaves nothing but blanks; else what it read.
 inline std::wstring Misreading(const Line& line) {
     const app::CommandReading read = app::ReadCommandText(app::CleanCommandText(line.text));
-    bool same = read.switches.size() == line.switches.size() && !read.binWordLeft &&
-                read.rest.find_first_not_of(L" \t") == std::wstring::npos;
-    for (std::size_t k = 0; same && k < line.switches.size(); ++k)
-        same = read.switches[k] == app::FoundSwitch{line.switches[k].name, line.switches[k].value};
-    if (same) return L"";
+    if (read.switches == line.switches && !read.binWordLeft &&
+        read.rest.find_first_not_of(L" \t") == std::wstring::npos)
+        return L"";
     std::wstring what = L"[" + line.text + L"] read as";
     for (const app::FoundSwitch& f : read.switches) what += L" " + f.name + L"=[" + f.value + L"]";
     return what + L" rest=[" + read.rest + L"]";

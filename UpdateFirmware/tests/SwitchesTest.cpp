@@ -250,7 +250,6 @@ const Row kRows[] = {
     {L"/C 120621000000 /VID2109",
      L"C vid=2109| chk=120621000000 | 1034=Check FW Version:; 1005=120621000000; rest=[]"},
     {L"/P30611", L"U p3=0611 path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
-    {L"/P2 0610/MP", L"MP U p2=0610 path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
     // --- a file name left over without its /U: refused before the image is extracted
     {L"/SILENT FW.BIN", L"SILENT quiet | hide; rest=[ FW.BIN] exit=-10 +Please Input FW File!!!  +usage"},
     {L"/UNEWFW.BIN", L"UN | rest=[EWFW.BIN] exit=-10 +Please Input FW File!!!  +usage"},

@@ -89,6 +89,7 @@ cases=(
   "bare|60|246|/SILENT /C 12345"
   "bare|60|246|/SILENT /U ./MISSING.BIN"
   "bare|60|246|/SILENT /U ./IMAGE"
+  "bare|60|246|/SILENT FW.BIN"
   "bare|60|0|/DOS"
 )
 for row in "${cases[@]}"; do

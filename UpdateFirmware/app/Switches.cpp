@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <initializer_list>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "app/AppHelpers.h"
 #include "hubaccess/AsciiText.h"
@@ -19,10 +21,11 @@ constexpr wchar_t kMethod[] = L"CMy262FWUpgradeToolDlg::OnInitDialog";
 
 // How a switch takes its value.
 enum class ValueRule {
-    kNone,       // no value
-    kFixed,      // `width` characters, `skip` characters behind the switch
-    kToNext,     // up to the next switch, or the end
-    kFile,       // /U: through the first ".BIN" that ends a word, else up to the next switch
+    kNone,     // no value
+    kShort,    // the blanks behind the name skipped, then up to 4 characters, ending early at a blank or "/"
+    kToSlash,  // up to the next "/", or the end
+    kText,     // up to the next switch a value can hold, or the end
+    kFile,     // /U: through the first ".BIN" that ends a word, else up to the next switch
 };
 
 // The switches of the table, in table order (the order their effects are
@@ -35,21 +38,19 @@ enum SwitchId : std::size_t {
 struct SwitchSpec {
     const wchar_t* name;
     ValueRule rule;
-    std::size_t skip;
-    std::size_t width;
 };
 
 constexpr std::array<SwitchSpec, kSwitchCount> kSwitches = {{
-    {L"/?", ValueRule::kNone, 0, 0},      {L"/DBG", ValueRule::kToNext, 0, 0},
-    {L"/DOS", ValueRule::kNone, 0, 0},    {L"/MP", ValueRule::kNone, 0, 0},
-    {L"/SILENT", ValueRule::kNone, 0, 0}, {L"/A", ValueRule::kNone, 0, 0},
-    {L"/O", ValueRule::kNone, 0, 0},      {L"/VID", ValueRule::kFixed, 0, 5},
-    {L"/P3", ValueRule::kFixed, 1, 4},    {L"/P2", ValueRule::kFixed, 1, 4},
-    {L"/MSTR", ValueRule::kToNext, 0, 0}, {L"/N", ValueRule::kToNext, 0, 0},
-    {L"/UN", ValueRule::kNone, 0, 0},     {L"/I", ValueRule::kNone, 0, 0},
-    {L"/E", ValueRule::kNone, 0, 0},      {L"/C", ValueRule::kToNext, 0, 0},
-    {L"/U", ValueRule::kFile, 0, 0},
+    {L"/?", ValueRule::kNone},      {L"/DBG", ValueRule::kToSlash}, {L"/DOS", ValueRule::kNone},
+    {L"/MP", ValueRule::kNone},     {L"/SILENT", ValueRule::kNone}, {L"/A", ValueRule::kNone},
+    {L"/O", ValueRule::kNone},      {L"/VID", ValueRule::kShort},   {L"/P3", ValueRule::kShort},
+    {L"/P2", ValueRule::kShort},    {L"/MSTR", ValueRule::kText},   {L"/N", ValueRule::kToSlash},
+    {L"/UN", ValueRule::kNone},     {L"/I", ValueRule::kNone},      {L"/E", ValueRule::kNone},
+    {L"/C", ValueRule::kToSlash},   {L"/U", ValueRule::kFile},
 }};
+
+// The longest value of a kShort switch (a VID or PID: 4 hexadecimal digits).
+constexpr std::size_t kShortValueLength = 4;
 
 bool IsBlank(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
@@ -89,23 +90,31 @@ std::optional<SwitchId> SwitchNamedAt(const std::wstring& text, std::size_t pos)
     return best;
 }
 
-// Inside a value: a switch begins at `pos` only when a name of the table
-// stands there whole, followed by white space, "/" or the end.
+// Inside a text that may hold a "/" (a manufacturer text, a file name): a
+// switch begins at `pos` when a name of the table stands there and either
+// the "/" follows a blank ("ACME /C120621000000") or the name is followed by
+// a blank, "/" or the end ("ACME/U C:\X.BIN"); "ACME/INC" stays whole.
 bool SwitchBeginsAt(const std::wstring& text, std::size_t pos) {
     if (pos >= text.size() || text[pos] != L'/') return false;
+    const bool afterBlank = pos > 0 && IsBlank(text[pos - 1]);
     for (const SwitchSpec& s : kSwitches) {
         const std::wstring name(s.name);
-        if (text.compare(pos, name.size(), name) == 0 && EndsWord(text, pos + name.size())) return true;
+        if (text.compare(pos, name.size(), name) == 0 && (afterBlank || EndsWord(text, pos + name.size())))
+            return true;
     }
     return false;
 }
 
-// Where a value that begins at `from` ends at the latest `limit`: at the
-// next switch, or at `limit`.
-std::size_t NextSwitch(const std::wstring& text, std::size_t from, std::size_t limit) {
-    for (std::size_t p = from; p < limit; ++p)
+// Where such a text that begins at `from` ends: at the next switch, or at
+// the end.
+std::size_t NextSwitch(const std::wstring& text, std::size_t from) {
+    for (std::size_t p = from; p < text.size(); ++p)
         if (SwitchBeginsAt(text, p)) return p;
-    return limit;
+    return text.size();
+}
+
+bool EndsWithBin(const std::wstring& word) {
+    return word.size() >= 4 && word.compare(word.size() - 4, 4, L".BIN") == 0;
 }
 
 // What one left-to-right reading of the command text found: each switch
@@ -114,6 +123,10 @@ struct SwitchReading {
     std::array<bool, kSwitchCount> given{};
     std::array<std::wstring, kSwitchCount> value{};
     std::wstring rest;
+    // Every switch with its value, in the order written.
+    std::vector<std::pair<SwitchId, std::wstring>> found;
+    // A word of `rest` ends in ".BIN".
+    bool binWordLeft = false;
 
     // True when nothing but the switches in `allowed` was given.
     bool OnlyGiven(std::initializer_list<SwitchId> allowed) const {
@@ -134,13 +147,21 @@ std::size_t ReadValue(const std::wstring& text, std::size_t from, const SwitchSp
     switch (spec.rule) {
         case ValueRule::kNone:
             return from;
-        case ValueRule::kFixed: {
-            const std::size_t end = NextSwitch(text, from, std::min(n, from + spec.skip + spec.width));
-            value = from + spec.skip < end ? Trim(text.substr(from + spec.skip, end - from - spec.skip)) : L"";
+        case ValueRule::kShort: {
+            std::size_t begin = from;
+            while (begin < n && IsBlank(text[begin])) ++begin;
+            std::size_t end = begin;
+            while (end < n && end - begin < kShortValueLength && !EndsWord(text, end)) ++end;
+            value = text.substr(begin, end - begin);
             return end;
         }
-        case ValueRule::kToNext: {
-            const std::size_t end = NextSwitch(text, from, n);
+        case ValueRule::kToSlash: {
+            const std::size_t end = std::min(text.find(L'/', from), n);
+            value = Trim(text.substr(from, end - from));
+            return end;
+        }
+        case ValueRule::kText: {
+            const std::size_t end = NextSwitch(text, from);
             value = Trim(text.substr(from, end - from));
             return end;
         }
@@ -155,7 +176,7 @@ std::size_t ReadValue(const std::wstring& text, std::size_t from, const SwitchSp
                     break;
                 }
             }
-            if (end == std::wstring::npos) end = NextSwitch(text, begin, n);
+            if (end == std::wstring::npos) end = NextSwitch(text, begin);
             value = Trim(text.substr(begin, end - begin));
             return end;
         }
@@ -165,21 +186,34 @@ std::size_t ReadValue(const std::wstring& text, std::size_t from, const SwitchSp
 
 SwitchReading ReadSwitches(const std::wstring& text) {
     SwitchReading r;
+    // The word of the rest being read; a switch or a blank ends it.
+    std::wstring word;
+    const auto endWord = [&] {
+        r.binWordLeft = r.binWordLeft || EndsWithBin(word);
+        word.clear();
+    };
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::optional<SwitchId> id = text[pos] == L'/' ? SwitchNamedAt(text, pos) : std::nullopt;
         if (!id) {
+            if (IsBlank(text[pos]))
+                endWord();
+            else
+                word.push_back(text[pos]);
             r.rest.push_back(text[pos++]);
             continue;
         }
+        endWord();
         const SwitchSpec& spec = kSwitches[*id];
         std::wstring value;
         pos = ReadValue(text, pos + std::wcslen(spec.name), spec, value);
+        r.found.emplace_back(*id, value);
         if (!r.given[*id]) {
             r.given[*id] = true;
             r.value[*id] = value;
         }
     }
+    endWord();
     return r;
 }
 
@@ -258,6 +292,15 @@ void vEndProcess(CMy262FWUpgradeToolDlg& dlg, const ExitRequest& request) {
     if (dlg.m_pfnRemoveBinFiles) dlg.m_pfnRemoveBinFiles();
     dlg.m_bExitRequested = true;
     if (dlg.m_pRunView) dlg.m_pRunView->RequestExit(request.code);
+}
+
+CommandReading ReadCommandText(const std::wstring& cleanText) {
+    const SwitchReading read = ReadSwitches(cleanText);
+    CommandReading out;
+    for (const auto& [id, value] : read.found) out.switches.push_back(FoundSwitch{kSwitches[id].name, value});
+    out.rest = read.rest;
+    out.binWordLeft = read.binWordLeft;
+    return out;
 }
 
 bool NamesUnattendedMode(const std::wstring& commandText) {
@@ -362,6 +405,13 @@ SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility&
         }
         dlg.m_strChkFWVer = version;
         SetControlText(dlg, kIdUpdateVersion, version);
+    }
+
+    // A file name left over without its /U ("/SILENT FW.BIN"): refused
+    // before anything is extracted, whatever mode the line names.
+    if (read.binWordLeft) {
+        out.exit = Refusal(dlg, L"Please Input FW File!!! ", true);
+        return out;
     }
 
     // No mode named: an update with the embedded firmware image.

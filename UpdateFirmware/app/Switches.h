@@ -5,21 +5,26 @@
 // The cleaned (upper-cased, quote-free) command text is read once, left to
 // right. Outside a value a switch is "/" and a name of the table, longest
 // name first; its value may follow at once ("/VID2109", "/UC:\X.BIN").
-// Each switch takes its value by its own rule, and the text of a value is
-// never searched for switches:
-//   - /VID, /P3, /P2: a fixed number of characters;
-//   - /DBG, /MSTR, /N, /C: up to the next switch, or the end;
+// Each value ends where its own form ends, and the text of a value is never
+// searched for switches:
+//   - /DBG, /N, /C: up to the next "/", or the end;
+//   - /VID, /P3, /P2: the blanks behind the name skipped, then up to 4
+//     characters, ending early at a blank or "/" ("/P30611", "/VID 21 /A");
+//   - /MSTR: up to the next switch, or the end;
 //   - /U: from the first character that is not white space: empty when a
 //     switch begins there (the embedded image), else through the first
 //     ".BIN" that ends a word, else up to the next switch.
-// Inside a value, a switch begins only where a name of the table stands
-// followed by white space, "/" or the end ("ACME/INC" stays whole, "3/DOS"
-// ends before /DOS). The effects are then applied in the table's order
-// (/?, /DBG, /DOS, /MP, /SILENT, /A, /O, /VID, /P3, /P2, /MSTR, /N, /UN, /I,
-// /E, /C, /U), so refusals come in that order. A command line that names no
-// mode switch (/U, /C, /E, /O, /I) is an update with the embedded firmware
-// image. /? shows the usage in a box, or prints it on the console when
-// /DOS is anywhere on the line.
+// Inside the text of /MSTR or /U (which may hold a "/": "ACME/INC"), a
+// switch begins where "/" and a name of the table stand and either the "/"
+// follows white space or the name is followed by white space, "/" or the
+// end ("ACME /C120621000000", "ACME/U C:\X.BIN"). The effects are then
+// applied in the table's order (/?, /DBG, /DOS, /MP, /SILENT, /A, /O, /VID,
+// /P3, /P2, /MSTR, /N, /UN, /I, /E, /C, /U), so refusals come in that order.
+// A word that no switch took and that ends in ".BIN" ("/SILENT FW.BIN") is
+// a file name without its /U: refused after /C, before the firmware file is
+// chosen. A command line that names no mode switch (/U, /C, /E, /O, /I) is an
+// update with the embedded firmware image. /? shows the usage in a box, or
+// prints it on the console when /DOS is anywhere on the line.
 //
 // Nothing here ends the process: a step that would end it returns an
 // ExitRequest with the exit code and the messages to show first, which
@@ -87,6 +92,27 @@ struct SwitchOutcome {
 // The command text as the switches read it: upper case (ASCII letters) and
 // without double-quote characters.
 std::wstring CleanCommandText(const std::wstring& text);
+
+// One switch as the reading of the command text finds it: its name as the
+// table writes it ("/VID") and its value, trimmed, before any effect.
+struct FoundSwitch {
+    std::wstring name;
+    std::wstring value;
+
+    bool operator==(const FoundSwitch& o) const { return name == o.name && value == o.value; }
+};
+
+// One left-to-right reading of a cleaned command text.
+struct CommandReading {
+    // Every switch found, in the order written.
+    std::vector<FoundSwitch> switches;
+    // The text no switch and no value took.
+    std::wstring rest;
+    // A word of that text ends in ".BIN": a file name without its /U.
+    bool binWordLeft = false;
+};
+
+CommandReading ReadCommandText(const std::wstring& cleanText);
 
 // True when the command text names /SILENT or /DOS, read as the parser
 // reads it: a start-up that ends before the switches are applied shows no

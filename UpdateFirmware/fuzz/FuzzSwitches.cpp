@@ -1,8 +1,13 @@
 // Fuzz target: the switch parser on any command text. Each input byte is one
 // character of the command text. Besides crashes and sanitizer reports it
-// checks what every parse must leave behind.
+// checks what every parse must leave behind. The same bytes also choose a
+// generated command line of valid switches and values (tests/SwitchLines.h),
+// whose reading must give back every switch and value as written.
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -10,6 +15,7 @@
 #include "app/Switches.h"
 #include "hubaccess/DebugLog.h"
 #include "tests/HubUtilityMachine.h"
+#include "tests/SwitchLines.h"
 
 namespace {
 
@@ -39,10 +45,19 @@ testing_machine::HubUtilityMachine& Machine() {
     return *machine;
 }
 
+void CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider choices(data, size);
+    const auto pick = [&](std::size_t n) { return choices.ConsumeIntegralInRange<std::size_t>(0, n - 1); };
+    const std::wstring misread = switch_lines::Misreading(switch_lines::WriteLine(pick));
+    if (!misread.empty()) std::fprintf(stderr, "misread: %ls\n", misread.c_str());
+    FUZZ_CHECK(misread.empty());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 4096) return 0;
+    CheckRoundTrip(data, size);
     testing_machine::HubUtilityMachine& m = Machine();
     hubaccess::CHubUtility& u = *m.utility;
     u.m_strVID_Indetify = L"7A7D";
@@ -80,7 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!u.m_strFWBinFilePath.empty());
     }
     if (dlg->m_bCheckFWVersion) FUZZ_CHECK(dlg->m_strChkFWVer.size() == 12);
+    // A file name without its /U never goes unnoticed.
+    FUZZ_CHECK(!app::ReadCommandText(dlg->g_strInitCmd).binWordLeft);
     FUZZ_CHECK(u.m_strPID30_Indetify.size() <= 4 && u.m_strPID20_Indetify.size() <= 4);
-    FUZZ_CHECK(u.m_strVID_Indetify.size() <= 5);
+    FUZZ_CHECK(u.m_strVID_Indetify.size() <= 4);
     return 0;
 }

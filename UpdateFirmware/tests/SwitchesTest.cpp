@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "DialogMachine.h"
+#include "SwitchLines.h"
 #include "app/Switches.h"
 #include "hubaccess/DebugLog.h"
 #include "sim/SimConsole.h"
@@ -224,6 +227,39 @@ const Row kRows[] = {
      L"SILENT U quiet p2=06 path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | hide; extract; rest=[ ]"},
     {L"/VID 21", L"U vid=21| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
     {L"/VID", L"U vid=| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    // --- each value ends where its own form ends: a switch after it is never swallowed
+    {L"/DBG 3 /C120621000000", L"C chk=120621000000 dbg=3 | 1034=Check FW Version:; 1005=120621000000; rest=[]"},
+    {L"/DBG3/C120621000000", L"C chk=120621000000 dbg=3 | 1034=Check FW Version:; 1005=120621000000; rest=[]"},
+    {L"/SILENT /A /DBG 3 /UC:\\FW\\NEW.BIN",
+     L"SILENT A U quiet path=C:\\FW\\NEW.BIN dbg=3 | hide; extract; rest=[  ]"},
+    {L"/N 1 /VID2109 /A",
+     L"A U vid=2109| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[ ]"},
+    {L"/MSTR ACME /C120621000000",
+     L"C MSTR mstr=ACME chk=120621000000 | 1034=Check FW Version:; 1005=120621000000; rest=[]"},
+    {L"/MSTR ACME /DBG3",
+     L"U MSTR mstr=ACME path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 dbg=3 | extract; rest=[]"},
+    {L"/DBG 3 /MSTRACME",
+     L"U MSTR mstr=ACME path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 dbg=3 | extract; rest=[]"},
+    {L"/MSTR ACME/U C:\\X.BIN", L"U MSTR mstr=ACME path=C:\\X.BIN | extract; rest=[]"},
+    {L"/U /DBG3", L"U path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 dbg=3 | extract; rest=[]"},
+    {L"/VID2109/UC:\\X.BIN", L"U vid=2109| path=C:\\X.BIN | extract; rest=[]"},
+    {L"/VID2109/A", L"A U vid=2109| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    {L"/VID 21 /A", L"A U vid=21| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[ ]"},
+    {L"/VID  2109/A", L"A U vid=2109| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    {L"/VID/A", L"A U vid=| path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    {L"/C 120621000000 /VID2109",
+     L"C vid=2109| chk=120621000000 | 1034=Check FW Version:; 1005=120621000000; rest=[]"},
+    {L"/P30611", L"U p3=0611 path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | extract; rest=[]"},
+    // --- a file name left over without its /U: refused before the image is extracted
+    {L"/SILENT FW.BIN", L"SILENT quiet | hide; rest=[ FW.BIN] exit=-10 +Please Input FW File!!!  +usage"},
+    {L"/UNEWFW.BIN", L"UN | rest=[EWFW.BIN] exit=-10 +Please Input FW File!!!  +usage"},
+    {L"/DOS /A C:\\FW\\NEW.BIN", L"DOS A | console; rest=[  C:\\FW\\NEW.BIN] exit=-10 +Please Input FW File!!! "},
+    {L"/SILENT FW.BIN.OLD NOTE",
+     L"SILENT U quiet path=C:\\Tool\\140415_03_E5_00.bin ver=14041503E500 | hide; extract; rest=[ FW.BIN.OLD NOTE]"},
+    // after the refusals of the steps before it, before the export conflict
+    {L"/C 1206 /A FW.BIN",
+     L"A C | 1034=Check FW Version:; rest=[ FW.BIN] exit=-10 +Please Input Correctly FW Version!!!  +usage"},
+    {L"/E /U X.BIN FW.BIN", L"E | rest=[  FW.BIN] exit=-10 +Please Input FW File!!!  +usage"},
 };
 
 class SwitchTable : public ::testing::TestWithParam<Row> {};
@@ -234,6 +270,22 @@ TEST_P(SwitchTable, CommandLineLeavesItsFlagsValuesAndExit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, SwitchTable, ::testing::ValuesIn(kRows));
+
+// Generated command lines (see SwitchLines.h) read back every switch and
+// value they were written with, in order, and leave nothing else behind.
+TEST(SwitchReading, GeneratedLinesReadBackEverySwitchAndValue) {
+    const char* full = std::getenv("FW_FULL_SWEEP");
+    const int count = full != nullptr && std::string(full) == "1" ? 1000000 : 20000;
+    std::mt19937_64 rng(0x5717C4E5);
+    const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    int misread = 0;
+    std::wstring first;
+    for (int i = 0; i < count; ++i) {
+        const std::wstring what = switch_lines::Misreading(switch_lines::WriteLine(pick));
+        if (!what.empty() && ++misread == 1) first = what;
+    }
+    EXPECT_EQ(misread, 0) << "of " << count << ", first: " << ::testing::PrintToString(first);
+}
 
 TEST_F(SwitchesTest, NoEmbeddedImageNameAndNoFileIsRefused) {
     EXPECT_EQ(Parse(L"/SILENT", false).summary,

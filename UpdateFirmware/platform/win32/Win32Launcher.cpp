@@ -27,6 +27,11 @@ bool MachineEnvironment(std::vector<EnvironmentVariable>* variables, std::uint32
         *error = ERROR_PROC_NOT_FOUND;
         return false;
     }
+    // The machine's Path names its folders through %SystemRoot%, which
+    // CreateEnvironmentBlock may expand with the caller's own SystemRoot
+    // (Wine does): this process's is the system's Windows folder first.
+    const std::wstring windows = SystemWindowsDirectory();
+    if (!windows.empty()) ::SetEnvironmentVariableW(L"SystemRoot", windows.c_str());
     void* block = nullptr;
     if (!create(&block, nullptr, FALSE) || block == nullptr) {
         *error = ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_INVALID_DATA);

@@ -13,6 +13,7 @@ namespace platform::win32 {
 // The machine's variables: CreateEnvironmentBlock without a user token and
 // without this process's environment, userenv.dll taken by its full path
 // from the system folder. False (and `error`) when they cannot be had.
+// This process's SystemRoot is set to the system's Windows folder on the way.
 bool MachineEnvironment(std::vector<EnvironmentVariable>* variables, std::uint32_t* error);
 
 class Win32Launcher final : public Launcher {

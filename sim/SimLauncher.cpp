@@ -84,8 +84,13 @@ void SimLauncher::ClearCalls() {
 }
 
 platform::ProcessRunResult SimLauncher::StartAndWait(const platform::ChildProcess& child, std::uint32_t waitMs) {
-    ProcessCall call{child.program, child.commandLine, child.currentDirectory, waitMs, false, child.noWindow,
-                     child.hidden, {}};
+    ProcessCall call;
+    call.program = child.program;
+    call.commandLine = child.commandLine;
+    call.currentDirectory = child.currentDirectory;
+    call.waitMs = waitMs;
+    call.noWindow = child.noWindow;
+    call.hidden = child.hidden;
     Program program;
     platform::ProcessRunResult r;
     {

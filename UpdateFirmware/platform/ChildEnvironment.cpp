@@ -15,8 +15,8 @@ std::wstring UpperName(const std::wstring& name) {
 }
 
 bool Usable(const EnvironmentVariable& v) {
-    return !v.name.empty() && v.name.find(L'\0') == std::wstring::npos &&
-           v.name.find(L'=', 1) == std::wstring::npos && v.value.find(L'\0') == std::wstring::npos;
+    return !v.name.empty() && v.name.find(L'\0') == std::wstring::npos && v.name.find(L'=', 1) == std::wstring::npos &&
+           v.value.find(L'\0') == std::wstring::npos;
 }
 
 }  // namespace
@@ -70,8 +70,8 @@ std::vector<EnvironmentVariable> ChildEnvironment(const std::vector<EnvironmentV
     for (const EnvironmentVariable& v : machine) {
         const std::wstring name = UpperName(v.name);
         if (name == L"PATH") machinePath = v.value;
-        if (name == L"PATH" || name == L"SYSTEMROOT" || name == L"WINDIR" || name == L"COMSPEC" ||
-            name == L"TEMP" || name == L"TMP")
+        if (name == L"PATH" || name == L"SYSTEMROOT" || name == L"WINDIR" || name == L"COMSPEC" || name == L"TEMP" ||
+            name == L"TMP")
             continue;
         variables.push_back(v);
     }

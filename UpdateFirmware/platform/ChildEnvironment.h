@@ -25,9 +25,7 @@ struct EnvironmentVariable {
     std::wstring name;
     std::wstring value;
 
-    bool operator==(const EnvironmentVariable& other) const {
-        return name == other.name && value == other.value;
-    }
+    bool operator==(const EnvironmentVariable& other) const { return name == other.name && value == other.value; }
 };
 
 // The entries of a block of NUL-terminated "name=value" strings that ends

@@ -39,15 +39,22 @@ TEST(EnvironmentBlock, SortedWithoutRegardToCaseEachEntryEndedAndTheBlockByASeco
     const BlockCase cases[] = {
         {"Empty", {}, L"||"},
         {"SortedByUpperCasedName",
-         {{L"windir", L"W"}, {L"ComSpec", L"C"}, {L"PATHEXT", L".EXE"}, {L"Path", L"P"}, {L"PROCESSOR_LEVEL", L"6"},
+         {{L"windir", L"W"},
+          {L"ComSpec", L"C"},
+          {L"PATHEXT", L".EXE"},
+          {L"Path", L"P"},
+          {L"PROCESSOR_LEVEL", L"6"},
           {L"PROCESSORS", L"2"}},
          // '_' (0x5F) after 'S' (0x53) once upper-cased; "PATH" before "PATHEXT".
          L"ComSpec=C|Path=P|PATHEXT=.EXE|PROCESSORS=2|PROCESSOR_LEVEL=6|windir=W||"},
-        {"LaterOfOneNameInAnyCaseStays", {{L"PATH", L"old"}, {L"tmp", L"a"}, {L"Path", L"new"}},
-         L"Path=new|tmp=a||"},
+        {"LaterOfOneNameInAnyCaseStays", {{L"PATH", L"old"}, {L"tmp", L"a"}, {L"Path", L"new"}}, L"Path=new|tmp=a||"},
         {"PerDriveFoldersFirstAndEmptyValuesKept", {{L"A", L""}, {L"=C:", L"C:\\Tool"}}, L"=C:=C:\\Tool|A=||"},
         {"UnusableEntriesLeftOut",
-         {{L"", L"x"}, {L"A=B", L"x"}, {std::wstring(L"N\0M", 3), L"x"}, {L"V", std::wstring(L"a\0b", 3)}, {L"OK", L"1"}},
+         {{L"", L"x"},
+          {L"A=B", L"x"},
+          {std::wstring(L"N\0M", 3), L"x"},
+          {L"V", std::wstring(L"a\0b", 3)},
+          {L"OK", L"1"}},
          L"OK=1||"},
     };
     for (const BlockCase& c : cases) {
@@ -78,9 +85,14 @@ TEST(ChildEnvironment, MachineVariablesWithTheSystemFoldersAndThePackageFolderSe
         // Names in other cases, values that point elsewhere: all replaced,
         // none twice.
         {"OddNamesAndValues",
-         {{L"PATH", L"C:\\Users\\user\\bin"}, {L"WINDIR", L"C:\\Users\\user\\win"}, {L"systemroot", L"X:"},
-          {L"COMSPEC", L"C:\\Users\\user\\cmd.exe"}, {L"temp", L"C:\\Users\\user"}, {L"Tmp", L"C:\\Users\\user"},
-          {L"PATHEXT", L".COM;.EXE;.BAT"}, {L"PROCESSOR_ARCHITECTURE", L"x86"}},
+         {{L"PATH", L"C:\\Users\\user\\bin"},
+          {L"WINDIR", L"C:\\Users\\user\\win"},
+          {L"systemroot", L"X:"},
+          {L"COMSPEC", L"C:\\Users\\user\\cmd.exe"},
+          {L"temp", L"C:\\Users\\user"},
+          {L"Tmp", L"C:\\Users\\user"},
+          {L"PATHEXT", L".COM;.EXE;.BAT"},
+          {L"PROCESSOR_ARCHITECTURE", L"x86"}},
          L"D:\\Win\\System32;C:\\Users\\user\\bin"},
         {"NoMachinePath", {{L"PATHEXT", L".EXE"}}, L"D:\\Win\\System32"},
     };
@@ -168,11 +180,13 @@ TEST(Launcher, DevconRundll32AndCmdStartByFullPathInThePackageFolderWithTheMachi
              ASSERT_EQ(l.m.utility->ucGetHubHWIds(hubaccess::HUBREC{l.usb.Name(l.hub), L"", L"", L"", 0}, nullptr, 1),
                        1);
          },
-         package + L"\\devconAMD64.exe", [](LaunchMachine& l) { return L"Restart @" + l.usb.InstanceId(l.hub); },
-         true, true},
+         package + L"\\devconAMD64.exe", [](LaunchMachine& l) { return L"Restart @" + l.usb.InstanceId(l.hub); }, true,
+         true},
         {"rundll32", [&](LaunchMachine& l) { ASSERT_EQ(l.m.payload->InstallFilterDriver(temp), 0); },
          L"C:\\Windows\\Sysnative\\rundll32.exe",
-         [&](LaunchMachine&) { return L"setupapi,InstallHinfSection DefaultInstall 132 " + package + L"\\revodereriri.inf"; },
+         [&](LaunchMachine&) {
+             return L"setupapi,InstallHinfSection DefaultInstall 132 " + package + L"\\revodereriri.inf";
+         },
          false, false},
         {"cmd", [&](LaunchMachine& l) { ASSERT_EQ(l.m.payload->Remove_FilterDriverAndFiles(temp), 0); },
          L"C:\\Windows\\Sysnative\\cmd.exe",

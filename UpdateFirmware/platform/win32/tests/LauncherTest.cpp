@@ -50,7 +50,8 @@ std::map<std::wstring, std::wstring> Variables(const std::string& text) {
         std::string line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::size_t equals = line.find('=', 1);
-        if (equals != std::string::npos) variables[Upper(Widen(line.substr(0, equals)))] = Widen(line.substr(equals + 1));
+        if (equals != std::string::npos)
+            variables[Upper(Widen(line.substr(0, equals)))] = Widen(line.substr(equals + 1));
         start = end + 1;
     }
     return variables;
@@ -69,7 +70,8 @@ public:
         }
     }
     ~SavedVariables() {
-        for (const auto& v : saved_) ::SetEnvironmentVariableW(v.first.c_str(), v.second.first ? v.second.second.c_str() : nullptr);
+        for (const auto& v : saved_)
+            ::SetEnvironmentVariableW(v.first.c_str(), v.second.first ? v.second.second.c_str() : nullptr);
     }
     std::wstring Value(const std::wstring& name) const { return saved_.at(name).second; }
 
@@ -86,7 +88,8 @@ TEST(Win32Launcher, ChildGetsTheMachineVariablesWithTheToolsSetOverThemAndNoneOf
     // What a user can put into an elevated process's environment.
     const SavedVariables saved({L"FWTOOL_USER_MARK", L"windir", L"SystemRoot", L"ComSpec", L"TMP", L"PATH"});
     ::SetEnvironmentVariableW(L"FWTOOL_USER_MARK", L"user");
-    for (const wchar_t* name : {L"windir", L"SystemRoot"}) ::SetEnvironmentVariableW(name, L"C:\\users\\public\\windows");
+    for (const wchar_t* name : {L"windir", L"SystemRoot"})
+        ::SetEnvironmentVariableW(name, L"C:\\users\\public\\windows");
     ::SetEnvironmentVariableW(L"ComSpec", L"C:\\users\\public\\cmd.exe");
     ::SetEnvironmentVariableW(L"TMP", L"C:\\users\\public");
     ::SetEnvironmentVariableW(L"PATH", (L"C:\\users\\public;" + saved.Value(L"PATH")).c_str());
@@ -110,7 +113,8 @@ TEST(Win32Launcher, ChildGetsTheMachineVariablesWithTheToolsSetOverThemAndNoneOf
     EXPECT_EQ(env[L"SYSTEMROOT"], windows);
     EXPECT_EQ(env[L"WINDIR"], windows);
     EXPECT_EQ(env[L"COMSPEC"], windows + L"\\System32\\cmd.exe");
-    EXPECT_EQ(env[L"PATH"].rfind(windows + L"\\System32;", 0), 0u) << std::string(env[L"PATH"].begin(), env[L"PATH"].end());
+    EXPECT_EQ(env[L"PATH"].rfind(windows + L"\\System32;", 0), 0u)
+        << std::string(env[L"PATH"].begin(), env[L"PATH"].end());
     EXPECT_EQ(Upper(env[L"PATH"]).find(L"C:\\USERS\\PUBLIC"), std::wstring::npos);
     EXPECT_EQ(env[L"TEMP"], folder);
     EXPECT_EQ(env[L"TMP"], folder);

@@ -211,17 +211,27 @@ std::unique_ptr<platform::DeviceInterfaceSet> UsbStack::GetClassDevs(const platf
     return std::make_unique<InterfaceSet>(*this, interfaceClass, std::move(members));
 }
 
-platform::LaunchResult UsbStack::ShellExecuteAndWait(const std::wstring& file, const std::wstring& parameters,
-                                                     int showCommand, std::uint32_t waitMs) {
+platform::ProcessRunResult UsbStack::StartAndWait(const platform::ChildProcess& child, std::uint32_t waitMs) {
     Refresh();
+    const std::wstring& file = child.program;
+    // The arguments: the command line after its (quoted) program.
+    std::wstring parameters = child.commandLine;
+    if (!parameters.empty() && parameters[0] == L'"') {
+        const std::size_t close = parameters.find(L'"', 1);
+        parameters.erase(0, close == std::wstring::npos ? parameters.size() : close + 1);
+    } else {
+        parameters.erase(0, std::min(parameters.size(), parameters.find(L' ')));
+    }
+    parameters.erase(0, std::min(parameters.size(), parameters.find_first_not_of(L' ')));
     UsbEvent e;
     e.kind = UsbEventKind::Launch;
     e.timeMs = clock_.MonotonicMs();
     e.path = file;
     e.parameters = parameters;
-    e.scope = static_cast<std::uint32_t>(showCommand);
+    e.directory = child.currentDirectory;
+    e.scope = child.hidden ? 0 : 1;
 
-    platform::LaunchResult r;
+    platform::ProcessRunResult r;
     const std::size_t slash = file.find_last_of(L"\\/");
     const std::wstring program = slash == std::wstring::npos ? file : file.substr(slash + 1);
     const UsbFault* fault = FindFault(UsbOp::Launch, -1, file, {});
@@ -258,19 +268,6 @@ platform::LaunchResult UsbStack::ShellExecuteAndWait(const std::wstring& file, c
     const bool hangs = fault && fault->kind == UsbFaultKind::Hang;
     r.ended = !hangs && devconRunMs_ <= waitMs;
     clock_.Sleep(r.ended ? devconRunMs_ : waitMs);
-    return r;
-}
-
-}  // namespace sim
-
-namespace sim {
-
-platform::ProcessRunResult UsbStack::CreateProcessAndWait(const std::wstring& commandLine,
-                                                          const std::wstring& currentDirectory,
-                                                          std::uint32_t waitMs, bool noWindow) {
-    (void)noWindow;
-    platform::ProcessRunResult r;
-    r.error = platform::kErrorFileNotFound;
     return r;
 }
 

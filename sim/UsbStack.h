@@ -168,7 +168,7 @@ enum class UsbOp {
     Property,               // SetupDiGetDeviceRegistryProperty
     SetClassInstallParams,  // property change, first step
     CallClassInstaller,     // property change, second step
-    Launch,                 // ShellExecuteAndWait
+    Launch,                 // StartAndWait
     InstanceId,             // SetupDiGetDeviceInstanceId
 };
 
@@ -209,16 +209,29 @@ struct UsbEvent {
     int node = -1;             // device concerned, -1 when none
     std::wstring path;         // opened path, the handle's path, the launched program
     std::wstring parameters;   // launch parameters
+    std::wstring directory;    // launch: the program's working directory
     RestartCause cause = RestartCause::Explicit;
     std::uint32_t ioctl = 0;
     std::uint32_t port = 0;
-    std::uint32_t scope = 0;  // property change scope
+    std::uint32_t scope = 0;  // property change scope; launch: 0 hidden, 1 shown
     bool ok = false;
     std::uint32_t error = 0;
     std::uint32_t bytesReturned = 0;
     std::vector<std::uint8_t> input, output;
     std::vector<int> restarted;  // launch: devices devcon restarted
 };
+
+// A devcon start as the hub restart makes it: hidden, in the program's folder.
+inline platform::ChildProcess DevconChild(const std::wstring& parameters,
+                                          const std::wstring& program = L"C:\\Tool\\devconAMD64.exe") {
+    platform::ChildProcess child;
+    child.program = program;
+    child.commandLine = L"\"" + program + L"\" " + parameters;
+    child.currentDirectory = program.substr(0, program.rfind(L'\\'));
+    child.noWindow = true;
+    child.hidden = true;
+    return child;
+}
 
 class UsbStack : public platform::DeviceIo,
                  public platform::SetupApi,
@@ -298,16 +311,12 @@ public:
                                                                std::uint32_t flags,
                                                                std::uint32_t* error) override;
 
-    // --- platform::Launcher: ".\devconAMD64.exe" "Restart <hardware id>"
-    // restarts every present device whose first hardware id is that id, and
-    // "Restart @<instance id>" the one device of that instance id (any case);
-    // then it runs for the devcon time (Sleep on the clock).
-    platform::LaunchResult ShellExecuteAndWait(const std::wstring& file, const std::wstring& parameters,
-                                               int showCommand, std::uint32_t waitMs) override;
-    // Starts nothing: the stack knows only devcon (ERROR_FILE_NOT_FOUND).
-    platform::ProcessRunResult CreateProcessAndWait(const std::wstring& commandLine,
-                                                    const std::wstring& currentDirectory,
-                                                    std::uint32_t waitMs, bool noWindow) override;
+    // --- platform::Launcher: "<path>\devconAMD64.exe" with "Restart <hardware
+    // id>" restarts every present device whose first hardware id is that id,
+    // and "Restart @<instance id>" the one device of that instance id (any
+    // case); then it runs for the devcon time (Sleep on the clock). The stack
+    // knows no other program (ERROR_FILE_NOT_FOUND).
+    platform::ProcessRunResult StartAndWait(const platform::ChildProcess& child, std::uint32_t waitMs) override;
 
     // --- platform::CodePage: ASCII passes, anything else becomes '?'.
     std::wstring AnsiRoundTrip(const std::wstring& text) override;

@@ -59,6 +59,19 @@ const wchar_t* const kRemovalOrder[] = {
 
 std::wstring Join(const std::wstring& folder, const std::wstring& name) { return folder + L"\\" + name; }
 
+// A command line of ours, the program's full path quoted first, started in
+// the package folder.
+platform::ChildProcess Child(const std::wstring& commandLine, const std::wstring& folder, bool noWindow) {
+    platform::ChildProcess child;
+    const std::size_t close = commandLine.find(L'"', 1);
+    if (!commandLine.empty() && commandLine[0] == L'"' && close != std::wstring::npos)
+        child.program = commandLine.substr(1, close - 1);
+    child.commandLine = commandLine;
+    child.currentDirectory = folder;
+    child.noWindow = noWindow;
+    return child;
+}
+
 }  // namespace
 
 bool IsPlaceholderFirmwareImage(const std::vector<std::uint8_t>& image) {
@@ -378,7 +391,7 @@ int CPayload::Launch_INF(const std::wstring& base) {
     if (m_lockedFolder != FoldPath(folder) || !m_held.count(FoldPath(Join(folder, payload::kInfName))))
         run.error = platform::kErrorAccessDenied;
     else if (!commandLine.empty())
-        run = m_utility.Ports().launcher->CreateProcessAndWait(commandLine, folder, platform::kWaitInfinite, false);
+        run = m_utility.Ports().launcher->StartAndWait(Child(commandLine, folder, false), platform::kWaitInfinite);
     if (!run.started) {
         SetLastSystemError(run.error);
         vDEBUG_ERR_printf(L"%s:%d: CreateProcess failed, szCmdLine=%s, szFilterDriver=%s, Erroe=%d", kLaunchInfMethod,
@@ -424,7 +437,7 @@ int CPayload::Launch_DelINF(const std::wstring& base) {
     run.error = platform::kErrorFileNotFound;
     // No console window of its own: unattended runs stay unseen.
     if (!commandLine.empty())
-        run = m_utility.Ports().launcher->CreateProcessAndWait(commandLine, folder, platform::kWaitInfinite, true);
+        run = m_utility.Ports().launcher->StartAndWait(Child(commandLine, folder, true), platform::kWaitInfinite);
     if (!run.started) {
         SetLastSystemError(run.error);
         vDEBUG_ERR_printf(L"%s:%d:   CreateProcess Failed,szCmdLine=%s, szFilterDriver=%s, Erroe=%d",

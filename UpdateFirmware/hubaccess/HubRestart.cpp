@@ -132,9 +132,15 @@ BYTE CHubUtility::ucGetHWId(const platform::Guid& guid, HUBREC rec, std::vector<
                         vDEBUG_ERR_printf(L"%s:%d: no devcon of this run, no restart", kMethod, __LINE__);
                     } else if (m_ports.launcher != nullptr) {
                         // devcon's own outcome is not read: the callers check
-                        // whether the hub came back through the filter.
-                        m_ports.launcher->ShellExecuteAndWait(m_strDevconPath, strDevConParam, platform::kSwHide,
-                                                              kDevconWaitMs);
+                        // whether the hub came back through the filter. It
+                        // runs hidden, in the locked folder that holds it.
+                        platform::ChildProcess devcon;
+                        devcon.program = m_strDevconPath;
+                        devcon.commandLine = L"\"" + m_strDevconPath + L"\" " + strDevConParam;
+                        devcon.currentDirectory = m_strDevconPath.substr(0, m_strDevconPath.rfind(L'\\'));
+                        devcon.noWindow = true;
+                        devcon.hidden = true;
+                        m_ports.launcher->StartAndWait(devcon, kDevconWaitMs);
                     }
                     m_ports.clock->Sleep(kRestartPauseMs);
                     m_ports.clock->Sleep(kRestartPauseMs);

@@ -123,7 +123,9 @@ TEST_F(HubRestartTest, On64BitWindowsDevconRestartsAndThePausesFollow) {
         EXPECT_EQ(launches[0].path, m.utility->m_strDevconPath);
         // The one device instance, not the hardware id its twins share.
         EXPECT_EQ(launches[0].parameters, L"Restart @" + m.usb.InstanceId(a));
-        EXPECT_EQ(launches[0].scope, 0u);  // SW_HIDE
+        EXPECT_EQ(launches[0].scope, 0u);  // hidden
+        // In the locked package folder that holds it, never the program's.
+        EXPECT_EQ(launches[0].directory, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver");
         EXPECT_TRUE(Events(UsbEventKind::PropertyChange).empty());
         m.sched.Sleep(3000);  // the hubs come back
     }

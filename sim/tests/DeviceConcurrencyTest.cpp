@@ -277,8 +277,8 @@ TEST(DeviceConcurrencyTest, ResetAsNewInstanceAndOneDeviceRestart) {
     EXPECT_EQ(m.usb.Name(twin).find(L"#7&"), std::wstring::npos);       // the other kept its instance
 
     // devcon "@<instance id>" restarts that device alone, whatever its twins.
-    platform::LaunchResult r =
-        m.usb.ShellExecuteAndWait(L".\\devconAMD64.exe", L"Restart @" + m.usb.InstanceId(twin), 0, 12000000);
+    platform::ProcessRunResult r =
+        m.usb.StartAndWait(sim::DevconChild(L"Restart @" + m.usb.InstanceId(twin)), 12000000);
     EXPECT_TRUE(r.started);
     EXPECT_EQ(m.usb.Journal().back().restarted, (std::vector<int>{twin}));
 }

@@ -437,19 +437,22 @@ TEST_F(UsbStackTest, DevconRestartsEveryPresentDeviceWithThatHardwareId) {
     const std::wstring hwid = L"USB\\VID_05E3&PID_0610&REV_0100";
     const std::uint64_t t0 = sched.MonotonicMs();
     usb.SetDevconRunMs(3000);
-    platform::LaunchResult r = usb.ShellExecuteAndWait(L".\\devconAMD64.exe", L"Restart " + hwid, 0, 12000000);
+    platform::ProcessRunResult r = usb.StartAndWait(sim::DevconChild(L"Restart " + hwid), 12000000);
     EXPECT_TRUE(r.started && r.ended);
     EXPECT_EQ(sched.MonotonicMs() - t0, 3000u);
     const sim::UsbEvent& launch = usb.Journal().back();
     EXPECT_EQ(launch.kind, sim::UsbEventKind::Launch);
     EXPECT_EQ(launch.restarted, (std::vector<int>{twin1, twin2}));
+    EXPECT_EQ(launch.path, L"C:\\Tool\\devconAMD64.exe");
+    EXPECT_EQ(launch.parameters, L"Restart " + hwid);
+    EXPECT_EQ(launch.directory, L"C:\\Tool");
     EXPECT_TRUE(usb.IsPresent(twin1));  // back after 1500 ms, while devcon still ran
 
     sim::UsbFault hang;
     hang.op = sim::UsbOp::Launch;
     hang.kind = sim::UsbFaultKind::Hang;
     usb.AddFault(hang);
-    r = usb.ShellExecuteAndWait(L".\\devconAMD64.exe", L"Restart " + hwid, 0, 10000);
+    r = usb.StartAndWait(sim::DevconChild(L"Restart " + hwid), 10000);
     EXPECT_TRUE(r.started);
     EXPECT_FALSE(r.ended);
     EXPECT_EQ(sched.MonotonicMs() - t0, 13000u);
@@ -458,12 +461,12 @@ TEST_F(UsbStackTest, DevconRestartsEveryPresentDeviceWithThatHardwareId) {
     fail.op = sim::UsbOp::Launch;
     fail.error = platform::kErrorAccessDenied;
     usb.AddFault(fail);
-    r = usb.ShellExecuteAndWait(L".\\devconAMD64.exe", L"Restart " + hwid, 0, 10000);
+    r = usb.StartAndWait(sim::DevconChild(L"Restart " + hwid), 10000);
     EXPECT_FALSE(r.started);
     EXPECT_EQ(r.error, platform::kErrorAccessDenied);
     EXPECT_TRUE(usb.IsPresent(twin1));
-    EXPECT_FALSE(usb.ShellExecuteAndWait(L".\\other.exe", L"Restart " + hwid, 0, 10000).started);
-    r = usb.ShellExecuteAndWait(L".\\devconAMD64.exe", L"Restart ", 0, 10000);  // no id: nothing
+    EXPECT_FALSE(usb.StartAndWait(sim::DevconChild(L"Restart " + hwid, L"C:\\Tool\\other.exe"), 10000).started);
+    r = usb.StartAndWait(sim::DevconChild(L"Restart "), 10000);  // no id: nothing
     EXPECT_TRUE(usb.Journal().back().restarted.empty());
 }
 

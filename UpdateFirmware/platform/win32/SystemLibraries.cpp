@@ -2,13 +2,28 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <vector>
+
+#include "hubaccess/DebugLog.h"
 
 namespace platform::win32 {
 
 namespace {
 
 constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr DWORD kAlteredSearchPath = 0x00000008;  // LOAD_WITH_ALTERED_SEARCH_PATH
+
+// The warning of a load without the search flag, written the first time the
+// log's level lets it through.
+std::atomic<bool> g_fallbackLogged{false};
+
+void NoteFallback(const wchar_t* name) {
+    if (g_nMessageLevel < 2 || g_fallbackLogged.exchange(true)) return;
+    vDEBUG_WRN_printf(L"%s:%d: LOAD_LIBRARY_SEARCH_SYSTEM32 is not available (a Windows 7 without its DLL search "
+                      L"update), %s and what it imports are loaded with the altered search path",
+                      L"LoadSystemLibrary", __LINE__, name);
+}
 
 std::wstring FromCall(UINT (WINAPI* call)(LPWSTR, UINT)) {
     for (UINT chars = MAX_PATH;;) {
@@ -47,11 +62,26 @@ std::wstring OwnSystemDirectory() {
     return RunsUnderWow64() ? FromCall(::GetSystemWow64DirectoryW) : FromCall(::GetSystemDirectoryW);
 }
 
+std::wstring SystemWindowsDirectory() { return FromCall(::GetSystemWindowsDirectoryW); }
+
+DWORD SystemLibraryLoadFlags() {
+    // The DLL search update brings AddDllDirectory together with the flags.
+    static const bool searchFlags =
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "AddDllDirectory") != nullptr;
+    return searchFlags ? kSearchSystem32 : kAlteredSearchPath;
+}
+
 HMODULE LoadSystemLibrary(const wchar_t* name) {
     const std::wstring folder = OwnSystemDirectory();
     if (folder.empty()) return nullptr;
     const std::wstring path = folder + L"\\" + name;
-    return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const DWORD flags = SystemLibraryLoadFlags();
+    if (flags == kSearchSystem32) {
+        const HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, kSearchSystem32);
+        if (module != nullptr || ::GetLastError() != ERROR_INVALID_PARAMETER) return module;
+    }
+    NoteFallback(name);
+    return ::LoadLibraryExW(path.c_str(), nullptr, kAlteredSearchPath);
 }
 
 bool InitCommonControlsFromSystem(DWORD classes) {

@@ -5,7 +5,9 @@
 // DLLs, which the system maps from its own copies; the DLL search is limited
 // to the system folder before anything else runs; and the few other system
 // DLLs (version, common controls, configuration manager) are loaded at run
-// time by their full path in the system folder of the process's own bitness.
+// time by their full path in the system folder of the process's own bitness,
+// with the search for what they import limited to the system folder
+// (LOAD_LIBRARY_SEARCH_SYSTEM32) where Windows has it.
 #pragma once
 
 #include <string>
@@ -25,10 +27,21 @@ bool LimitDllSearch();
 // system directory. Empty on failure.
 std::wstring OwnSystemDirectory();
 
-// LoadLibraryExW on "<own system folder>\name" (the DLL's own folder is
-// searched for what it imports); null when it cannot be loaded. The module
-// stays loaded for the life of the process.
+// GetSystemWindowsDirectoryW: the system's Windows folder (never a user's
+// own on a terminal server). Empty on failure.
+std::wstring SystemWindowsDirectory();
+
+// LoadLibraryExW on "<own system folder>\name" with
+// LOAD_LIBRARY_SEARCH_SYSTEM32: what the DLL imports is looked for in the
+// system folder only. A Windows 7 without the DLL search update (no
+// AddDllDirectory, or the flag refused with ERROR_INVALID_PARAMETER) loads
+// with LOAD_WITH_ALTERED_SEARCH_PATH instead, and a warning says so once.
+// Null when it cannot be loaded. The module stays loaded for the life of
+// the process.
 HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// The flags LoadSystemLibrary tries first on this system.
+DWORD SystemLibraryLoadFlags();
 
 // A function of a system DLL loaded as above; null when either is missing.
 template <class Function>

@@ -69,12 +69,6 @@ TEST(Win32Payload, PortCallsForFoldersAttributesResourcesAndProcesses) {
     ASSERT_TRUE(name.found);
     EXPECT_EQ(std::string(name.bytes.begin(), name.bytes.end()), "140415_03_E5_00.bin\r\n");
 
-    const platform::ProcessRunResult run =
-        win32.launcher.CreateProcessAndWait(L"cmd.exe /c exit 7", temp, platform::kWaitInfinite, false);
-    EXPECT_TRUE(run.started);
-    EXPECT_TRUE(run.ended);
-    EXPECT_EQ(run.exitCode, 7u);
-    EXPECT_FALSE(win32.launcher.CreateProcessAndWait(L"no-such-program-here.exe", L"", 1000, false).started);
 }
 
 TEST(Win32Payload, PlaceholderPackageInstallsAndRemovesEndToEnd) {
@@ -108,8 +102,12 @@ TEST(Win32Payload, PlaceholderPackageInstallsAndRemovesEndToEnd) {
     ASSERT_EQ(payload.nADD_Delete_DevconFile(base, 1), 0);
     const std::wstring devcon = package + (utility.IsWow64() ? L"\\devconAMD64.exe" : L"\\devcon.exe");
     EXPECT_EQ(utility.m_strDevconPath, devcon);
-    const platform::ProcessRunResult ran = win32.launcher.CreateProcessAndWait(
-        L"\"" + devcon + L"\" Restart USB\\VID_103C&PID_3262", program, 60000, true);
+    platform::ChildProcess start;
+    start.program = devcon;
+    start.commandLine = L"\"" + devcon + L"\" Restart USB\\VID_103C&PID_3262";
+    start.currentDirectory = package;
+    start.noWindow = true;
+    const platform::ProcessRunResult ran = win32.launcher.StartAndWait(start, 60000);
     EXPECT_TRUE(ran.ended);
     EXPECT_EQ(ran.exitCode, 1u);
     const HANDLE writer = ::CreateFileW(devcon.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

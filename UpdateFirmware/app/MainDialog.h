@@ -20,6 +20,10 @@
 #include "app/RunView.h"
 #include "platform/Threads.h"
 
+namespace platform {
+class Processes;
+}
+
 namespace app {
 
 class RunCleanup;
@@ -178,6 +182,17 @@ public:
     void SetExitcode(int iExitcode);
     // Set once SetExitcode has asked for the process to end.
     std::atomic<bool> m_bExitRequested{false};
+    // Set by the coordinator when a worker had not ended at the run's end:
+    // it may still use this state, the hub utility, its locks and the run's
+    // cancel token, so none of them may be destroyed.
+    std::atomic<bool> m_bWorkerLeftRunning{false};
+    // The end of the process once the dialog has ended. While the run's
+    // coordinator or a worker it left may still run, nothing they use is
+    // destroyed: the log is flushed and the process terminates itself with
+    // `exitCode` (TerminateProcess on its own id); true then (a termination
+    // that returns, as in tests, leaves everything as it is). False when no
+    // thread of the run is left: the caller tears down as usual.
+    bool bTerminateIfRunThreadsLeft(platform::Processes& processes, int exitCode);
     // Deletes the extracted embedded firmware file (wired to the payload's
     // vRemoveBinFiles by the program); SetExitcode calls it.
     std::function<void()> m_pfnRemoveBinFiles;

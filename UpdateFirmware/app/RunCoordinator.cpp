@@ -360,9 +360,15 @@ void RunCoordinator::WaitForWorkers() {
 // after that; one in progress runs to its end) and joins each within one
 // shared grace. Only after the grace are the requests of a worker still
 // running cancelled, as a last resort; a worker that outlives that too is
-// left to itself, and the clean-up then leaves the driver installed. Every
-// state ends 8. The locks go only when no worker is left.
+// left to itself: the run then fails, the clean-up leaves the driver
+// installed and nothing the worker may use is destroyed (the process ends
+// itself instead). Every state ends 8. The locks go only when no worker is
+// left.
 void RunCoordinator::StopWorkers(bool cancel) {
+    // Until every worker is seen ended, one may be left (also when this
+    // throws half-way).
+    workersLeftRunning_ = true;
+    dlg_.m_bWorkerLeftRunning = true;
     if (cancel && dlg_.m_pRunCancel) dlg_.m_pRunCancel->Cancel();
     const auto running = [&](int i) { return dlg_.m_pChildThread[i] && !dlg_.m_pChildThread[i]->HasEnded(); };
     const auto joinAll = [&](std::uint32_t withinMs) {
@@ -394,7 +400,8 @@ void RunCoordinator::StopWorkers(bool cancel) {
         }
         thread.reset();
     }
-    if (!allJoined) workersLeftRunning_ = true;
+    workersLeftRunning_ = !allJoined;
+    dlg_.m_bWorkerLeftRunning = !allJoined;
     for (int i = 0; i < n_; ++i) dlg_.m_ChildThreadInfo[i].ucThreadState = CHILD_THREAD_FINISH;
     if (cancel && allJoined) u_.vDeleteCriticalSection();
 }
@@ -442,6 +449,14 @@ void RunCoordinator::Results() {
 }
 
 void RunCoordinator::CleanUp() {
+    if (workersLeftRunning_) {
+        // Whatever the hubs showed, a run that leaves a worker behind has
+        // not ended well.
+        bAllPass_ = 0;
+        if (nRunResult_ >= 0) nRunResult_ = kExitTimeOut;
+        vDEBUG_ERR_printf(L"%s:%d:  a worker is still running at the end of the run, result [%d]", kMethod,
+                          __LINE__, nRunResult_);
+    }
     RunCleanup* cleanup = dlg_.m_pRunCleanup;
     if (cleanup != nullptr) cleanup->DeleteIniFile();
     vDEBUG_MSG_printf(L"%s:%d: Device Number : %d", kMethod, __LINE__, n_);

@@ -6,6 +6,7 @@
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
 #include "hubaccess/LastError.h"
+#include "platform/Processes.h"
 
 namespace app {
 
@@ -234,6 +235,17 @@ void CMy262FWUpgradeToolDlg::SetExitcode(int iExitcode) {
             m_pRunView->RequestExit(iExitcode);
         }
     }
+}
+
+bool CMy262FWUpgradeToolDlg::bTerminateIfRunThreadsLeft(platform::Processes& processes, int exitCode) {
+    const bool runGoing = m_bRunGoing.load();
+    if (!runGoing && !m_bWorkerLeftRunning.load()) return false;
+    vDEBUG_ERR_printf(L"%s:%d: %s still running: the process ends itself with [%d]", Method(L"EndProcess"), __LINE__,
+                      runGoing ? L"the run is" : L"a worker is", exitCode);
+    // The records being written end first; nothing is logged after them.
+    vDEBUG_Shutdown_printf();
+    processes.TerminateProcess(processes.CurrentProcessId(), static_cast<std::uint32_t>(exitCode));
+    return true;
 }
 
 }  // namespace app

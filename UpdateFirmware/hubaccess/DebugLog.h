@@ -33,7 +33,8 @@ constexpr std::size_t kDebugTextMax = 4088;
 // lock, once made, is never deleted: it lives until the process ends.
 void vDEBUG_Initial_printf(platform::Threads& threads, platform::LogSink& sink);
 // Forgets the sink (after any record being written); the lock stays. For the
-// owner of a sink that is about to go away; nothing else calls it.
+// owner of a sink that is about to go away, and for a process that ends
+// itself at once (the log is flushed first).
 void vDEBUG_Shutdown_printf();
 
 namespace debuglog_detail {

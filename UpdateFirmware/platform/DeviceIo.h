@@ -83,7 +83,9 @@ public:
     //     life of the process (the driver may still write them), the handle is
     //     closed (later requests on it fail with ERROR_INVALID_HANDLE, and the
     //     caller's CloseHandle of it still succeeds) and the result is TimedOut
-    //     with `abandoned` set.
+    //     with `abandoned` set. The close is made by the calling thread and
+    //     holds nothing other requests need: a driver that holds it up holds
+    //     up this call alone.
     // The caller's buffers are never written after the call has returned.
     virtual IoctlResult DeviceIoControl(Handle device, std::uint32_t code, const std::uint8_t* in,
                                         std::uint32_t inLen, std::uint8_t* out,

@@ -178,7 +178,19 @@ public:
                                             const std::string& name) override {
         startedMs.push_back(clock->MonotonicMs());
         if (beforeStart) beforeStart();
-        return inner->Start(std::move(body), priority, name);
+        const auto hold = endHoldMs.find(name);
+        const std::uint32_t holdMs = hold == endHoldMs.end() ? 0 : hold->second;
+        ++*alive;
+        return inner->Start(
+            [body = std::move(body), holdMs, clock = clock, alive = alive] {
+                struct Ended {
+                    std::shared_ptr<int> count;
+                    ~Ended() { --*count; }
+                } ended{alive};
+                body();
+                if (holdMs > 0) clock->Sleep(holdMs);
+            },
+            priority, name);
     }
     std::unique_ptr<platform::Mutex> CreateMutex(const std::string& name) override {
         return std::make_unique<CountingMutex>(inner->CreateMutex(name), held);
@@ -191,6 +203,12 @@ public:
     std::vector<std::uint64_t> startedMs;
     // Runs on the starting thread before each thread starts.
     std::function<void()> beforeStart;
+    // Threads (by name) whose end comes this long after their body has
+    // returned, as a Windows thread that ends with a request still pending
+    // waits for that request's cancel.
+    std::map<std::string, std::uint32_t> endHoldMs;
+    // Threads started here that have not ended yet.
+    std::shared_ptr<int> alive = std::make_shared<int>(0);
     // Locks held now, over every mutex made here.
     std::shared_ptr<int> held = std::make_shared<int>(0);
 
@@ -275,6 +293,15 @@ struct RunMachine {
         utility.reset();
         g_nMessageLevel = 0;
         vDEBUG_Shutdown_printf();
+    }
+    // What the program's end destroys when it tears down: the dialog's
+    // state and the hub utility (the machine's ports stay).
+    void TearDown() {
+        io.cancel = nullptr;
+        hubaccess::pUtility = nullptr;
+        app::pFWUpdateDlg = nullptr;
+        dlgOwner.reset();
+        utility.reset();
     }
 
     int Controller(std::uint8_t ports = 4) {
@@ -378,7 +405,8 @@ struct RunMachine {
     sim::FakeRunView view;
     RecordingCleanup cleanup;
     std::vector<std::wstring> viewFailures;
-    app::CMy262FWUpgradeToolDlg dlg;
+    std::unique_ptr<app::CMy262FWUpgradeToolDlg> dlgOwner = std::make_unique<app::CMy262FWUpgradeToolDlg>();
+    app::CMy262FWUpgradeToolDlg& dlg = *dlgOwner;
     std::unique_ptr<hubaccess::CHubUtility> utility;
     std::vector<std::uint8_t> newImage, oldImage, newerImage;
     // The type byte of the prepared image (register 0x5820 of the first hub).

@@ -886,4 +886,89 @@ TEST(RunLastResort, AWorkerOutlivingTheLastResortKeepsTheDriverInstalled) {
     EXPECT_EQ(m.io.writesStartedAfterCancel, 0);
 }
 
+// A worker that has not ended when the run ends, on the normal end (its
+// thread's end waits, as a Windows thread that ends with a request still
+// pending waits for that request's cancel) or after the last resort (its
+// download ignores every cancel): the run fails with -9, the driver stays
+// installed, and the program's end tears nothing down: it flushes the log
+// and terminates the process. The worker then finishes after the run's end
+// against whatever the program's end left (under ASan a use of freed state
+// fails here). A worker that ends within its join limit leaves nothing: the
+// run passes, the driver goes and the program's end tears down as usual.
+TEST(RunWorkerLeftRunning, FailsTheRunKeepsTheDriverAndTheProcessEndsWithoutTearDown) {
+    struct Case {
+        const char* name;
+        std::function<void(RunMachine&)> setup;
+        int exitCode;
+        const wchar_t* text;
+        bool left;
+    };
+    const Case cases[] = {
+        {"NormalEndAWorkerStillEnding", [](RunMachine& m) { m.threads.endHoldMs["hub worker 0"] = 120'000; }, -9,
+         L"Failed!!(-9)", true},
+        {"NormalEndAWorkerEndingInTime", [](RunMachine& m) { m.threads.endHoldMs["hub worker 0"] = 20'000; }, 0,
+         L"Pass!!", false},
+        {"LastResort",
+         [](RunMachine& m) {
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_FW_DOWNLOAD;
+             f.match.device = m.usb.FilterObjectName(m.nodes[0]);
+             f.kind = sim::FaultKind::Slow;
+             f.delayMs = 600;
+             f.ignoresCancel = true;
+             f.times = 641;
+             m.driver.AddFault(f);
+         },
+         -9, L"TimeOut!!(-9)", true},
+    };
+    constexpr std::uint32_t kPid = 4242;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunMachine m(0);
+        m.AddHub(m.root, 1);
+        m.AddHub(m.root, 2);
+        m.processes.AddProcess(kPid, L"262FWUpgradeTool.exe");
+        m.processes.SetCurrentProcessId(kPid);
+        c.setup(m);
+        int code = 1;
+        bool tornDown = false;
+        std::size_t recordsAtEnd = 0;
+        m.sched.Run([&] {
+            m.dlg.OnBnClickedButtonStart();
+            m.dlg.m_pMainThread->Join(platform::kInfinite);
+            // The program's end once OK is pressed.
+            code = m.dlg.m_iRet.load();
+            if (!m.dlg.bTerminateIfRunThreadsLeft(m.processes, code)) {
+                m.TearDown();
+                tornDown = true;
+            }
+            recordsAtEnd = m.sink.Records().size();
+            while (*m.threads.alive > 0) m.sched.Sleep(1000);
+        });
+        EXPECT_EQ(code, c.exitCode);
+        EXPECT_EQ(m.view.GetStatus().text, c.text);
+        EXPECT_EQ(m.cleanup.driverRemoved, c.left ? 0 : 1);
+        EXPECT_EQ(m.sink.Contains(L"the filter driver is not removed"), c.left);
+        EXPECT_EQ(tornDown, !c.left);
+        const auto ends = m.processes.Terminations();
+        if (c.left) {
+            EXPECT_EQ(ends.size(), 1u);
+            for (const sim::TerminateCall& end : ends) {
+                EXPECT_EQ(end.pid, kPid);
+                EXPECT_EQ(static_cast<int>(end.exitCode), -9);
+            }
+            EXPECT_FALSE(m.processes.IsRunning(kPid));
+            // The record of the end is the last one; the worker that goes on
+            // logs nothing more.
+            const auto records = m.sink.Records();
+            EXPECT_EQ(records.size(), recordsAtEnd);
+            EXPECT_NE(records.empty() ? std::wstring::npos
+                                      : records.back().find(L"a worker is still running: the process ends itself with [-9]"),
+                      std::wstring::npos);
+        } else {
+            EXPECT_TRUE(ends.empty());
+        }
+    }
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/win32/Win32DeviceIo.h"
 
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -18,20 +19,60 @@ static_assert(sizeof(Handle::raw) >= sizeof(HANDLE), "a Handle holds a HANDLE");
 // system at once, and the caller's later close must not reach that new one.
 // The numbers start far above any handle value the system gives a process;
 // a handle that is not one of them is passed to the system as it is.
+//
+// The table's lock only guards the table: it is never held across a call
+// that may wait on a driver. A call takes a use of an entry's native handle
+// (Acquire) and lets it go afterwards (Release); a close waits, without the
+// lock, until no call uses the handle, so the system cannot reuse the value
+// while a call still holds it.
 struct HandleTable {
     struct Entry {
         HANDLE native = INVALID_HANDLE_VALUE;
-        bool closedByAbandon = false;
+        int users = 0;                 // calls using `native` now
+        bool closedByAbandon = false;  // given up with a request: nothing more is sent
+        bool closing = false;          // the caller's close waits for the users
     };
     std::mutex lock;
+    std::condition_variable released;  // an entry's users went down
     std::map<std::uintptr_t, Entry> entries;
     std::uintptr_t next = 0x40000000;
+
+    // Users of an entry now (0 when it is gone); under the lock.
+    int Users(std::uintptr_t id) const {
+        const auto it = entries.find(id);
+        return it == entries.end() ? 0 : it->second.users;
+    }
 };
 
 HandleTable& Table() {
     // Never destroyed: requests abandoned to the driver may outlive main.
     static HandleTable* table = new HandleTable;
     return *table;
+}
+
+// The native handle behind `id` with a use taken (`*tracked`), or the value
+// itself for a handle the adapter did not hand out; INVALID when the handle
+// was closed or given up.
+HANDLE Acquire(std::uintptr_t id, bool* tracked) {
+    HandleTable& table = Table();
+    std::lock_guard<std::mutex> held(table.lock);
+    *tracked = false;
+    auto it = table.entries.find(id);
+    if (it == table.entries.end()) return reinterpret_cast<HANDLE>(id);
+    if (it->second.closedByAbandon || it->second.closing) return INVALID_HANDLE_VALUE;
+    ++it->second.users;
+    *tracked = true;
+    return it->second.native;
+}
+
+void Release(std::uintptr_t id) {
+    HandleTable& table = Table();
+    {
+        std::lock_guard<std::mutex> held(table.lock);
+        auto it = table.entries.find(id);
+        if (it != table.entries.end() && it->second.users > 0) --it->second.users;
+    }
+    table.released.notify_all();
 }
 
 // One request's OVERLAPPED, event and buffers, owned by the call until the
@@ -96,7 +137,9 @@ DeviceOpenResult Win32DeviceIo::CreateFile(const std::wstring& path, DeviceOpenM
     std::lock_guard<std::mutex> held(table.lock);
     const std::uintptr_t id = table.next;
     table.next += 4;
-    table.entries[id] = HandleTable::Entry{h, false};
+    HandleTable::Entry entry;
+    entry.native = h;
+    table.entries[id] = entry;
     result.handle = Handle{id};
     return result;
 }
@@ -105,14 +148,8 @@ IoctlResult Win32DeviceIo::DeviceIoControl(Handle device, std::uint32_t code,
                                            const std::uint8_t* in, std::uint32_t inLen,
                                            std::uint8_t* out, std::uint32_t outCapacity) {
     IoctlResult result;
-    HANDLE h = INVALID_HANDLE_VALUE;
-    {
-        HandleTable& table = Table();
-        std::lock_guard<std::mutex> held(table.lock);
-        auto it = table.entries.find(device.raw);
-        if (it == table.entries.end()) h = reinterpret_cast<HANDLE>(device.raw);
-        else if (!it->second.closedByAbandon) h = it->second.native;
-    }
+    bool tracked = false;
+    HANDLE h = Acquire(device.raw, &tracked);
     if (h == INVALID_HANDLE_VALUE) {
         result.status = IoctlStatus::Failed;
         result.error = ERROR_INVALID_HANDLE;
@@ -125,6 +162,7 @@ IoctlResult Win32DeviceIo::DeviceIoControl(Handle device, std::uint32_t code,
         result.status = IoctlStatus::NoEvent;
         result.error = ::GetLastError();
         delete req;
+        if (tracked) Release(device.raw);
         return result;
     }
     if (in && inLen) req->in.assign(in, in + inLen);
@@ -151,8 +189,7 @@ IoctlResult Win32DeviceIo::DeviceIoControl(Handle device, std::uint32_t code,
             // Its limit: cancel this request only. Windows 7 has no
             // GetOverlappedResultEx: wait on the event, then ask without
             // waiting.
-            const CancelIoExFn cancel = CancelIoExEntry();
-            const BOOL cancelled = cancel ? cancel(h, &req->ov) : ::CancelIo(h);
+            const BOOL cancelled = CancelNative(h, &req->ov);
             const DWORD cancelError = cancelled ? ERROR_SUCCESS : ::GetLastError();
             if (::WaitForSingleObject(req->ov.hEvent, cancelWaitMs_) == WAIT_OBJECT_0) {
                 result = Finish(h, *req, IoctlStatus::CompletedAfterPending, out);
@@ -166,20 +203,35 @@ IoctlResult Win32DeviceIo::DeviceIoControl(Handle device, std::uint32_t code,
             } else {
                 // The driver still holds it: give it up for good. Its
                 // OVERLAPPED, event and buffers stay allocated; the handle is
-                // closed so nothing else is sent on it.
+                // closed so nothing else is sent on it, by this thread once
+                // no other call uses it, and never under the table's lock.
                 release = false;
+                HANDLE toClose = INVALID_HANDLE_VALUE;
                 {
                     HandleTable& table = Table();
-                    std::lock_guard<std::mutex> held(table.lock);
+                    std::unique_lock<std::mutex> held(table.lock);
                     auto it = table.entries.find(device.raw);
-                    if (it == table.entries.end()) {
-                        table.entries[device.raw] = HandleTable::Entry{h, true};
-                        ::CloseHandle(h);
-                    } else if (!it->second.closedByAbandon) {
-                        it->second.closedByAbandon = true;
-                        ::CloseHandle(it->second.native);
+                    if (!tracked) {
+                        if (it == table.entries.end()) {
+                            HandleTable::Entry gone;
+                            gone.native = h;
+                            gone.closedByAbandon = true;
+                            table.entries[device.raw] = gone;
+                            toClose = h;
+                        }
+                    } else if (it != table.entries.end()) {
+                        if (!it->second.closedByAbandon) {
+                            it->second.closedByAbandon = true;
+                            toClose = it->second.native;
+                        }
+                        --it->second.users;
+                        tracked = false;
+                        table.released.notify_all();
+                        if (toClose != INVALID_HANDLE_VALUE)
+                            table.released.wait(held, [&] { return table.Users(device.raw) == 0; });
                     }
                 }
+                if (toClose != INVALID_HANDLE_VALUE) CloseNative(toClose);
                 result.status = IoctlStatus::TimedOut;
                 result.error = ERROR_TIMEOUT;
                 result.abandoned = true;
@@ -191,6 +243,7 @@ IoctlResult Win32DeviceIo::DeviceIoControl(Handle device, std::uint32_t code,
         ::CloseHandle(req->ov.hEvent);
         delete req;
     }
+    if (tracked) Release(device.raw);
     return result;
 }
 
@@ -198,35 +251,61 @@ bool Win32DeviceIo::CloseHandle(Handle device) {
     HandleTable& table = Table();
     HANDLE native = INVALID_HANDLE_VALUE;
     {
-        std::lock_guard<std::mutex> held(table.lock);
+        std::unique_lock<std::mutex> held(table.lock);
         auto it = table.entries.find(device.raw);
-        if (it == table.entries.end()) return ::CloseHandle(reinterpret_cast<HANDLE>(device.raw)) != FALSE;
-        const bool closed = it->second.closedByAbandon;
+        if (it == table.entries.end()) {
+            held.unlock();
+            return CloseNative(reinterpret_cast<HANDLE>(device.raw)) != FALSE;
+        }
+        if (it->second.closing) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        // No new call takes the handle; the ones using it end first (the
+        // thread that gave a request up waits for them too).
+        it->second.closing = true;
+        table.released.wait(held, [&] { return table.Users(device.raw) == 0; });
+        it = table.entries.find(device.raw);
+        // Closed by the thread that gave its request up.
+        const bool abandoned = it->second.closedByAbandon;
         native = it->second.native;
         table.entries.erase(it);
-        if (closed) return true;
+        if (abandoned) return true;
     }
-    return ::CloseHandle(native) != FALSE;
+    return CloseNative(native) != FALSE;
 }
 
 bool Win32DeviceIo::CancelIoEx(Handle device) {
     const CancelIoExFn cancel = CancelIoExEntry();
-    if (cancel == nullptr) {
+    if (cancel == nullptr && !calls_.cancelIoEx) {
         ::SetLastError(ERROR_NOT_SUPPORTED);
         return false;
     }
-    // Under the table's lock, so the handle cannot be closed (and its number
-    // reused by the system) meanwhile. Every request on the handle; each
-    // waiting call then completes with ERROR_OPERATION_ABORTED.
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> held(table.lock);
-    auto it = table.entries.find(device.raw);
-    if (it == table.entries.end()) return cancel(reinterpret_cast<HANDLE>(device.raw), nullptr) != FALSE;
-    if (it->second.closedByAbandon) {
+    // With a use of the handle taken, so it cannot be closed (and its value
+    // reused by the system) meanwhile; the table itself is not locked while
+    // the driver is asked. Every request on the handle; each waiting call
+    // then completes with ERROR_OPERATION_ABORTED.
+    bool tracked = false;
+    HANDLE h = Acquire(device.raw, &tracked);
+    if (h == INVALID_HANDLE_VALUE) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    return cancel(it->second.native, nullptr) != FALSE;
+    const BOOL cancelled = calls_.cancelIoEx ? calls_.cancelIoEx(h, nullptr) : cancel(h, nullptr);
+    const DWORD error = ::GetLastError();
+    if (tracked) Release(device.raw);
+    ::SetLastError(error);
+    return cancelled != FALSE;
+}
+
+BOOL Win32DeviceIo::CancelNative(HANDLE h, LPOVERLAPPED ov) const {
+    if (calls_.cancelIoEx) return calls_.cancelIoEx(h, ov);
+    const CancelIoExFn cancel = CancelIoExEntry();
+    return cancel ? cancel(h, ov) : ::CancelIo(h);
+}
+
+BOOL Win32DeviceIo::CloseNative(HANDLE h) const {
+    return calls_.closeHandle ? calls_.closeHandle(h) : ::CloseHandle(h);
 }
 
 }  // namespace platform::win32

@@ -10,6 +10,8 @@
 // payload and the run's clean-up, and the modal dialog, whose
 // initialisation prepares and starts the run and whose end gives the exit
 // code. Whatever way the process leaves, what it extracted is removed last.
+// While a thread of the run may still be running when the dialog has ended,
+// nothing is torn down: the process terminates itself instead.
 #include "app/DialogFrame.h"
 #include "app/Ini.h"
 #include "app/MainDialog.h"
@@ -26,6 +28,8 @@
 #include "platform/win32/dialog/Win32RunView.h"
 
 #include <commctrl.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -90,8 +94,15 @@ int InitInstance(hubaccess::CHubUtility& utility) {
     // A run that asked for the end winds down at once; its state and the hub
     // utility are destroyed only after it has let go of them.
     for (int waited = 0; dialogState.m_bRunGoing && waited < kRunWindDownMs; waited += 50) ::Sleep(50);
-    dialogState.m_pRunView = nullptr;
     app::vRemoveProcessFiles(utility, payload, app::g_Ini);
+    // A thread of the run still running (a worker left behind, or the run
+    // itself) may use anything here: nothing is destroyed, the process ends
+    // itself where it stands.
+    if (dialogState.bTerminateIfRunThreadsLeft(*utility.Ports().processes, exitCode)) {
+        ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
+        std::_Exit(exitCode);
+    }
+    dialogState.m_pRunView = nullptr;
     dialogState.m_pRunCleanup = nullptr;
     dialogState.m_pfnRemoveBinFiles = nullptr;
     app::pPayload = nullptr;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -79,6 +81,20 @@ struct CancelLater {
         return 1;
     }
 };
+
+DWORD WINAPI RunBody(void* arg) {
+    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
+    (*body)();
+    return 0;
+}
+
+// Runs `body` on a thread of its own; the handle is the thread's.
+HANDLE StartThread(std::function<void()> body) {
+    auto* owned = new std::function<void()>(std::move(body));
+    HANDLE h = ::CreateThread(nullptr, 0, RunBody, owned, 0, nullptr);
+    if (h == nullptr) delete owned;
+    return h;
+}
 
 TEST(Win32DeviceIoOpen, MissingDeviceFailsWithInvalidHandleAndFileNotFound) {
     Win32DeviceIo io;
@@ -249,6 +265,76 @@ TEST(Win32DeviceIoControl, PendingPastItsLimitCancelsItselfAndTimesOut) {
     EXPECT_GE(connect.client.raw, 0x40000000u);
     EXPECT_TRUE(io.CloseHandle(connect.client));
     EXPECT_FALSE(io.CloseHandle(connect.client));
+}
+
+// A driver keeps a request despite its cancel, and the close that gives the
+// request up blocks (the driver holds the handle's clean-up too). The thread
+// held in that close is held alone: meanwhile another thread opens another
+// object, sends a request and closes the object again, and the run's last-resort
+// cancel of the given-up handle is answered at once. Once the close returns
+// the handle has been closed exactly once; the caller's own close of it
+// closes nothing more.
+TEST(Win32DeviceIoControl, AnAbandonedRequestsBlockedCloseHoldsUpNoOtherRequest) {
+    NativeHandle closeEntered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    NativeHandle closeReleased(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_NE(closeEntered.h, nullptr);
+    ASSERT_NE(closeReleased.h, nullptr);
+    const std::wstring name = UniquePipeName(L"abandon");
+    HANDLE server = CreateServerPipe(name, true);  // the adapter closes it
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    std::atomic<int> serverCloses{0};
+
+    Win32DeviceIo::NativeCalls calls;
+    calls.cancelIoEx = [](HANDLE, LPOVERLAPPED) { return TRUE; };  // accepted, and ignored
+    calls.closeHandle = [&](HANDLE h) {
+        if (h == server) {
+            ++serverCloses;
+            ::SetEvent(closeEntered.h);
+            ::WaitForSingleObject(closeReleased.h, 30000);
+        }
+        return ::CloseHandle(h);
+    };
+    Win32DeviceIo io(200, 200, calls);
+
+    platform::IoctlResult given{};
+    NativeHandle stuck(StartThread(
+        [&] { given = io.DeviceIoControl(FromNative(server), kPipeListen, nullptr, 0, nullptr, 0); }));
+    ASSERT_NE(stuck.h, nullptr);
+    ASSERT_EQ(::WaitForSingleObject(closeEntered.h, 10000), WAIT_OBJECT_0);
+
+    const std::wstring otherName = UniquePipeName(L"other");
+    NativeHandle otherServer(CreateServerPipe(otherName, false));
+    ASSERT_NE(otherServer.h, INVALID_HANDLE_VALUE);
+    bool opened = false, closed = false, lastResort = true;
+    platform::IoctlResult peek{};
+    NativeHandle other(StartThread([&] {
+        const Handle client = io.CreateFile(otherName, DeviceOpenMode::Filter).handle;
+        opened = client.IsValid();
+        std::uint8_t out[32] = {};
+        peek = io.DeviceIoControl(FromNative(otherServer.h), kPipePeek, nullptr, 0, out, sizeof out);
+        closed = io.CloseHandle(client);
+        lastResort = io.CancelIoEx(FromNative(server));
+    }));
+    ASSERT_NE(other.h, nullptr);
+    const DWORD otherWait = ::WaitForSingleObject(other.h, 5000);
+    const bool stillHeld = ::WaitForSingleObject(stuck.h, 0) == WAIT_TIMEOUT;
+    ::SetEvent(closeReleased.h);
+    ASSERT_EQ(::WaitForSingleObject(stuck.h, 35000), WAIT_OBJECT_0);
+    ASSERT_EQ(::WaitForSingleObject(other.h, 35000), WAIT_OBJECT_0);
+
+    EXPECT_EQ(otherWait, WAIT_OBJECT_0) << "another thread's request waited for the blocked close";
+    EXPECT_TRUE(stillHeld);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(peek.status, IoctlStatus::Completed);
+    EXPECT_EQ(peek.bytesReturned, kPeekHeaderBytes);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(lastResort);  // nothing is sent on a given-up handle
+    EXPECT_EQ(given.status, IoctlStatus::TimedOut);
+    EXPECT_EQ(given.error, static_cast<std::uint32_t>(ERROR_TIMEOUT));
+    EXPECT_TRUE(given.abandoned);
+    EXPECT_EQ(serverCloses.load(), 1);
+    EXPECT_TRUE(io.CloseHandle(FromNative(server)));
+    EXPECT_EQ(serverCloses.load(), 1);
 }
 
 }  // namespace

@@ -235,12 +235,24 @@ const std::vector<Scenario>& Scenarios() {
         {"HubReportsItsVersionLate",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
-             m.chips[0]->staleVersionReads = 3;  // the first three looks after the reset see the old version
+             // The first three looks after the reset (two agreeing reads
+             // each) see the old version: as many as the re-checks allow.
+             m.chips[0]->staleVersionReads = 3 * 2;
          },
          0, L"Pass!!", {Flash::New}, "G",
          [](RunMachine& m) {
              EXPECT_TRUE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
                                           L"ucTargetNumber[0], iRetry = 3, Reload Version Check Failed"));
+         }},
+        {"HubReportsItsOldVersionOnceTooOften",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.chips[0]->staleVersionReads = 4 * 2;  // one look more than the re-checks allow
+         },
+         -7, L"Failed!!(-7)", {Flash::New}, "R",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                          L"try iRetry = 4, ucTargetNumber[0], Reload Version Check Failed[130101000000]"));
          }},
         {"GateOpensNearItsLimit",
          [](RunMachine& m) {
@@ -348,10 +360,10 @@ const std::vector<Scenario>& Scenarios() {
         {"Image0UnreadableNothingWritten",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
-             sim::Fault f;  // the firmware area's first block, read to choose the order
+             sim::Fault f;  // the firmware area's first block, read to choose the order: every read of 3 tries
              f.match.command = hubaccess::CMD_ROM_READ;
              f.match.address = 0x100;
-             f.times = 3;
+             f.times = 3 * 4;
              m.driver.AddFault(f);
          },
          -6, L"Failed!!(-6)", {Flash::Old}, "R",
@@ -366,7 +378,7 @@ const std::vector<Scenario>& Scenarios() {
              sim::Fault f;
              f.match.command = hubaccess::CMD_ROM_READ;
              f.match.address = 0x100;
-             f.times = 2;
+             f.times = 2 * 4;  // every read of the first two tries
              m.driver.AddFault(f);
          },
          0, L"Pass!!", {Flash::New}, "G",
@@ -502,7 +514,7 @@ const std::vector<Scenario>& Scenarios() {
          -9, L"TimeOut!!(-9)", {Flash::Any, Flash::Any, Flash::Any}, "RRR",
          [](RunMachine& m) {
              EXPECT_EQ(m.io.writesStartedAfterCancel, 0);
-             EXPECT_EQ(m.io.CutDownloads(m.driver.Journal()), 0);
+             EXPECT_EQ(m.io.CutDownloads(), 0);
              EXPECT_EQ(m.driver.CancelCalls(), 0);
              EXPECT_EQ(*m.threads.held, 0);
              EXPECT_EQ(m.cleanup.driverRemoved, 1);

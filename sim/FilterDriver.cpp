@@ -223,6 +223,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
             r = Fail(platform::kErrorInvalidHandle);
             e.faulted = faulted;
             e.result = r;
+            e.endMs = clock_.MonotonicMs();
             journal_.push_back(std::move(e));
             return r;
         }
@@ -249,6 +250,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
     }
     e.faulted = faulted;
     e.result = r;
+    e.endMs = clock_.MonotonicMs();
     journal_.push_back(std::move(e));
     return r;
 }

@@ -83,6 +83,7 @@ struct Fault {
 struct JournalEntry {
     std::uint64_t number = 0;
     std::uint64_t timeMs = 0;  // virtual time the request was made
+    std::uint64_t endMs = 0;   // virtual time it ended (completed, failed, cancelled or abandoned)
     std::uint32_t thread = 0;  // the scheduler's participant that made it (0: none)
     std::wstring device;
     std::uint32_t ioctl = 0;

@@ -272,6 +272,7 @@ struct RunMachine {
         threads.clock = &sched;
         ports.threads = &threads;
         ports.logSink = &sink;
+        sink.clock = &sched;
         ports.files = &files;
         ports.registry = &registry;
         ports.processes = &processes;

@@ -181,6 +181,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
     SchedulingPoint();
     JournalEntry e;
     e.number = ++requestCount_;
+    if (onRequest) onRequest(e.number);
     e.timeMs = clock_.MonotonicMs();
     e.thread = scheduler_ ? scheduler_->CurrentThreadId() : 0;
     e.ioctl = code;

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -142,6 +143,9 @@ public:
     int AbandonedRequestCount() const { return abandoned_; }
     // CancelIoEx calls so far.
     int CancelCalls() const { return cancelCalls_; }
+    // Called with each request's number (1-based, as the journal numbers
+    // it) before the request is carried out.
+    std::function<void(std::uint64_t)> onRequest;
 
     // platform::DeviceIo
     platform::DeviceOpenResult CreateFile(const std::wstring& path, platform::DeviceOpenMode mode) override;

@@ -96,7 +96,6 @@ public:
         }
         if (yield) clock->Sleep(0);
         Session* session = NoteWriteStart(device, code, in, inLen);
-        if (cancelAtRequest != 0 && ++allRequests == cancelAtRequest && cancel && *cancel) (*cancel)->Cancel();
         const platform::IoctlResult r = inner->DeviceIoControl(device, code, in, inLen, out, outCapacity);
         if (session != nullptr) NoteWriteEnd(device, *session, r.Succeeded());
         return r;
@@ -180,11 +179,11 @@ public:
         }
         return cut;
     }
-    // The run's cancel token, and the request (counted over all, 1-based)
-    // at which it is set, as the run's time-out would (0: never).
+    // The run's cancel token, and the filter request (numbered as the
+    // driver's journal numbers it, 1-based) at which it is set, as the run's
+    // time-out would (0: never).
     const std::unique_ptr<platform::CancelToken>* cancel = nullptr;
     std::uint64_t cancelAtRequest = 0;
-    std::uint64_t allRequests = 0;
     int writesStartedAfterCancel = 0;
 
 private:
@@ -266,6 +265,9 @@ struct RunMachine {
         io.threads = &sched;
         io.yield = seed != 0;
         io.cancel = &dlg.m_pRunCancel;
+        driver.onRequest = [this](std::uint64_t number) {
+            if (io.cancelAtRequest != 0 && number == io.cancelAtRequest && dlg.m_pRunCancel) dlg.m_pRunCancel->Cancel();
+        };
         ports.deviceIo = &io;
         ports.clock = &sched;
         threads.inner = &sched;

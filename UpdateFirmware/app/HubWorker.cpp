@@ -377,7 +377,8 @@ void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
 
 // One write of one image: its table, then its firmware (the prepared bytes).
 // The run's cancel is tested before each, so after the time-out no write of
-// an image starts, the second one included.
+// an image starts, the second one included; only a table an earlier write
+// left erased is erased and downloaded again.
 HubWorker::ImageResult HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
     if (!tableLeftErased_[image]) {
         CheckCancel();

@@ -17,7 +17,7 @@
 // stores no code, message or flag. A firmware download that has started runs
 // to its end; an erase of a table is always followed by its table download,
 // and a table left erased by a failed download is erased and written again
-// (within the image's writes), the cancel notwithstanding.
+// (two tries in all), the cancel notwithstanding.
 //
 // Whatever decides something is read until two reads agree: the version
 // block (by the scan and the re-identification), the first block of image
@@ -165,6 +165,7 @@ private:
     bool ReadTableAgreed(BYTE image, std::array<BYTE, kTableSize>& out);
     // How one write or read-back of an image ended.
     enum class ImageResult { Ok, WriteFailed, ReadFailed, Length, Content };
+    bool WriteTable(BYTE image, std::array<BYTE, kTableSize>& table);
     ImageResult WriteImage(BYTE image, std::array<BYTE, kTableSize>& table);
     // Reads image 0's firmware area to choose the write order: 0 when
     // decided (boots, with image0Before_ set), else a failed read.
@@ -203,9 +204,6 @@ private:
     std::array<BYTE, kRomBlockBytes> value1Before_{};
     bool value1BeforeRead_ = false;
     std::array<bool, 2> tableWritten_{};
-    // An erase of the image's table was started and no download has
-    // completed it since: the table is written again even after the cancel.
-    std::array<bool, 2> tableLeftErased_{};
     // The run message of the last failed write.
     std::wstring writeFailure_;
     std::wstring startVersion_;
@@ -375,24 +373,31 @@ void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
     table = row_.m_ucConfigTable;
 }
 
-// One write of one image: its table, then its firmware (the prepared bytes).
-// The run's cancel is tested before each, so after the time-out no write of
-// an image starts, the second one included; only a table an earlier write
-// left erased is erased and downloaded again.
-HubWorker::ImageResult HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
-    if (!tableLeftErased_[image]) {
-        CheckCancel();
-    } else if (IsCancelled()) {
-        vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, image %d's table left erased: written again",
-                          kMethod, __LINE__, t_, image);
-    }
-    bool eraseStarted = false;
-    const bool tableOk = utility_.vWrRdConfiguration(t_, 1, table.data(), image, &eraseStarted) != FALSE;
-    if (eraseStarted) tableLeftErased_[image] = !tableOk;
-    if (!tableOk) {
+// The image's table: erased and downloaded. A download that fails after
+// its erase has started leaves the table erased, so erase and download are
+// repeated (kImageWrites in all), the run's cancel notwithstanding: an image
+// whose firmware boots is never left without its table by one failure.
+bool HubWorker::WriteTable(BYTE image, std::array<BYTE, kTableSize>& table) {
+    for (int attempt = 0; attempt < kImageWrites; ++attempt) {
+        if (attempt > 0 && IsCancelled())
+            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, image %d's table left erased: erased and written again",
+                              kMethod, __LINE__, t_, image);
+        bool eraseStarted = false;
+        if (utility_.vWrRdConfiguration(t_, 1, table.data(), image, &eraseStarted)) return true;
         vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
                                      : L"%s:%d: vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
                           kMethod, __LINE__, t_);
+        if (!eraseStarted) break;  // nothing erased
+    }
+    return false;
+}
+
+// One write of one image: its table, then its firmware (the prepared bytes).
+// The run's cancel is tested before each, so after the time-out no write of
+// an image starts, the second one included.
+HubWorker::ImageResult HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
+    CheckCancel();
+    if (!WriteTable(image, table)) {
         writeFailure_ = image == 0 ? L"Failed to update config table in image 0" : L"Failed to update config table in image 1";
         return ImageResult::WriteFailed;
     }

@@ -245,6 +245,9 @@ TEST_P(RunFaultPairSweep, TwoFaultsStillLeaveEveryHubBootable) {
     const int kinds = static_cast<int>(PairKinds().size());
     const FaultSpec a = PairKinds()[next(kinds)], b = PairKinds()[next(kinds)];
     const int skipA = next(CleanCountOf(a)), skipB = next(CleanCountOf(b));
+    SCOPED_TRACE(testing::Message() << "command " << a.command << " kind " << static_cast<int>(a.kind) << " at "
+                                    << a.address << " skip " << skipA << "; command " << b.command << " kind "
+                                    << static_cast<int>(b.kind) << " at " << b.address << " skip " << skipB);
     RunMachine m(kSeeds[static_cast<std::size_t>(GetParam()) % kSeeds.size()]);
     TwoHubs(m);
     NearVersions(m);

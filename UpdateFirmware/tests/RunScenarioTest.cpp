@@ -148,6 +148,30 @@ const std::vector<Scenario>& Scenarios() {
                                           L"vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[0] "));
              EXPECT_EQ(m.chips[0]->ConfigBlock(1), run_machine::Pattern(256, 0x40));
          }},
+        // Image 0 (written first: the chip boots image 1) reads back with a
+        // wrong table; its rewrite's table download fails after the erase.
+        // The chip would boot image 0's new firmware from then on: its table
+        // is erased and written again at once, never left blank.
+        {"TableFailingAfterItsEraseIsErasedAndWrittenAgain",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.BootFromImage1(0);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_CONFIG_DOWNLOAD;
+             f.kind = sim::FaultKind::AlterWrite;  // chunk 3 of image 0's first table
+             f.skip = 2;
+             m.driver.AddFault(f);
+             f.kind = sim::FaultKind::GenFailure;  // the first chunk of its rewrite
+             f.skip = 7;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{0, 0, 1}));
+             EXPECT_TRUE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                          L"vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[0] "));
+             EXPECT_EQ(m.chips[0]->ConfigBlock(0), run_machine::Pattern(256, 0x40));
+         }},
         {"AlteredTypeRegisterReadIsOutvoted",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/LogSink.h"
 
 namespace sim {
@@ -14,6 +15,17 @@ public:
     void OutputDebugString(const std::wstring& record) override {
         std::lock_guard<std::mutex> guard(mutex_);
         records_.push_back(record);
+        times_.push_back(clock != nullptr ? clock->MonotonicMs() : 0);
+    }
+
+    // When given, every record is noted with the time it was written.
+    platform::Clock* clock = nullptr;
+    // The time of the first record holding `text`, or -1 when none does.
+    long long TimeOf(const std::wstring& text) const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        for (std::size_t i = 0; i < records_.size(); ++i)
+            if (records_[i].find(text) != std::wstring::npos) return static_cast<long long>(times_[i]);
+        return -1;
     }
 
     std::vector<std::wstring> Records() const {
@@ -45,11 +57,13 @@ public:
     void Clear() {
         std::lock_guard<std::mutex> guard(mutex_);
         records_.clear();
+        times_.clear();
     }
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::wstring> records_;
+    std::vector<std::uint64_t> times_;
 };
 
 }  // namespace sim

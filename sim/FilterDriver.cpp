@@ -181,6 +181,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
     SchedulingPoint();
     JournalEntry e;
     e.number = ++requestCount_;
+    if (onRequest) onRequest(e.number);
     e.timeMs = clock_.MonotonicMs();
     e.thread = scheduler_ ? scheduler_->CurrentThreadId() : 0;
     e.ioctl = code;
@@ -223,6 +224,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
             r = Fail(platform::kErrorInvalidHandle);
             e.faulted = faulted;
             e.result = r;
+            e.endMs = clock_.MonotonicMs();
             journal_.push_back(std::move(e));
             return r;
         }
@@ -249,6 +251,7 @@ IoctlResult FilterDriver::DeviceIoControl(platform::Handle device, std::uint32_t
     }
     e.faulted = faulted;
     e.result = r;
+    e.endMs = clock_.MonotonicMs();
     journal_.push_back(std::move(e));
     return r;
 }

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -83,6 +84,7 @@ struct Fault {
 struct JournalEntry {
     std::uint64_t number = 0;
     std::uint64_t timeMs = 0;  // virtual time the request was made
+    std::uint64_t endMs = 0;   // virtual time it ended (completed, failed, cancelled or abandoned)
     std::uint32_t thread = 0;  // the scheduler's participant that made it (0: none)
     std::wstring device;
     std::uint32_t ioctl = 0;
@@ -141,6 +143,9 @@ public:
     int AbandonedRequestCount() const { return abandoned_; }
     // CancelIoEx calls so far.
     int CancelCalls() const { return cancelCalls_; }
+    // Called with each request's number (1-based, as the journal numbers
+    // it) before the request is carried out.
+    std::function<void(std::uint64_t)> onRequest;
 
     // platform::DeviceIo
     platform::DeviceOpenResult CreateFile(const std::wstring& path, platform::DeviceOpenMode mode) override;

@@ -13,9 +13,16 @@
 // written once more, and only an image that reads back right lets the other
 // one be touched. A hub passes only when both images read back right.
 //
-// Once the coordinator cancels the run the worker stops at its next step (an
-// erase with its table download and a firmware download always complete) and
-// stores no code, message or flag.
+// Once the coordinator cancels the run the worker stops at its next step and
+// stores no code, message or flag. A firmware download that has started runs
+// to its end; an erase of a table is always followed by its table download,
+// and a table left erased by a failed download is erased and written again
+// (two tries in all), the cancel notwithstanding.
+//
+// Whatever decides something is read until two reads agree: the version
+// block (by the scan and the re-identification), the first block of image
+// 0's firmware area that chooses the write order, and the first block read
+// with ROM read value 1 that tells whether the chip maps value 1 to image 1.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -52,6 +59,11 @@ constexpr std::size_t kMinBootLength = 0x5000;
 constexpr std::size_t kMaxBootLength = 0xFFFE;
 // Reads of image 0's firmware area that may fail before the hub is given up.
 constexpr int kOrderReadAttempts = 3;
+// Reads of image 0's firmware area, when its sum does not match, until two agree.
+constexpr int kAreaReadLimit = 4;
+// The firmware area in the ROM, and its first block (the length word first).
+constexpr hubaccess::DWORD kFirmwareAreaOffset = 0x100;
+constexpr std::size_t kRomBlockBytes = 32;
 // Reads of a configuration image until two agree.
 constexpr int kTableReadLimit = 4;
 // Writes of one image (the first and one more).
@@ -125,6 +137,15 @@ private:
     void Console(const std::wstring& text) { dlg_.vConsolePrint(text); }
 
     CVntlHubDev* Dev() const { return utility_.m_USBLib.m_pHubDev.get(); }
+    // Value 1 reads image 0: image 1's firmware is never verified (logged
+    // once per hub); that alone fails no hub.
+    void NoteValue1Unmapped() {
+        if (value1Unmapped_) return;
+        value1Unmapped_ = true;
+        vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], ROM read value 1 gives image 0's firmware area: the chip "
+                          L"does not map it to image 1, image 1's firmware is not verified",
+                          kMethod, __LINE__, t_);
+    }
     std::wstring HubVersion() {
         platform::ScopedLock held(*utility_.m_EnumCriticalSection);
         return row_.m_strFWVersion;
@@ -144,7 +165,14 @@ private:
     bool ReadTableAgreed(BYTE image, std::array<BYTE, kTableSize>& out);
     // How one write or read-back of an image ended.
     enum class ImageResult { Ok, WriteFailed, ReadFailed, Length, Content };
+    bool WriteTable(BYTE image, std::array<BYTE, kTableSize>& table);
     ImageResult WriteImage(BYTE image, std::array<BYTE, kTableSize>& table);
+    // Reads image 0's firmware area to choose the write order: 0 when
+    // decided (boots, with image0Before_ set), else a failed read.
+    int ReadImage0Area(std::vector<BYTE>& area, bool& boots);
+    // The first block of the firmware area read with ROM read value 1
+    // (agreed); false when no two reads agree.
+    bool ReadValue1Block(std::array<BYTE, kRomBlockBytes>& out);
     ImageResult ReadBackImage(BYTE image, const std::array<BYTE, kTableSize>& table);
     End ResetAndReload();
 
@@ -172,6 +200,9 @@ private:
     // empty when it held no image.
     std::vector<BYTE> image0Before_;
     bool value1Unmapped_ = false;
+    // The first block read with value 1 before the first write.
+    std::array<BYTE, kRomBlockBytes> value1Before_{};
+    bool value1BeforeRead_ = false;
     std::array<bool, 2> tableWritten_{};
     // The run message of the last failed write.
     std::wstring writeFailure_;
@@ -342,15 +373,31 @@ void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
     table = row_.m_ucConfigTable;
 }
 
+// The image's table: erased and downloaded. A download that fails after
+// its erase has started leaves the table erased, so erase and download are
+// repeated (kImageWrites in all), the run's cancel notwithstanding: an image
+// whose firmware boots is never left without its table by one failure.
+bool HubWorker::WriteTable(BYTE image, std::array<BYTE, kTableSize>& table) {
+    for (int attempt = 0; attempt < kImageWrites; ++attempt) {
+        if (attempt > 0 && IsCancelled())
+            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, image %d's table left erased: erased and written again",
+                              kMethod, __LINE__, t_, image);
+        bool eraseStarted = false;
+        if (utility_.vWrRdConfiguration(t_, 1, table.data(), image, &eraseStarted)) return true;
+        vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
+                                     : L"%s:%d: vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
+                          kMethod, __LINE__, t_);
+        if (!eraseStarted) break;  // nothing erased
+    }
+    return false;
+}
+
 // One write of one image: its table, then its firmware (the prepared bytes).
 // The run's cancel is tested before each, so after the time-out no write of
 // an image starts, the second one included.
 HubWorker::ImageResult HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
     CheckCancel();
-    if (!utility_.vWrRdConfiguration(t_, 1, table.data(), image)) {
-        vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
-                                     : L"%s:%d: vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
-                          kMethod, __LINE__, t_);
+    if (!WriteTable(image, table)) {
         writeFailure_ = image == 0 ? L"Failed to update config table in image 0" : L"Failed to update config table in image 1";
         return ImageResult::WriteFailed;
     }
@@ -405,18 +452,11 @@ HubWorker::ImageResult HubWorker::ReadBackImage(BYTE image, const std::array<BYT
 
     // A chip that does not map ROM read value 1 to image 1 answers with image
     // 0's area: image 1's firmware cannot be read back then.
-    bool firmwareUnverifiable = false;
     if (image == 1 && !image0Before_.empty() &&
         !std::equal(image0Before_.begin(), image0Before_.end(), file.begin(), file.begin() + area) &&
-        std::equal(image0Before_.begin(), image0Before_.end(), flash)) {
-        firmwareUnverifiable = true;
-        if (!value1Unmapped_) {
-            value1Unmapped_ = true;
-            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], ROM read value 1 gives image 0's firmware area: the chip "
-                              L"does not map it to image 1, image 1's firmware is not verified",
-                              kMethod, __LINE__, t_);
-        }
-    }
+        std::equal(image0Before_.begin(), image0Before_.end(), flash))
+        NoteValue1Unmapped();
+    const bool firmwareUnverifiable = image == 1 && value1Unmapped_;
     if (!firmwareUnverifiable) {
         if (fileLength != flashLength) {
             vDEBUG_MSG_printf(L"%s:%d: FW Length compare Fail , dwFlashFWLeng[ %d] , dwFWFileLen[%d]", kMethod,
@@ -439,6 +479,46 @@ HubWorker::ImageResult HubWorker::ReadBackImage(BYTE image, const std::array<BYT
         return ImageResult::Content;
     }
     return ImageResult::Ok;
+}
+
+int HubWorker::ReadImage0Area(std::vector<BYTE>& area, bool& boots) {
+    CVntlHubDev* dev = Dev();
+    if (dev == nullptr) return kChipNoHub;
+    std::array<BYTE, kRomBlockBytes> first{};
+    const int rc = dev->VTL262xRomBlockReadAgreed(t_, kFirmwareAreaOffset, 0, first.data());
+    if (rc != 0) return rc;
+    image0Before_.clear();
+    const std::size_t l = first[0] | (first[1] << 8);
+    if (l < kMinBootLength || l > kMaxBootLength) {
+        boots = false;  // no image in image 0
+        return 0;
+    }
+    // A sum that matches is the image's own; one that does not may be an
+    // altered reply, so the area is read until two reads agree.
+    std::vector<std::vector<BYTE>> seen;
+    for (int i = 0; i < kAreaReadLimit; ++i) {
+        CheckCancel();
+        std::fill(area.begin(), area.end(), 0xFF);
+        if (dev->VTL262xFirmwareRead(t_, area.data(), area.size(), 0) != 0 ||
+            !std::equal(first.begin(), first.end(), area.begin()))
+            continue;
+        std::vector<BYTE> read(area.begin(), area.begin() + l + kAreaFrame);
+        BYTE sum = 0;
+        for (std::size_t j = 0; j < l; ++j) sum = static_cast<BYTE>(sum + read[2 + j]);
+        const bool sumMatches = read[2 + l + 1] == sum;
+        if (sumMatches || std::find(seen.begin(), seen.end(), read) != seen.end()) {
+            boots = sumMatches;
+            image0Before_ = std::move(read);
+            return 0;
+        }
+        seen.push_back(std::move(read));
+    }
+    return kChannelFailed;
+}
+
+bool HubWorker::ReadValue1Block(std::array<BYTE, kRomBlockBytes>& out) {
+    CVntlHubDev* dev = Dev();
+    return dev != nullptr && dev->VTL262xRomBlockReadAgreed(t_, kFirmwareAreaOffset, 1, out.data()) == 0;
 }
 
 HubWorker::End HubWorker::UpdateStage() {
@@ -490,23 +570,19 @@ HubWorker::End HubWorker::UpdateStage() {
     bool image0Boots = false;
     for (int attempt = 0;; ++attempt) {
         CheckCancel();
-        std::fill(area.begin(), area.end(), 0xFF);
-        const int rc = dev->VTL262xFirmwareRead(t_, area.data(), area.size(), 0);
-        if (rc == 0) {
-            const std::size_t l = area[0] | (area[1] << 8);
-            BYTE sum = 0;
-            for (std::size_t i = 0; i < l; ++i) sum = static_cast<BYTE>(sum + area[2 + i]);
-            image0Boots = l >= kMinBootLength && l <= kMaxBootLength && area[2 + l + 1] == sum;
-            image0Before_.assign(area.begin(), area.begin() + l + kAreaFrame);
-            break;
-        }
-        if (rc == kChipFirmwareLengthInvalid) break;
+        if (ReadImage0Area(area, image0Boots) == 0) break;
         vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], image 0's firmware area unreadable, try %d, dwErrorCode : %d",
                           kMethod, __LINE__, t_, attempt + 1, GetLastSystemError());
         if (attempt + 1 >= kOrderReadAttempts) return Fail(kExitReadBack, L"");
     }
     const BYTE order[2] = {static_cast<BYTE>(image0Boots ? 1 : 0), static_cast<BYTE>(image0Boots ? 0 : 1)};
     vDEBUG_MSG_printf(L"%s:%d: updata config , pChildThreadInfo->ucTargetNumber[%d] ", kMethod, __LINE__, t_);
+
+    // What ROM read value 1 answers before anything is written: a chip that
+    // does not map it to image 1 answers with image 0's bytes once image 0
+    // holds the new ones.
+    CheckCancel();
+    value1BeforeRead_ = ReadValue1Block(value1Before_);
 
     for (const BYTE image : order) {
         ImageResult result = ImageResult::Ok;
@@ -520,6 +596,19 @@ HubWorker::End HubWorker::UpdateStage() {
         }
         switch (result) {
             case ImageResult::Ok:
+                if (image == 0 && order[0] == 0) {
+                    // Image 0 went first: if value 1 now answers with the
+                    // bytes just written to image 0, and did not before, it
+                    // reads image 0, and image 1's firmware cannot be read
+                    // back as itself.
+                    std::array<BYTE, kRomBlockBytes> after{};
+                    CheckCancel();
+                    const auto written = prepared.begin();
+                    if (value1BeforeRead_ && ReadValue1Block(after) &&
+                        std::equal(after.begin(), after.end(), written) &&
+                        !std::equal(value1Before_.begin(), value1Before_.end(), written))
+                        NoteValue1Unmapped();
+                }
                 continue;
             case ImageResult::WriteFailed:
                 return Fail(kExitWriteFailed, writeFailure_);

@@ -6,6 +6,7 @@
 // operations test the name, never the interface count of the last scan, which
 // a rescan on another thread may have cleared meanwhile.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -418,6 +419,36 @@ int CVntlHubDev::VTL262xReadRegisterAgreed(BYTE ucTarget, BYTE* pData, WORD wAdd
                       ucTarget, wAddress, kAgreedReadLimit, seen.back());
     *pData = seen.back();
     return kChannelOk;
+}
+
+int CVntlHubDev::VTL262xRomBlockReadAgreed(BYTE ucTarget, DWORD dwOffset, BYTE ucValue, BYTE* pOut32) {
+    static const wchar_t kMethod[] = L"CVntlHubDev::VTL262xRomBlockReadAgreed";
+    if (pOut32 == nullptr) return kChannelFailed;
+    const std::wstring name = ObjectNameOf(ucTarget);
+    if (name.empty()) return kChipNoHub;
+    using Block = std::array<BYTE, kRomBlock>;
+    std::vector<Block> seen;
+    int rc = kChannelFailed;
+    for (int i = 0; i < kAgreedReadLimit; ++i) {
+        const platform::DeviceOpenResult dev = OpenFilterObject(ucTarget, name);
+        if (!dev.handle.IsValid()) {
+            rc = kChannelFailed;
+            continue;
+        }
+        Block block;
+        block.fill(0xFF);
+        rc = m_filter.ReadConfigFWCmd(dev.handle, block.data(), dwOffset, ucValue);
+        CloseFilterObject(ucTarget, dev.handle);
+        if (rc != kChannelOk) continue;
+        if (std::find(seen.begin(), seen.end(), block) != seen.end()) {
+            std::memcpy(pOut32, block.data(), kRomBlock);
+            return kChannelOk;
+        }
+        seen.push_back(block);
+    }
+    vDEBUG_WRN_printf(L"%s:%d: Target[%d] ROM block %x (value %d): no two of %d reads agree", kMethod, __LINE__,
+                      ucTarget, dwOffset, ucValue, kAgreedReadLimit);
+    return seen.empty() ? rc : kChannelFailed;
 }
 
 int CVntlHubDev::VTL262xReset(BYTE ucTarget, BYTE bByRegister) {

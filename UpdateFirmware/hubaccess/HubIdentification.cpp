@@ -299,8 +299,10 @@ void Scan::IdentifyEntry(BYTE entryIndex) {
 
     // From here on a dropped chip loses its mark again, so that its other
     // interface cannot merge into the row the next hub takes.
+    // The version decides whether the hub is current, newer or legacy: one
+    // altered reply must not decide it (two reads of a valid block agree).
     FW_VERSION_BLOCK block;
-    if (m_filter.RegisterReadWriteCmd(h.Get(), &block) != kChannelOk) {
+    if (m_filter.ReadVersionAgreed(h.Get(), &block) != kChannelOk) {
         vDEBUG_ERR_printf(L"%s:%d: Get_Version Failed,  dwErrorCode=%d", m_method, __LINE__, GetLastSystemError());
         ClearMark(h.Get(), objectName);
         return;

@@ -95,7 +95,12 @@ public:
     // --- hub update services
     BOOL vInitializeCriticalSection();
     void vDeleteCriticalSection();
-    BYTE vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig256, BYTE ucImage);
+    // A write erases the image's table and downloads it. Once the erase has
+    // started the download always follows, the run's cancel notwithstanding;
+    // *pEraseStarted (when given) tells whether an erase was started, so
+    // that a caller whose write failed knows the table may be left erased.
+    BYTE vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig256, BYTE ucImage,
+                            bool* pEraseStarted = nullptr);
     // Downloads Temp\TempBinData.bin of the module directory.
     BOOL vUpdateFirmware(BYTE ucTarget, BYTE ucImage);
     // Downloads the image given as its bytes (what the run prepared and
@@ -110,7 +115,8 @@ public:
                      int* pFirmwareResult = nullptr);
     BOOL ReEnumrationTargetHub(BYTE ucTarget);
     // The run's cancel token (null outside a run). Once it is set no service
-    // starts an erase or a download, and the waits of the read-back recovery
+    // starts an erase or a firmware download (a table download that completes
+    // an erase still goes), and the waits of the read-back recovery
     // and the re-identification end early (the service then fails).
     platform::CancelToken* m_pRunCancel = nullptr;
     bool bRunCancelled() const { return m_pRunCancel != nullptr && m_pRunCancel->IsCancelled(); }

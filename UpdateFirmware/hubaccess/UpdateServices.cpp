@@ -146,15 +146,16 @@ bool CHubUtility::bPauseUnlessCancelled(std::uint32_t ms) {
 // ---------------------------------------------------------------------------
 // Configuration and firmware
 
-BYTE CHubUtility::vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig256, BYTE ucImage) {
+BYTE CHubUtility::vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig256, BYTE ucImage,
+                                     bool* pEraseStarted) {
     static const wchar_t kMethod[] = L"CHubUtility::vWrRdConfiguration";
+    if (pEraseStarted != nullptr) *pEraseStarted = false;
     const Target t = FindTarget(*this, ucTarget, kMethod);
     if (t.dev == nullptr || pConfig256 == nullptr) return FALSE;
 
     int rc = 0;
     if (bWrite == 1) {
-        // After the run's time-out neither the erase nor the table download
-        // starts (the image written first is never the one the chip boots).
+        // After the run's time-out no erase starts.
         if (bRunCancelled()) {
             vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, image %d not erased", kMethod, __LINE__,
                               ucTarget, ucImage);
@@ -162,15 +163,17 @@ BYTE CHubUtility::vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig25
         }
         // A table written over bytes that were not erased comes out corrupted:
         // no download without a confirmed erase.
+        if (pEraseStarted != nullptr) *pEraseStarted = true;
         rc = t.dev->VTL262xBlockErase(ucTarget, ucImage);
         if (rc != 0) {
             vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], VTL262xBlockErase[%d] return %d, no download, dwErrorCode %d",
                               kMethod, __LINE__, ucTarget, ucImage, rc, GetLastSystemError());
-        } else if (bRunCancelled()) {
-            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, no table download to image %d", kMethod,
-                              __LINE__, ucTarget, ucImage);
-            rc = -1;
         } else {
+            // An erased table is never left behind: the download that
+            // completes the erase goes, the run's cancel notwithstanding.
+            if (bRunCancelled())
+                vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, image %d erased: its table download completes it",
+                                  kMethod, __LINE__, ucTarget, ucImage);
             rc = t.dev->VTL262xConfigWrite(ucTarget, pConfig256, ucImage, 1);
         }
     } else {

@@ -599,11 +599,13 @@ BOOL CHubUtility::bGet262xFWVersion(DRIVERINFO* pEntry) {
                           pEntry->ObjectName, 0, GetLastSystemError());
     } else {
         CVNTLFILTER0 filter(io, *m_ports.clock);
+        // The filter and the check after a reset go by this version: two
+        // reads of a valid block must agree, or the hub has no version yet.
         FW_VERSION_BLOCK block;
-        if (filter.RegisterReadWriteCmd(dev.handle, &block) != kChannelOk) {
+        if (filter.ReadVersionAgreed(dev.handle, &block) != kChannelOk) {
             vDEBUG_WRN_printf(L"%s:%d: Get_Version Failed, Retry[%d], dev_name=%s , dwErrorCode=%d", kMethod, __LINE__,
                               0, pEntry->ObjectName, GetLastSystemError());
-        } else if (block.IsValid()) {
+        } else {
             pEntry->ucFWVersion = block;
             result = TRUE;
         }

@@ -144,6 +144,31 @@ int CVNTLFILTER0::RegisterReadWriteCmd(Handle device, FW_VERSION_BLOCK* out) {
     return RegisterReadWriteCmdOld(device, out->bytes.data(), 16, REG_VERSION_BLOCK, 0);
 }
 
+int CVNTLFILTER0::ReadVersionAgreed(Handle device, FW_VERSION_BLOCK* out) {
+    static const wchar_t kMethod[] = L"CVNTLFILTER0::ReadVersionAgreed";
+    if (out == nullptr) return kChannelFailed;
+    const auto version = [](const FW_VERSION_BLOCK& b) {
+        return std::array<std::uint8_t, 6>{b.bytes[0], b.bytes[1], b.bytes[2], b.bytes[3], b.bytes[4], b.bytes[5]};
+    };
+    std::vector<std::array<std::uint8_t, 6>> seen;
+    int rc = kChannelFailed;
+    for (int i = 0; i < kVersionReadLimit; ++i) {
+        FW_VERSION_BLOCK block;
+        rc = RegisterReadWriteCmd(device, &block);
+        if (rc == kChannelNullHandle) return rc;
+        if (rc != kChannelOk || !block.IsValid()) continue;
+        const auto v = version(block);
+        if (std::find(seen.begin(), seen.end(), v) != seen.end()) {
+            *out = block;
+            return kChannelOk;
+        }
+        seen.push_back(v);
+    }
+    vDEBUG_WRN_printf(L"%s:%d: no two of %d version reads agree (%d valid)", kMethod, __LINE__, kVersionReadLimit,
+                      seen.size());
+    return seen.empty() && rc != kChannelOk ? rc : kChannelFailed;
+}
+
 int CVNTLFILTER0::RegisterReadWriteCmdOld(Handle device, std::uint8_t* data, std::uint8_t length,
                                           std::uint32_t address, std::uint8_t bWrite) {
     static const wchar_t kMethod[] = L"CVNTLFILTER0::RegisterReadWriteCmdOld";

@@ -42,6 +42,14 @@ public:
                              std::uint32_t address, std::uint8_t bWrite, std::uint8_t timeout);
     // Version read: the 16 bytes at 0x7F0, falling back to the legacy layout.
     int RegisterReadWriteCmd(Handle device, FW_VERSION_BLOCK* out);
+    // Version read for a decision: repeated until two successful reads (the
+    // request succeeded and the block is valid) agree on the bytes the tool
+    // uses (the version, which holds the customer code), at most
+    // kVersionReadLimit reads. 0 with the agreed block; otherwise a failure
+    // (-1, or the last request's failure when no read succeeded) and `out`
+    // untouched.
+    static constexpr int kVersionReadLimit = 4;
+    int ReadVersionAgreed(Handle device, FW_VERSION_BLOCK* out);
     int RegisterReadWriteCmdOld(Handle device, std::uint8_t* data, std::uint8_t length,
                                 std::uint32_t address, std::uint8_t bWrite);
 

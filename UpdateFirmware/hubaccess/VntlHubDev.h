@@ -65,6 +65,11 @@ public:
     // when none agree, the last value read. The failure of the last read
     // when none succeeded.
     int VTL262xReadRegisterAgreed(BYTE ucTarget, BYTE* pData, WORD wAddress);
+    // One 32-byte block of the ROM at dwOffset with ROM read value ucValue,
+    // read until two successful reads agree, at most four reads. 0 with the
+    // agreed bytes in pOut32; -1 when no two agree (pOut32 untouched), or
+    // the failure of the last read when none succeeded.
+    int VTL262xRomBlockReadAgreed(BYTE ucTarget, DWORD dwOffset, BYTE ucValue, BYTE* pOut32);
     int VTL262xReset(BYTE ucTarget, BYTE bByRegister);
 
     // Cancels the requests in flight on the filter device object a chip

@@ -206,11 +206,15 @@ TEST(HubIdentificationTest, ADroppedChipLosesItsMarkSoItsCompanionTakesNoOtherRo
         SCOPED_TRACE(c.name);
         Rig r;
         auto d = NewChip(), k = NewChip();
-        d->SetVersion({0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F}, false);  // the walk lets it through
+        d->SetVersion({0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F});
         const int d3 = r.Add(r.root[0], 1, d, 0x0300, 0x3300);
         const int k3 = r.Add(r.root[0], 2, k, 0x0300);
         const int d2 = r.Add(r.root[0], 3, d, 0x0210, 0x2300);
         r.Add(r.root[0], 4, k, 0x0210);
+        // The walk's version reads of chip d fail (each in both layouts): it
+        // lets d through.
+        r.FailFilter(d3, hubaccess::CMD_REG_READ, 0x7F0, 2 * hubaccess::CVNTLFILTER0::kVersionReadLimit);
+        r.FailFilter(d2, hubaccess::CMD_REG_READ, 0x7F0, 2 * hubaccess::CVNTLFILTER0::kVersionReadLimit);
         c.drop(r, d3);
         ASSERT_EQ(r.Scan(), 0);
         ASSERT_EQ(r.m.devList.nCount, c.rows);
@@ -321,7 +325,7 @@ TEST(HubIdentificationTest, VersionAndCustomerCodeFilters) {
     struct Case {
         std::wstring fw, code;
         ha::BYTE start, length;
-        bool valid, placed;
+        bool walkReads, placed;  // walkReads false: the walk's version reads fail, so it lets the hub through
         std::wstring record;  // the drop record after "<line>: "
     };
     const std::wstring version = L"Get FW Version=0a1b2c3d4e5f";
@@ -343,8 +347,10 @@ TEST(HubIdentificationTest, VersionAndCustomerCodeFilters) {
         SCOPED_TRACE(c.fw + L"/" + c.code);
         Rig r;
         auto chip = NewChip();
-        chip->SetVersion({0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F}, c.valid);
-        r.Add(r.root[0], 1, chip, 0x0300);
+        chip->SetVersion({0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F});
+        const int node = r.Add(r.root[0], 1, chip, 0x0300);
+        if (!c.walkReads)
+            r.FailFilter(node, hubaccess::CMD_REG_READ, 0x7F0, 2 * hubaccess::CVNTLFILTER0::kVersionReadLimit);
         r.u.m_strFW_Indetify = c.fw;
         r.u.m_strFWCustomerCode_Indetify = c.code;
         r.u.m_ucCustomerCodeStart = c.start;

@@ -52,48 +52,80 @@ void TwoHubs(RunMachine& m) {
     m.BootFromImage1(1);
 }
 
+// Versions one altered byte turns into another meaning (byte 4, bit 0): hub
+// 0 one version behind the file (altered: current), hub 1 one bit from a
+// legacy version (altered: legacy, which would skip the read-back).
+const sim::HubChip::Version kBehindFile{0x14, 0x04, 0x15, 0x03, 0xE4, 0x00};
+const sim::HubChip::Version kBesideLegacy{0x12, 0x10, 0x30, 0x00, 0x01, 0x00};
+void NearVersions(RunMachine& m) {
+    const sim::HubChip::Version versions[] = {kBehindFile, kBesideLegacy};
+    for (std::size_t i = 0; i < 2; ++i) {
+        m.chips[i]->RegisterImageVersion(m.oldImage, versions[i]);
+        m.chips[i]->SetVersion(versions[i]);
+    }
+}
+
 // Requests of each command in an undisturbed run (seed 0), as the kinds test
 // below measures them; the positions are spread over these.
 const std::map<std::uint32_t, int>& CleanCounts() {
     static const std::map<std::uint32_t, int> counts = {
         {hubaccess::LEGACY_GET_DEVICE_DESCRIPTOR, 4}, {hubaccess::LEGACY_GET_STRING_DESCRIPTOR, 16},
         {hubaccess::CMD_FW_DOWNLOAD, 2564},           {hubaccess::CMD_CONFIG_DOWNLOAD, 32},
-        {hubaccess::CMD_REG_READ, 44},                {hubaccess::CMD_REG_WRITE, 24},
-        {hubaccess::CMD_CPU_RESET, 2},                {hubaccess::CMD_ROM_READ, 3286},
+        {hubaccess::CMD_REG_READ, 50},                {hubaccess::CMD_REG_WRITE, 24},
+        {hubaccess::CMD_CPU_RESET, 2},                {hubaccess::CMD_ROM_READ, 3295},
         {hubaccess::CMD_SPI_BLOCK_ERASE, 8},
     };
     return counts;
 }
 
-std::map<std::uint32_t, int> MeasuredCounts() {
+// Requests of one command at one address (dwIndex) in that run: the version
+// block, and the first block of the firmware area (which chooses the write
+// order, tells whether value 1 is mapped, and starts every area read).
+constexpr std::uint32_t kVersionBlock = 0x7F0;
+constexpr std::uint32_t kAreaFirstBlock = 0x100;
+const std::map<std::pair<std::uint32_t, std::uint32_t>, int>& CleanCountsAt() {
+    static const std::map<std::pair<std::uint32_t, std::uint32_t>, int> counts = {
+        {{hubaccess::CMD_REG_READ, kVersionBlock}, 12},
+        {{hubaccess::CMD_ROM_READ, kAreaFirstBlock}, 15},
+    };
+    return counts;
+}
+
+std::map<std::uint32_t, int> MeasuredCounts(std::map<std::pair<std::uint32_t, std::uint32_t>, int>* at = nullptr) {
     RunMachine m(0);
     TwoHubs(m);
+    NearVersions(m);
     m.Run();
     std::map<std::uint32_t, int> c;
-    for (const auto& e : m.driver.Journal()) ++c[e.Command()];
+    for (const auto& e : m.driver.Journal()) {
+        ++c[e.Command()];
+        if (at != nullptr && CleanCountsAt().count({e.Command(), e.Index()})) ++(*at)[{e.Command(), e.Index()}];
+    }
     return c;
 }
 
-// One fault: a request kind and what happens to it.
+// One fault: a request kind (at one address when given) and what happens to it.
 struct FaultSpec {
     std::uint32_t command;
     FaultKind kind;
+    std::uint32_t address = 0;  // 0: any
+    std::uint32_t alterAt = 7;
+    std::uint8_t alterXor = 0x10;
 };
 
 // What the chips hold before the run, to judge what they hold after it.
 struct Before {
     std::vector<std::vector<std::uint8_t>> tables;
+    std::vector<int> bootImages;
 };
 
 Before TakeBefore(const RunMachine& m) {
     Before b;
-    for (std::size_t i = 0; i < m.chips.size(); ++i) b.tables.push_back(m.OwnTable(i));
+    for (std::size_t i = 0; i < m.chips.size(); ++i) {
+        b.tables.push_back(m.OwnTable(i));
+        b.bootImages.push_back(m.BootImage(i));
+    }
     return b;
-}
-
-// The image chip i runs after a reset: the first one whose firmware is valid.
-int BootImage(const RunMachine& m, std::size_t i) {
-    return m.chips[i]->ImageValid(0) ? 0 : m.chips[i]->ImageValid(1) ? 1 : -1;
 }
 
 // What every run keeps to, whatever `faults` requests did.
@@ -123,8 +155,14 @@ void ExpectRunPromisesKept(RunMachine& m, const Before& before, int faults) {
             EXPECT_EQ(chip.ConfigBlock(1), before.tables[i]);
         }
         if (faults == 1) {
+            // The image the chip booted is never the one written first.
+            for (const auto& d : chip.downloads)
+                if (d.command == hubaccess::CMD_FW_DOWNLOAD) {
+                    EXPECT_NE(static_cast<int>(d.image), before.bootImages[i]) << "the booted image written first";
+                    break;
+                }
             // The chip runs a valid firmware with a table it can use.
-            const int boot = BootImage(m, i);
+            const int boot = m.BootImage(i);
             ASSERT_GE(boot, 0) << "no valid firmware left";
             const auto& table = chip.ConfigBlock(boot);
             EXPECT_TRUE(table == before.tables[i] || table == defaultTable) << "image " << boot << "'s table damaged";
@@ -139,10 +177,19 @@ void ExpectRunPromisesKept(RunMachine& m, const Before& before, int faults) {
     EXPECT_EQ(m.driver.HangingRequestCount(), 0);
 }
 
-// Which of the run's requests of `command` a position stands for.
-int SkipFor(std::uint32_t command, int position, int positions) {
-    const int total = CleanCounts().count(command) ? CleanCounts().at(command) : 0;
-    EXPECT_GT(total, 0) << "no request of command " << command;
+// Requests of the kind in the undisturbed run.
+int CleanCountOf(const FaultSpec& spec) {
+    if (spec.address != 0) {
+        const auto it = CleanCountsAt().find({spec.command, spec.address});
+        return it == CleanCountsAt().end() ? 0 : it->second;
+    }
+    return CleanCounts().count(spec.command) ? CleanCounts().at(spec.command) : 0;
+}
+
+// Which of the run's requests of the kind a position stands for.
+int SkipFor(const FaultSpec& spec, int position, int positions) {
+    const int total = CleanCountOf(spec);
+    EXPECT_GT(total, 0) << "no request of command " << spec.command;
     return total < positions ? std::min(position, std::max(total - 1, 0))
                              : static_cast<int>(static_cast<long long>(position) * total / positions);
 }
@@ -150,7 +197,10 @@ int SkipFor(std::uint32_t command, int position, int positions) {
 sim::Fault MakeFault(const FaultSpec& spec, int skip) {
     sim::Fault f;
     f.match.command = spec.command;
+    if (spec.address != 0) f.match.address = spec.address;
     f.kind = spec.kind;
+    f.alterAt = spec.alterAt;
+    f.alterXor = spec.alterXor;
     f.skip = skip;
     return f;
 }
@@ -159,9 +209,10 @@ class RunFaultSweep : public ::testing::TestWithParam<std::tuple<FaultSpec, int,
 
 TEST_P(RunFaultSweep, OneFaultNeverPassesABadHubNorBricksOne) {
     const auto [spec, position, seed] = GetParam();
-    const int skip = SkipFor(spec.command, position, kPositionsPerKind);  // before the machine: it runs one of its own
+    const int skip = SkipFor(spec, position, kPositionsPerKind);  // before the machine: it runs one of its own
     RunMachine m(seed);
     TwoHubs(m);
+    NearVersions(m);
     const Before before = TakeBefore(m);
     m.driver.AddFault(MakeFault(spec, skip));
     m.Run();
@@ -176,6 +227,8 @@ const std::vector<FaultSpec>& PairKinds() {
         {hubaccess::CMD_CONFIG_DOWNLOAD, FaultKind::DropWrite},  {hubaccess::CMD_CONFIG_DOWNLOAD, FaultKind::AlterWrite},
         {hubaccess::CMD_SPI_BLOCK_ERASE, FaultKind::DropWrite},  {hubaccess::CMD_ROM_READ, FaultKind::GenFailure},
         {hubaccess::CMD_ROM_READ, FaultKind::AlterReply},        {hubaccess::CMD_REG_READ, FaultKind::AlterReply},
+        {hubaccess::CMD_REG_READ, FaultKind::AlterReply, kVersionBlock, 4, 0x01},
+        {hubaccess::CMD_ROM_READ, FaultKind::AlterReply, kAreaFirstBlock, 1, 0x10},
     };
     return kinds;
 }
@@ -191,9 +244,13 @@ TEST_P(RunFaultPairSweep, TwoFaultsStillLeaveEveryHubBootable) {
     };
     const int kinds = static_cast<int>(PairKinds().size());
     const FaultSpec a = PairKinds()[next(kinds)], b = PairKinds()[next(kinds)];
-    const int skipA = next(CleanCounts().at(a.command)), skipB = next(CleanCounts().at(b.command));
+    const int skipA = next(CleanCountOf(a)), skipB = next(CleanCountOf(b));
+    SCOPED_TRACE(testing::Message() << "command " << a.command << " kind " << static_cast<int>(a.kind) << " at "
+                                    << a.address << " skip " << skipA << "; command " << b.command << " kind "
+                                    << static_cast<int>(b.kind) << " at " << b.address << " skip " << skipB);
     RunMachine m(kSeeds[static_cast<std::size_t>(GetParam()) % kSeeds.size()]);
     TwoHubs(m);
+    NearVersions(m);
     const Before before = TakeBefore(m);
     m.driver.AddFault(MakeFault(a, skipA));
     m.driver.AddFault(MakeFault(b, skipB));
@@ -203,9 +260,11 @@ TEST_P(RunFaultPairSweep, TwoFaultsStillLeaveEveryHubBootable) {
 
 // Positions spread over the run's requests of the kind (each one when it
 // makes fewer), under every seed.
-auto Sweep(std::uint32_t command, FaultKind kind = FaultKind::GenFailure) {
-    const int requests = CleanCounts().at(command);
-    return ::testing::Combine(::testing::Values(FaultSpec{command, kind}),
+auto Sweep(std::uint32_t command, FaultKind kind = FaultKind::GenFailure, std::uint32_t address = 0,
+           std::uint32_t alterAt = 7, std::uint8_t alterXor = 0x10) {
+    const FaultSpec spec{command, kind, address, alterAt, alterXor};
+    const int requests = CleanCountOf(spec);
+    return ::testing::Combine(::testing::Values(spec),
                               ::testing::Range(0, std::min(requests, kPositionsPerKind)), ::testing::ValuesIn(kSeeds));
 }
 
@@ -231,13 +290,22 @@ INSTANTIATE_TEST_SUITE_P(AlteredFirmwareChunk, RunFaultSweep, Sweep(hubaccess::C
 // A reply comes back changed.
 INSTANTIATE_TEST_SUITE_P(AlteredRomRead, RunFaultSweep, Sweep(hubaccess::CMD_ROM_READ, FaultKind::AlterReply), Name);
 INSTANTIATE_TEST_SUITE_P(AlteredRegisterRead, RunFaultSweep, Sweep(hubaccess::CMD_REG_READ, FaultKind::AlterReply), Name);
+// The version bytes of the scan's, its walk's and the re-identification's
+// reads (hub 0 then reads current, hub 1 legacy), and the length word of the
+// first block of the firmware area (which chooses the write order).
+INSTANTIATE_TEST_SUITE_P(AlteredVersionRead, RunFaultSweep,
+                         Sweep(hubaccess::CMD_REG_READ, FaultKind::AlterReply, kVersionBlock, 4, 0x01), Name);
+INSTANTIATE_TEST_SUITE_P(AlteredAreaFirstBlock, RunFaultSweep,
+                         Sweep(hubaccess::CMD_ROM_READ, FaultKind::AlterReply, kAreaFirstBlock, 1, 0x10), Name);
 
 INSTANTIATE_TEST_SUITE_P(Pairs, RunFaultPairSweep, ::testing::Range(0, kFaultPairs));
 
 TEST(RunFaultSweepKinds, TheSweptKindsAreEveryRequestKindOfARunInTheirNumbers) {
     // Every kind of request a run makes is swept, at positions spread over
     // as many requests as it makes.
-    EXPECT_EQ(MeasuredCounts(), CleanCounts());
+    std::map<std::pair<std::uint32_t, std::uint32_t>, int> at;
+    EXPECT_EQ(MeasuredCounts(&at), CleanCounts());
+    EXPECT_EQ(at, CleanCountsAt());
 }
 
 // ---------------------------------------------------------------------------
@@ -250,9 +318,10 @@ TEST(RunFaultSweepKinds, TheSweptKindsAreEveryRequestKindOfARunInTheirNumbers) {
 // is cut, nothing but the hung request was cancelled, and exit 0 only when
 // every hub holds the new image.
 //
-// CI runs a spread sample; FW_HANG_SWEEP_FULL=1 runs every position of the
-// 1-hub run, each as a hang, a hang that ignores the cancel and the time-out
-// (by hand: about a minute).
+// CI runs a spread sample and every position around each erase of the 1-hub
+// run; FW_HANG_SWEEP_FULL=1 runs every position of the 1-hub run, each as a
+// hang, a hang that ignores the cancel and the time-out (by hand: about a
+// minute).
 
 void OneHub(RunMachine& m) { m.AddHub(m.root, 1); }
 void ThreeHubs(RunMachine& m) {
@@ -269,7 +338,7 @@ void EightHubs(RunMachine& m) {
 void (*const kTopologies[])(RunMachine&) = {nullptr, OneHub, nullptr, ThreeHubs, nullptr, nullptr, nullptr, nullptr, EightHubs};
 
 // Filter requests of an undisturbed run (seed 0), as the count test measures.
-std::uint64_t CleanRequests(int hubs) { return hubs == 1 ? 3303 : hubs == 3 ? 9905 : 26410; }
+std::uint64_t CleanRequests(int hubs) { return hubs == 1 ? 3310 : hubs == 3 ? 9926 : 26466; }
 
 std::uint64_t RequestsOf(int hubs, std::uint64_t seed) {
     RunMachine m(seed);
@@ -285,7 +354,7 @@ void ExpectHangPromisesKept(RunMachine& m, const Before& before, bool cancelled)
     for (int i = 0; i < app::kMaxChildThreads; ++i) EXPECT_FALSE(m.dlg.m_pChildThread[i]) << "worker " << i << " left";
     EXPECT_EQ(*m.threads.held, 0) << "a lock is still held";
     EXPECT_EQ(m.io.writesStartedAfterCancel, 0);
-    EXPECT_EQ(m.io.CutDownloads(m.driver.Journal()), 0);
+    EXPECT_EQ(m.io.CutDownloads(), 0);
     EXPECT_EQ(m.driver.CancelCalls(), 0) << "requests cancelled from another thread";
     for (const auto& e : m.driver.Journal())
         if (e.cancelled != sim::JournalEntry::Cancel::None) {
@@ -363,6 +432,35 @@ TEST_P(RunTimeOutSweep, TheTimeOutStartsNoWriteAndCutsNone) {
     RunWithTimeOutAt(3, Spread(slot, kTimeOutSlots, CleanRequests(3)), kHangSeeds[slot % 3]);
 }
 INSTANTIATE_TEST_SUITE_P(Spread, RunTimeOutSweep, ::testing::Range(0, kTimeOutSlots));
+
+// Every request from the one before each erase of a table (its part 0) to
+// the first chunk of that table's download, in the 1-hub run, each hung, hung
+// past its cancel, and cut by the time-out: an erased table is always written.
+TEST(RunHangSweepAroundErases, EveryRequestFromATablesEraseToItsDownload) {
+    std::vector<std::uint64_t> positions;
+    {
+        RunMachine m(0);
+        OneHub(m);
+        m.Run();
+        const auto& journal = m.driver.Journal();
+        for (std::size_t i = 0; i < journal.size(); ++i) {
+            const sim::JournalEntry& e = journal[i];
+            if (e.legacy || e.Command() != hubaccess::CMD_SPI_BLOCK_ERASE || (e.Value() >> 8) != 0) continue;
+            positions.push_back(e.number - 1);
+            for (std::size_t j = i; j < journal.size(); ++j) {
+                positions.push_back(journal[j].number);
+                if (journal[j].Command() == hubaccess::CMD_CONFIG_DOWNLOAD) break;
+            }
+        }
+    }
+    ASSERT_GE(positions.size(), 2u * 4u);  // both images: both parts' erase and status, the first chunk
+    for (const std::uint64_t request : positions) {
+        RunWithHang(1, request, false, 0);
+        RunWithHang(1, request, true, 0);
+        RunWithTimeOutAt(1, request, 0);
+        if (testing::Test::HasFailure()) return;
+    }
+}
 
 TEST(RunHangSweepCounts, TheSpreadCoversTheRunsRequestsInTheirNumber) {
     for (int hubs : {1, 3, 8}) EXPECT_EQ(RequestsOf(hubs, 0), CleanRequests(hubs)) << hubs << " hubs";

@@ -81,7 +81,10 @@ class YieldingIo : public platform::DeviceIo {
 public:
     platform::DeviceOpenResult CreateFile(const std::wstring& path, platform::DeviceOpenMode mode) override {
         const platform::DeviceOpenResult r = inner->CreateFile(path, mode);
-        if (mode == platform::DeviceOpenMode::Filter && r.handle.IsValid()) pendingUs[r.handle.raw] = 0;
+        if (mode == platform::DeviceOpenMode::Filter && r.handle.IsValid()) {
+            pendingUs[r.handle.raw] = 0;
+            paths[r.handle.raw] = path;
+        }
         return r;
     }
     platform::IoctlResult DeviceIoControl(platform::Handle device, std::uint32_t code, const std::uint8_t* in,
@@ -92,29 +95,55 @@ public:
             it->second += latencyUs;
         }
         if (yield) clock->Sleep(0);
-        NoteWriteStart(device, code, in, inLen);
-        if (cancelAtRequest != 0 && ++allRequests == cancelAtRequest && cancel && *cancel) (*cancel)->Cancel();
-        return inner->DeviceIoControl(device, code, in, inLen, out, outCapacity);
+        Session* session = NoteWriteStart(device, code, in, inLen);
+        const platform::IoctlResult r = inner->DeviceIoControl(device, code, in, inLen, out, outCapacity);
+        if (session != nullptr) NoteWriteEnd(device, *session, r.Succeeded());
+        return r;
     }
     // Counts the erases and downloads that start while the run's token is
-    // set (a download starts with its first chunk).
-    void NoteWriteStart(platform::Handle device, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLen) {
+    // set (a download starts with its first chunk). After the cancel only
+    // what completes a table left erased may start: its download, or (when
+    // that download failed) its erase and download again.
+    struct Session {
+        std::uint32_t command = 0, value = 0, sent = 0, chunks = 0;
+        bool failed = false;  // one of its own requests failed
+    };
+    Session* NoteWriteStart(platform::Handle device, std::uint32_t code, const std::uint8_t* in, std::uint32_t inLen) {
         namespace fw = sim::filterwire;
-        if (code != fw::kIoctlWrite || in == nullptr || inLen < fw::kBlockSize) return;
+        if (code != fw::kIoctlWrite || in == nullptr || inLen < fw::kBlockSize) return nullptr;
         const std::uint32_t command = fw::Word(in, fw::kWordCommand), value = fw::Word(in, fw::kWordValue);
         bool starts = false;
+        Session* sn = nullptr;
+        std::uint32_t image = value;
         if (command == fw::kCmdSpiErase) {
             // One erase step: both parts, on one handle.
-            Session& sn = sessions[device.raw];
-            starts = sn.command != command;
-            sn = Session{command, value, 0, 0};
+            sn = &sessions[device.raw];
+            image = value & 0xFF;
+            starts = sn->command != command;
+            if (starts) *sn = Session{command, image, 0, 0};
         } else if (command == fw::kCmdFirmwareDownload || command == fw::kCmdConfigDownload) {
-            Session& sn = sessions[device.raw];
+            sn = &sessions[device.raw];
             const std::uint32_t chunks = (fw::Word(in, fw::kWordIndex) + 31) / 32;
-            if (sn.command != command || sn.value != value || sn.sent >= sn.chunks) sn = Session{command, value, 0, chunks};
-            starts = sn.sent++ == 0;
+            if (sn->command != command || sn->value != value || sn->sent >= sn->chunks)
+                *sn = Session{command, value, 0, chunks};
+            starts = sn->sent++ == 0;
+        } else {
+            return nullptr;
         }
-        if (starts && cancel && *cancel && (*cancel)->IsCancelled()) ++writesStartedAfterCancel;
+        const bool cancelled = cancel && *cancel && (*cancel)->IsCancelled();
+        const auto key = std::make_pair(paths[device.raw], image);
+        if (starts && cancelled) {
+            const bool completesErase = command != fw::kCmdFirmwareDownload && tableOpen[key];
+            if (!completesErase) ++writesStartedAfterCancel;
+        }
+        if (starts && command == fw::kCmdSpiErase) tableOpen[key] = true;
+        return sn;
+    }
+    void NoteWriteEnd(platform::Handle device, Session& sn, bool succeeded) {
+        if (!succeeded) sn.failed = true;
+        namespace fw = sim::filterwire;
+        if (sn.command == fw::kCmdConfigDownload && sn.sent == sn.chunks && !sn.failed)
+            tableOpen[std::make_pair(paths[device.raw], sn.value)] = false;
     }
     bool CancelIoEx(platform::Handle device) override { return inner->CancelIoEx(device); }
     bool CloseHandle(platform::Handle device) override {
@@ -140,31 +169,29 @@ public:
     std::uint64_t latencyUs = 0;
     std::uint64_t requests = 0;  // requests on filter device objects
     // Downloads that started but were not sent whole, though none of their
-    // chunks failed.
-    int CutDownloads(const std::vector<sim::JournalEntry>& journal) const {
+    // own chunks failed.
+    int CutDownloads() const {
         int cut = 0;
         for (const auto& [raw, sn] : sessions) {
             (void)raw;
-            if (sn.sent == 0 || sn.sent >= sn.chunks) continue;
-            bool failed = false;
-            for (const auto& e : journal)
-                failed = failed || ((e.Command() == sn.command) && !e.result.Succeeded());
-            cut += failed ? 0 : 1;
+            if (sn.chunks == 0 || sn.sent == 0 || sn.sent >= sn.chunks) continue;
+            cut += sn.failed ? 0 : 1;
         }
         return cut;
     }
-    // The run's cancel token, and the request (counted over all, 1-based)
-    // at which it is set, as the run's time-out would (0: never).
+    // The run's cancel token, and the filter request (numbered as the
+    // driver's journal numbers it, 1-based) at which it is set, as the run's
+    // time-out would (0: never).
     const std::unique_ptr<platform::CancelToken>* cancel = nullptr;
     std::uint64_t cancelAtRequest = 0;
-    std::uint64_t allRequests = 0;
     int writesStartedAfterCancel = 0;
 
 private:
-    struct Session {
-        std::uint32_t command = 0, value = 0, sent = 0, chunks = 0;
-    };
     std::map<std::uintptr_t, Session> sessions;
+    std::map<std::uintptr_t, std::wstring> paths;
+    // (device object, image): an erase of that table started and no
+    // download completed it since.
+    std::map<std::pair<std::wstring, std::uint32_t>, bool> tableOpen;
     std::map<std::uintptr_t, std::uint64_t> pendingUs;
     // The part of a millisecond each thread has been charged but not slept
     // yet: one thread's requests never lengthen another's sleeps.
@@ -256,12 +283,16 @@ struct RunMachine {
         io.threads = &sched;
         io.yield = seed != 0;
         io.cancel = &dlg.m_pRunCancel;
+        driver.onRequest = [this](std::uint64_t number) {
+            if (io.cancelAtRequest != 0 && number == io.cancelAtRequest && dlg.m_pRunCancel) dlg.m_pRunCancel->Cancel();
+        };
         ports.deviceIo = &io;
         ports.clock = &sched;
         threads.inner = &sched;
         threads.clock = &sched;
         ports.threads = &threads;
         ports.logSink = &sink;
+        sink.clock = &sched;
         ports.files = &files;
         ports.registry = &registry;
         ports.processes = &processes;
@@ -374,14 +405,15 @@ struct RunMachine {
         utility->BuildDefaultConfigTable(table);
         return std::vector<std::uint8_t>(table.begin(), table.end());
     }
-    // Whether image `image` of chip i is bootable and carries a table.
+    // The image chip i boots after a reset (the first whose firmware is
+    // valid), or -1.
+    int BootImage(std::size_t i) const { return chips[i]->ImageValid(0) ? 0 : chips[i]->ImageValid(1) ? 1 : -1; }
+    // Whether the image chip i boots carries a table.
     bool HasBootableImage(std::size_t i) const {
-        for (int image = 0; image < 2; ++image) {
-            const auto& table = chips[i]->ConfigBlock(image);
-            const bool blankTable = std::all_of(table.begin(), table.end(), [](std::uint8_t b) { return b == 0xFF; });
-            if (chips[i]->ImageValid(image) && !blankTable) return true;
-        }
-        return false;
+        const int image = BootImage(i);
+        if (image < 0) return false;
+        const auto& table = chips[i]->ConfigBlock(image);
+        return !std::all_of(table.begin(), table.end(), [](std::uint8_t b) { return b == 0xFF; });
     }
     int RowOfChip(std::size_t i) {
         const std::wstring name = usb.FilterObjectName(nodes[i]);

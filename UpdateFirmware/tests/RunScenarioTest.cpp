@@ -148,6 +148,30 @@ const std::vector<Scenario>& Scenarios() {
                                           L"vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[0] "));
              EXPECT_EQ(m.chips[0]->ConfigBlock(1), run_machine::Pattern(256, 0x40));
          }},
+        // Image 0 (written first: the chip boots image 1) reads back with a
+        // wrong table; its rewrite's table download fails after the erase.
+        // The chip would boot image 0's new firmware from then on: its table
+        // is erased and written again at once, never left blank.
+        {"TableFailingAfterItsEraseIsErasedAndWrittenAgain",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.BootFromImage1(0);
+             sim::Fault f;
+             f.match.command = hubaccess::CMD_CONFIG_DOWNLOAD;
+             f.kind = sim::FaultKind::AlterWrite;  // chunk 3 of image 0's first table
+             f.skip = 2;
+             m.driver.AddFault(f);
+             f.kind = sim::FaultKind::GenFailure;  // the first chunk of its rewrite
+             f.skip = 7;
+             m.driver.AddFault(f);
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{0, 0, 1}));
+             EXPECT_TRUE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                          L"vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[0] "));
+             EXPECT_EQ(m.chips[0]->ConfigBlock(0), run_machine::Pattern(256, 0x40));
+         }},
         {"AlteredTypeRegisterReadIsOutvoted",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
@@ -222,6 +246,22 @@ const std::vector<Scenario>& Scenarios() {
                  records += r.find(L"the chip does not map it to image 1") != std::wstring::npos;
              EXPECT_EQ(records, 1);
          }},
+        {"ChipIgnoringReadValue1AndBootingImage1LogsImage1Unverified",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.BootFromImage1(0);
+             m.chips[0]->romReadIgnoresImageValue = true;  // value 1 reads image 0
+         },
+         0, L"Pass!!", {Flash::New}, "G",
+         [](RunMachine& m) {
+             // Image 0 goes first; value 1 then answers with its new bytes.
+             EXPECT_EQ(FirmwareDownloads(*m.chips[0]), (std::vector<std::uint32_t>{0, 1}));
+             int records = 0;
+             for (const std::wstring& r : m.sink.Records())
+                 records += r.find(L"the chip does not map it to image 1, image 1's firmware is not verified") !=
+                            std::wstring::npos;
+             EXPECT_EQ(records, 1);
+         }},
         {"OneHubCurrentOneOld",
          [](RunMachine& m) {
              m.AddHub(m.root, 1, run_machine::kFileVersion);
@@ -235,12 +275,45 @@ const std::vector<Scenario>& Scenarios() {
         {"HubReportsItsVersionLate",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
-             m.chips[0]->staleVersionReads = 3;  // the first three looks after the reset see the old version
+             // The first three looks after the reset (two agreeing reads
+             // each) see the old version: as many as the re-checks allow.
+             m.chips[0]->staleVersionReads = 3 * 2;
          },
          0, L"Pass!!", {Flash::New}, "G",
          [](RunMachine& m) {
              EXPECT_TRUE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
                                           L"ucTargetNumber[0], iRetry = 3, Reload Version Check Failed"));
+         }},
+        {"HubReportsItsOldVersionOnceTooOften",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.chips[0]->staleVersionReads = 4 * 2;  // one look more than the re-checks allow
+         },
+         -7, L"Failed!!(-7)", {Flash::New}, "R",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                          L"try iRetry = 4, ucTargetNumber[0], Reload Version Check Failed[130101000000]"));
+         }},
+        // The gate's limit counts from the first poll that sees every worker
+        // ready; a gate that never opens ends the hub there, not at the run's
+        // time-out.
+        {"GateThatNeverOpensEndsAtItsLimit",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             // After the scan: no tier ever comes up.
+             m.threads.beforeStart = [&m] { m.utility->m_MaxHubDepth = 0; };
+         },
+         -9, L"Failed!!(-9)", {Flash::New}, "R",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.dlg.GetRunMessage(), L"Hub[0] No responesed, Time out!!!");
+             EXPECT_EQ(m.chips[0]->cpuResets, 0);
+             const long long ready = m.sink.TimeOf(L"CHILD_THREAD_RST_READY");
+             const long long out = m.sink.TimeOf(L"Hub[0] No responesed, Time out!!!");
+             ASSERT_GE(ready, 0);
+             // Seen ready at the first 500 ms poll; the limit is then tested
+             // every 800 ms.
+             EXPECT_GT(out - ready, 500 + 40'000);
+             EXPECT_LE(out - ready, 500 + 40'000 + 800);
          }},
         {"GateOpensNearItsLimit",
          [](RunMachine& m) {
@@ -348,10 +421,10 @@ const std::vector<Scenario>& Scenarios() {
         {"Image0UnreadableNothingWritten",
          [](RunMachine& m) {
              m.AddHub(m.root, 1);
-             sim::Fault f;  // the firmware area's first block, read to choose the order
+             sim::Fault f;  // the firmware area's first block, read to choose the order: every read of 3 tries
              f.match.command = hubaccess::CMD_ROM_READ;
              f.match.address = 0x100;
-             f.times = 3;
+             f.times = 3 * 4;
              m.driver.AddFault(f);
          },
          -6, L"Failed!!(-6)", {Flash::Old}, "R",
@@ -366,7 +439,7 @@ const std::vector<Scenario>& Scenarios() {
              sim::Fault f;
              f.match.command = hubaccess::CMD_ROM_READ;
              f.match.address = 0x100;
-             f.times = 2;
+             f.times = 2 * 4;  // every read of the first two tries
              m.driver.AddFault(f);
          },
          0, L"Pass!!", {Flash::New}, "G",
@@ -480,6 +553,11 @@ const std::vector<Scenario>& Scenarios() {
              EXPECT_EQ(cancelled, 1);
              EXPECT_LE(m.sched.NowMs(), 60'000u);
              EXPECT_TRUE(m.sink.Contains(L"timed out after 10000 ms"));
+             // Judged by the clock: the hung chunk ended 10 s after it was sent.
+             for (const auto& e : m.driver.Journal())
+                 if (e.faulted) {
+                     EXPECT_EQ(e.endMs - e.timeMs, 10'000u);
+                 }
              EXPECT_FALSE(m.dlg.m_pChildThread[0] || m.dlg.m_pChildThread[1]);  // both joined
          }},
         // The run's time-out comes while hub 0's slow chunks hold the
@@ -502,7 +580,7 @@ const std::vector<Scenario>& Scenarios() {
          -9, L"TimeOut!!(-9)", {Flash::Any, Flash::Any, Flash::Any}, "RRR",
          [](RunMachine& m) {
              EXPECT_EQ(m.io.writesStartedAfterCancel, 0);
-             EXPECT_EQ(m.io.CutDownloads(m.driver.Journal()), 0);
+             EXPECT_EQ(m.io.CutDownloads(), 0);
              EXPECT_EQ(m.driver.CancelCalls(), 0);
              EXPECT_EQ(*m.threads.held, 0);
              EXPECT_EQ(m.cleanup.driverRemoved, 1);
@@ -846,6 +924,55 @@ INSTANTIATE_TEST_SUITE_P(Runs, RunScenarioTest,
                              return std::string(std::get<0>(info.param).name) + "_seed" +
                                     std::to_string(std::get<1>(info.param));
                          });
+
+// One altered reply to any read of the version block (the scan's, its
+// walk's, the re-identification's) on a hub one version behind the file, or
+// one whose version differs from a legacy one in a single bit: the hub is
+// written and read back as always, never passed unwritten nor unverified.
+TEST(RunVersionReads, OneAlteredVersionReplyNeverPassesAHubUnwrittenOrUnverified) {
+    struct Case {
+        const char* name;
+        sim::HubChip::Version running;
+        std::uint32_t alterAt;
+        std::uint8_t alterXor;  // turns `running` into the file's or a legacy version
+    };
+    const Case cases[] = {
+        {"one version behind", {0x14, 0x04, 0x15, 0x03, 0xE4, 0x00}, 4, 0x01},
+        {"a bit from legacy", {0x12, 0x10, 0x30, 0x00, 0x10, 0x00}, 4, 0x10},
+    };
+    for (const Case& c : cases) {
+        // Every read of the block in an undisturbed run, each altered in turn.
+        int reads = 0;
+        {
+            RunMachine m(0);
+            m.AddHub(m.root, 1);
+            m.Run();
+            for (const auto& e : m.driver.Journal()) reads += e.Command() == hubaccess::CMD_REG_READ && e.Index() == 0x7F0;
+        }
+        ASSERT_GE(reads, 3);
+        for (int skip = 0; skip < reads; ++skip) {
+            SCOPED_TRACE(testing::Message() << c.name << ", read " << skip);
+            RunMachine m(0);
+            m.AddHub(m.root, 1);
+            m.chips[0]->RegisterImageVersion(m.oldImage, c.running);
+            m.chips[0]->SetVersion(c.running);
+            sim::Fault f;
+            f.match.command = hubaccess::CMD_REG_READ;
+            f.match.address = 0x7F0;
+            f.kind = sim::FaultKind::AlterReply;
+            f.alterAt = c.alterAt;
+            f.alterXor = c.alterXor;
+            f.skip = skip;
+            m.driver.AddFault(f);
+            m.Run();
+            EXPECT_EQ(m.dlg.m_iRet.load(), 0);
+            EXPECT_TRUE(m.HoldsNewFirmware(0, 0));
+            EXPECT_TRUE(m.HoldsNewFirmware(0, 1));
+            EXPECT_TRUE(m.sink.HasRecord(L"MSG", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                         L"ucTargetNumber[0], b.verify firmware"));
+        }
+    }
+}
 
 // A worker whose download outlives the grace and the last resort (its slow
 // chunks ignore every cancel) is logged and left; the run still ends -9 and

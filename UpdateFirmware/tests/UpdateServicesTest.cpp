@@ -542,6 +542,38 @@ TEST(UpdateServicesTest, ACancelledRunEndsTheRecoveryAndReIdentificationEarlyAnd
     }
 }
 
+// The time-out arriving at the erase of a table, or at its status poll:
+// the erase is completed by its table download, never left blank.
+TEST(UpdateServicesTest, AnEraseUnderwayWhenTheRunIsCancelledIsCompletedByItsDownload) {
+    for (const int after : {0, 1, 4}) {  // requests after the first erase's
+        SCOPED_TRACE(after);
+        Rig r;
+        const int root = r.Controller();
+        auto chip = r.NewChip();
+        r.Add(root, 1, chip);
+        r.Scan();
+        std::unique_ptr<platform::CancelToken> token = r.m.sched.CreateCancelToken();
+        r.u().m_pRunCancel = token.get();
+        // The write's first request is the erase of part 0.
+        std::uint64_t eraseAt = 0;
+        r.m.driver.onRequest = [&](std::uint64_t n) {
+            if (eraseAt == 0) eraseAt = n;
+            if (n == eraseAt + static_cast<std::uint64_t>(after)) token->Cancel();
+        };
+        const auto table = Pattern(256, 0x33);
+        std::vector<ha::BYTE> config(table.begin(), table.end());
+        ha::BYTE written = ha::FALSE;
+        bool eraseStarted = false;
+        r.m.sched.Run([&] { written = r.u().vWrRdConfiguration(0, 1, config.data(), 1, &eraseStarted); });
+        r.u().m_pRunCancel = nullptr;
+        EXPECT_TRUE(token->IsCancelled());
+        EXPECT_EQ(written, ha::TRUE);
+        EXPECT_TRUE(eraseStarted);
+        EXPECT_EQ(chip->ConfigBlock(1), table);
+        EXPECT_TRUE(r.m.sink.Contains(L"run cancelled, image 1 erased: its table download completes it"));
+    }
+}
+
 // Two workers, each through the whole update of its hub: both configuration
 // images, both firmware images, the read-back, the reset and the
 // re-identification. In console mode each holds m_ThreadCriticalSection for

@@ -475,7 +475,7 @@ void RunCoordinator::CleanUp() {
                 vDEBUG_ERR_printf(L"%s:%d:  Remove_FilterDriverAndFiles Failed... [%d] ", kMethod, __LINE__, rc);
         }
         vDEBUG_MSG_printf(L"%s:%d:  Set Power Management registery to be active!!!m_DriverNum=%d", kMethod, __LINE__,
-                          u_.m_PowerManagementChanges.size());
+                          u_.PowerManagementChangeCount());
         u_.bRestorePowerManagement();
     }
 

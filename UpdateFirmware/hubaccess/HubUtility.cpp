@@ -121,7 +121,8 @@ std::uint32_t SystemErrorOfAccess(int err) {
 // Construction and destruction
 
 CHubUtility::CHubUtility(const platform::Ports& ports)
-    : m_ports(ports), m_FileConfigTableLock(ports.threads->CreateMutex("m_FileConfigTableLock")) {
+    : m_ports(ports), m_FileConfigTableLock(ports.threads->CreateMutex("m_FileConfigTableLock")),
+      m_PowerManagementLock(ports.threads->CreateMutex("m_PowerManagementLock")) {
     static constexpr wchar_t kMethod[] = L"CHubUtility::CHubUtility";
     vDEBUG_Initial_printf(*m_ports.threads, *m_ports.logSink);
     vResetMembers();

@@ -218,7 +218,10 @@ public:
         bool existed = false;  // the value was there before the run
         DWORD previous = 0;    // and held this number
     };
+    // Written by the walks (a worker left running at the run's end may still
+    // walk) and read by the restore: both under m_PowerManagementLock.
     std::vector<PowerManagementChange> m_PowerManagementChanges;
+    std::size_t PowerManagementChangeCount();
 
 private:
     // The walk's filters and entry steps for the hub on one port (GetHubPort).
@@ -247,6 +250,9 @@ private:
     // Guards m_ucFileConfigTable only; nothing else is locked while it is
     // held (the log's lock aside).
     std::unique_ptr<platform::Mutex> m_FileConfigTableLock;
+    // Guards m_PowerManagementChanges only; held for no registry or device
+    // call (the log's lock aside).
+    std::unique_ptr<platform::Mutex> m_PowerManagementLock;
 };
 
 // The process-wide hub utility, set by the program's entry.

@@ -214,6 +214,7 @@ BOOL CHubUtility::bSetHubPowerManagementByRegistry(HUBREC rec, DWORD dwValue) {
         // Remember the first state of every value the run changes.
         const std::wstring keyId = RegistryNameKey(where.key);
         const std::wstring nameId = ToUpperAscii(where.valueName);
+        platform::ScopedLock held(*m_PowerManagementLock);
         const bool known = std::any_of(
             m_PowerManagementChanges.begin(), m_PowerManagementChanges.end(), [&](const PowerManagementChange& c) {
                 return RegistryNameKey(c.key) == keyId && ToUpperAscii(c.valueName) == nameId;
@@ -227,10 +228,20 @@ BOOL CHubUtility::bSetHubPowerManagementByRegistry(HUBREC rec, DWORD dwValue) {
     return TRUE;
 }
 
+std::size_t CHubUtility::PowerManagementChangeCount() {
+    platform::ScopedLock held(*m_PowerManagementLock);
+    return m_PowerManagementChanges.size();
+}
+
 BOOL CHubUtility::bRestorePowerManagement() {
     // Every value is treated, even after one failed.
     BOOL result = TRUE;
-    for (const PowerManagementChange& change : m_PowerManagementChanges) {
+    std::vector<PowerManagementChange> changes;
+    {
+        platform::ScopedLock held(*m_PowerManagementLock);
+        changes = m_PowerManagementChanges;
+    }
+    for (const PowerManagementChange& change : changes) {
         bool existed = false;
         DWORD previous = 0;
         if (ApplyValue(*this, kRestoreMethod, Location{change.key, change.valueName}, kSelectiveSuspendOn, &existed,

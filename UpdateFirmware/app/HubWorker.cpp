@@ -347,6 +347,16 @@ void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
 // an image starts, the second one included.
 HubWorker::ImageResult HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
     CheckCancel();
+    // Each download is of the file this run wrote, read back and holds: its
+    // name must still reach that very file.
+    if (!dlg_.bTempImageStillHeld()) {
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], [%s] is not the image this run holds, nothing is written",
+                          kMethod, __LINE__, t_, dlg_.strTempBinDataFilePath());
+        writeFailure_ = textfmt::Format(image == 0 ? L"Failed to update FW to Hub[%d] in image 0"
+                                                   : L"Failed to update FW to Hub[%d] in image 1",
+                                        t_);
+        return ImageResult::WriteFailed;
+    }
     if (!utility_.vWrRdConfiguration(t_, 1, table.data(), image)) {
         vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
                                      : L"%s:%d: vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",

@@ -199,14 +199,17 @@ TEST(FirmwareFiles, TemporaryImageCheck) {
 TEST(FirmwareFiles, ConfigFileSplit) {
     DialogMachine m;
     const std::wstring temp = L"C:\\Tool\\Temp\\TempBinData.bin";
-    // A longer image of an earlier run is replaced, not overwritten in part,
-    // also when it cannot be deleted first.
+    // A longer image of an earlier run is replaced, never written through:
+    // one that cannot be deleted first is refused and stays as it is.
     m.files.PutFile(temp, std::vector<BYTE>(0x9000, 0xEE));
     m.files.AddFault(sim::FileFault{sim::FileOp::Delete, temp, platform::kErrorAccessDenied});
     const std::vector<BYTE> record = Record(0x5000);
     m.files.PutFile(L"C:\\fw\\Config_140415_03_E5_00.bin", Cat(Table(0x33), record));
+    EXPECT_FALSE(m.dlg->bConfig_File2TempBinFile(L"C:\\fw\\Config_140415_03_E5_00.bin"));
+    EXPECT_EQ(*m.files.GetFile(temp), std::vector<BYTE>(0x9000, 0xEE));
     EXPECT_TRUE(m.dlg->bConfig_File2TempBinFile(L"C:\\fw\\Config_140415_03_E5_00.bin"));
     EXPECT_EQ(*m.files.GetFile(temp), record);
+    EXPECT_EQ(m.dlg->m_TempBinImage, record);  // held as read back
     EXPECT_EQ(std::vector<BYTE>(m.utility->m_ucFileConfigTable.begin(), m.utility->m_ucFileConfigTable.end()),
               Table(0x33));
 

@@ -92,8 +92,8 @@ TEST(Package, ShortWriteLeavesNoPartialFileAndFilesOfAnotherBuildAreReplaced) {
     EXPECT_EQ(m.payload->nLoadFilterDriverLib(PayloadMachine::kTemp), -10);
     EXPECT_FALSE(m.files.Exists(m.Package(L"k9371937.DLL")));
 
-    // Left by another build (a killed run, an older release): replaced, and
-    // the installation goes on; an identical file is taken as it is.
+    // Left by another build (a killed run, an older release): the whole
+    // folder goes aside unread, and the installation goes on in a new one.
     PayloadMachine n;
     n.files.PutFile(n.Package(L"i386\\revodereriri.sys"), Bytes("another driver"));
     n.files.SetReadOnly(n.Package(L"i386\\revodereriri.sys"), true);
@@ -103,21 +103,31 @@ TEST(Package, ShortWriteLeavesNoPartialFileAndFilesOfAnotherBuildAreReplaced) {
     EXPECT_EQ(n.File(n.Package(L"i386\\revodereriri.sys")), Bytes("sys i386"));
     EXPECT_EQ(n.launcher.Calls().size(), 1u);
     EXPECT_EQ(n.payload->ExtractedFiles().size(), 6u);
-    EXPECT_TRUE(n.Has(L"WRN", L"PlaceItem", n.Package(L"i386\\revodereriri.sys") + L" is not this build's, replaced"));
+    EXPECT_TRUE(n.Has(L"WRN", L"nLoadFilterDriverLib",
+                      std::wstring(PayloadMachine::kTemp) + L"VTL262xFW is left by an earlier run: renamed aside to "
+                                                            L"VTL262xFW.aside-3600000-0 and left there"));
+    EXPECT_EQ(n.File(std::wstring(PayloadMachine::kTemp) + L"VTL262xFW.aside-3600000-0\\FilterDriver\\devcon.exe"),
+              Bytes("older devcon"));
     ASSERT_EQ(n.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 1), 0);
     EXPECT_EQ(n.File(n.Package(L"devcon.exe")), Bytes("devcon x86"));
 }
 
 // --- the package folder is locked before anything goes into it
 
-// A package folder of someone else's holding a file whose deletion fails
-// with a sharing violation the given number of times (-1: always).
+// A package folder of someone else's that cannot be renamed for a sharing
+// violation the given number of times; -1: a file in it stays open without
+// sharing deletion.
 void ForeignWithABusyFile(PayloadMachine& m, int times) {
     m.files.PutFile(m.Package(L"busy.txt"), Bytes("x"));
     m.files.SetForeignOwner(PayloadMachine::kPackage);
+    if (times < 0) {
+        m.files.CreateFile(m.Package(L"busy.txt"), platform::kGenericRead, platform::kFileShareRead,
+                           platform::FileDisposition::OpenExisting, 0);
+        return;
+    }
     sim::FileFault busy;
-    busy.op = sim::FileOp::Delete;
-    busy.path = m.Package(L"busy.txt");
+    busy.op = sim::FileOp::Rename;
+    busy.path = L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW";
     busy.error = platform::kErrorSharingViolation;
     busy.times = times;
     m.files.AddFault(busy);
@@ -175,8 +185,8 @@ TEST_P(PackageFolder, IsMadeAnewWithoutFollowingOrTheInstallationEndsUnrun) {
     EXPECT_FALSE(m.files.Exists(parent + L"\\planted.dll"));
     // Held until the removal lets go of them: afterwards nothing is open.
     ASSERT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
-    EXPECT_FALSE(m.files.Exists(PayloadMachine::kPackage));
-    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+    EXPECT_FALSE(m.files.Exists(parent));
+    EXPECT_EQ(m.files.OpenHandleCount(), GetParam().unsafe[0] ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -206,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
                          true},
         UnsafeFolderCase{"ForeignAndInUse",
                          [](PayloadMachine& m) { ForeignWithABusyFile(m, -1); },
-                         false, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver cannot"},
+                         false, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW cannot"},
         UnsafeFolderCase{"ForeignAndBrieflyInUse",
                          [](PayloadMachine& m) { ForeignWithABusyFile(m, 3); },
                          true},
@@ -268,8 +278,7 @@ TEST_P(Launch, InstallerAndBatchRunByFullPathOnTheFullInfPath) {
               L"\"" + system + L"\\cmd.exe\" /c \"\"" + package + L"\\DeleteRevodereriri.bat\"\"");
     EXPECT_EQ(call.currentDirectory, package);
     EXPECT_TRUE(call.noWindow);
-    EXPECT_FALSE(m.files.Exists(package));
-    EXPECT_TRUE(m.files.IsDirectory(package.substr(0, package.rfind(L'\\'))));
+    EXPECT_FALSE(m.files.Exists(package.substr(0, package.rfind(L'\\'))));
     EXPECT_TRUE(m.payload->ExtractedFiles().empty());
 
     m.launcher.FailStarts(platform::kErrorFileNotFound);
@@ -291,7 +300,7 @@ TEST(FilterDriver, PackageFolderRemovalIsTriedAgainOverASecond) {
         PayloadMachine m;
         ASSERT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
         sim::FileFault busy;
-        busy.op = sim::FileOp::RemoveDirectory;
+        busy.op = sim::FileOp::DeleteEntry;
         busy.path = PayloadMachine::kPackage;
         busy.error = platform::kErrorSharingViolation;
         busy.times = row.busy;
@@ -323,18 +332,24 @@ TEST(FilterDriver, RemovalDeletesOnlyItsOwnFilesAndNothingWhenTheBatchCannotStar
     EXPECT_EQ(m.payload->ExtractedFiles().size(), 7u);  // the package and the batch
     EXPECT_TRUE(m.files.Exists(m.Package(L"msvcrtd.dll")));
 
+    // What the elevated installer left in the folders this run made goes
+    // too (nobody else can write there); nothing outside them is touched.
     m.launcher.FailStarts(0);
-    m.files.PutFile(m.Package(L"notes.txt"), Bytes("user"));
+    m.files.PutFile(m.Package(L"setupapi.log"), Bytes("installer"));
+    m.files.PutFile(std::wstring(PayloadMachine::kTemp) + L"notes.txt", Bytes("user"));
     sim::FileFault inUse;
     inUse.op = sim::FileOp::Delete;
     inUse.path = m.Package(L"amd64\\revodereriri.sys");
     inUse.error = platform::kErrorSharingViolation;
+    inUse.times = -1;
     m.files.AddFault(inUse);
     EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
     EXPECT_TRUE(m.Has(L"ERR", L"Remove_FilterDriverAndFiles", L"DeleteFile failed, " + m.Package(L"amd64\\revodereriri.sys")));
     EXPECT_EQ(m.payload->ExtractedFiles(), std::vector<std::wstring>{m.Package(L"amd64\\revodereriri.sys")});
-    EXPECT_EQ(m.File(m.Package(L"notes.txt")), Bytes("user"));
+    EXPECT_FALSE(m.files.Exists(m.Package(L"setupapi.log")));
+    EXPECT_EQ(m.File(std::wstring(PayloadMachine::kTemp) + L"notes.txt"), Bytes("user"));
     EXPECT_FALSE(m.files.Exists(m.Package(L"i386")));
+    EXPECT_TRUE(m.files.Exists(m.Package(L"amd64")));
 }
 
 // --- devcon
@@ -362,6 +377,8 @@ TEST(Devcon, WrittenIntoTheLockedPackageFolderAndRunFromThereOnly) {
         EXPECT_FALSE(m.files.Exists(path));
         EXPECT_TRUE(m.utility->m_strDevconPath.empty());
         EXPECT_EQ(m.File(program), Bytes("their devcon"));  // neither replaced nor deleted
+        EXPECT_EQ(m.payload->vRemoveExtractedFiles(PayloadMachine::kTemp), 1);
+        EXPECT_FALSE(m.files.Exists(std::wstring(PayloadMachine::kTemp) + L"VTL262xFW"));
         EXPECT_EQ(m.files.OpenHandleCount(), 0);
     }
     PayloadMachine m;
@@ -406,7 +423,8 @@ TEST(FirmwareImage, SomeoneElsesFileOfThatNameStaysAndTheImageGoesToTemp) {
     n.files.MakeRedirection(L"C:\\Tool\\Temp", L"C:\\Elsewhere");
     EXPECT_EQ(n.payload->vExtractBinFiles(), 0);
     EXPECT_FALSE(n.files.Exists(L"C:\\Elsewhere\\140415_03_E5_00.bin"));
-    EXPECT_TRUE(n.Has(L"ERR", L"EnsureFolder", L"C:\\Tool\\Temp is a redirection, nothing is written there"));
+    EXPECT_TRUE(n.sink.HasRecord(L"ERR", L"CHubUtility::bHoldTempFolder",
+                                 L"[C:\\Tool\\Temp] is a redirection or no folder, nothing is written there"));
 }
 
 TEST(FirmwareImage, NameResourceReadWithinItsSizeAndBadNamesRefused) {

@@ -333,6 +333,7 @@ FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t acce
                                     std::uint32_t share, FileDisposition disposition,
                                     std::uint32_t flags) {
     Lock guard(mutex_);
+    RunHooks(FileOp::Open, Key(Resolve(path)));
     FileOpenResult r;
     const std::wstring full = Resolve(path);
     if (full.empty()) {
@@ -340,7 +341,6 @@ FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t acce
         return r;
     }
     const std::wstring key = Key(full);
-    RunHooks(FileOp::Open, key);
     if (auto* f = FindFault(FileOp::Open, key)) {
         r.error = f->error;
         return r;
@@ -520,10 +520,10 @@ FileResult SimFiles::CreateDirectory(const std::wstring& path) {
 
 FileResult SimFiles::DeleteFile(const std::wstring& path) {
     Lock guard(mutex_);
+    RunHooks(FileOp::Delete, Key(Resolve(path)));
     const std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);
     const std::wstring key = Key(full);
-    RunHooks(FileOp::Delete, key);
     if (auto* f = FindFault(FileOp::Delete, key)) return Fail(f->error);
     if (DirectoryExists(full)) return Fail(platform::kErrorAccessDenied);
     if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
@@ -543,10 +543,10 @@ FileResult SimFiles::DeleteFile(const std::wstring& path) {
 
 FileResult SimFiles::RemoveDirectory(const std::wstring& path) {
     Lock guard(mutex_);
+    RunHooks(FileOp::RemoveDirectory, Key(Resolve(path)));
     const std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);
     const std::wstring key = Key(full);
-    RunHooks(FileOp::RemoveDirectory, key);
     if (auto* f = FindFault(FileOp::RemoveDirectory, key)) return Fail(f->error);
     if (IsRoot(full)) return Fail(platform::kErrorAccessDenied);
     const auto it = nodes_.find(key);
@@ -669,10 +669,10 @@ FileResult SimFiles::InspectPath(const std::wstring& path, platform::PathFacts* 
 
 FileResult SimFiles::CreatePrivateDirectory(const std::wstring& path) {
     Lock guard(mutex_);
+    RunHooks(FileOp::CreateDirectory, Key(Resolve(path)));
     const std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);
     const std::wstring key = Key(full);
-    RunHooks(FileOp::CreateDirectory, key);
     if (auto* f = FindFault(FileOp::CreateDirectory, key)) return Fail(f->error);
     if (IsRoot(full) || nodes_.count(key)) return Fail(platform::kErrorAlreadyExists);
     if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
@@ -684,6 +684,7 @@ FileResult SimFiles::CreatePrivateDirectory(const std::wstring& path) {
 
 platform::FileOpenResult SimFiles::HoldFolder(const std::wstring& path, platform::PathFacts* facts) {
     Lock guard(mutex_);
+    RunHooks(FileOp::Hold, Key(Resolve(path)));
     FileOpenResult r;
     if (facts) *facts = platform::PathFacts{};
     const std::wstring full = Resolve(path);
@@ -692,7 +693,6 @@ platform::FileOpenResult SimFiles::HoldFolder(const std::wstring& path, platform
         return r;
     }
     const std::wstring key = Key(full);
-    RunHooks(FileOp::Hold, key);
     if (auto* f = FindFault(FileOp::Hold, key)) {
         r.error = f->error;
         return r;
@@ -732,9 +732,9 @@ FileResult SimFiles::GetFileIdentity(Handle handle, platform::FileIdentity* iden
 
 FileResult SimFiles::GetPathIdentity(const std::wstring& path, platform::FileIdentity* identity) {
     Lock guard(mutex_);
+    RunHooks(FileOp::Open, Key(Resolve(path)));
     std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);
-    RunHooks(FileOp::Open, Key(full));
     // The name is followed, as an open without FILE_FLAG_OPEN_REPARSE_POINT does.
     for (int hops = 0; hops < 8; ++hops) {
         const auto it = nodes_.find(Key(full));
@@ -751,13 +751,13 @@ FileResult SimFiles::GetPathIdentity(const std::wstring& path, platform::FileIde
 
 FileResult SimFiles::RenameEntry(const std::wstring& path, const std::wstring& newName) {
     Lock guard(mutex_);
+    RunHooks(FileOp::Rename, Key(Resolve(path)));
     if (newName.empty() || newName.find_first_of(L"\\/:") != std::wstring::npos || newName == L"." ||
         newName == L"..")
         return Fail(platform::kErrorInvalidParameter);
     const std::wstring full = Resolve(path);
     if (full.empty() || IsRoot(full)) return Fail(platform::kErrorAccessDenied);
     const std::wstring key = Key(full);
-    RunHooks(FileOp::Rename, key);
     if (auto* f = FindFault(FileOp::Rename, key)) return Fail(f->error);
     const auto it = nodes_.find(key);
     if (it == nodes_.end())
@@ -789,10 +789,10 @@ FileResult SimFiles::RenameEntry(const std::wstring& path, const std::wstring& n
 
 FileResult SimFiles::DeleteEntry(const std::wstring& path, const platform::FileIdentity& expected) {
     Lock guard(mutex_);
+    RunHooks(FileOp::DeleteEntry, Key(Resolve(path)));
     const std::wstring full = Resolve(path);
     if (full.empty() || IsRoot(full)) return Fail(platform::kErrorAccessDenied);
     const std::wstring key = Key(full);
-    RunHooks(FileOp::DeleteEntry, key);
     if (auto* f = FindFault(FileOp::DeleteEntry, key)) return Fail(f->error);
     const auto it = nodes_.find(key);
     if (it == nodes_.end())

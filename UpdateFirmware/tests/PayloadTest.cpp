@@ -230,6 +230,73 @@ INSTANTIATE_TEST_SUITE_P(
                          false, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW cannot"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A foreign VTL262xFW whose sub-folder the user turns into a junction to a
+// protected folder after the first deletion in it: nothing in there is ever
+// listed or deleted; the whole tree goes aside as it is.
+TEST(PackageFolder, AForeignTreeIsNeverListedOrDeletedInEvenWhenItTurnsIntoAJunction) {
+    PayloadMachine m;
+    const std::wstring vtl = std::wstring(PayloadMachine::kTemp) + L"VTL262xFW";
+    const std::vector<std::wstring> names = {L"a.sys", L"b.sys", L"c.sys", L"d.sys", L"e.sys"};
+    for (const auto& name : names) {
+        m.files.PutFile(L"C:\\Windows\\Protected\\" + name, Bytes("protected"));
+        m.files.PutFile(vtl + L"\\Sub\\" + name, Bytes("user"));
+    }
+    m.files.SetForeignOwner(vtl);
+    m.files.OnCall(sim::FileOp::Delete, L"", [&] {
+        m.files.RenameEntry(vtl + L"\\Sub", L"Gone");
+        m.files.MakeRedirection(vtl + L"\\Sub", L"C:\\Windows\\Protected");
+    }, 1);
+    EXPECT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
+    EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
+    EXPECT_EQ(m.payload->vRemoveExtractedFiles(PayloadMachine::kTemp), 1);
+    for (const auto& name : names) {
+        EXPECT_EQ(m.File(L"C:\\Windows\\Protected\\" + name), Bytes("protected"));
+        EXPECT_EQ(m.File(vtl + L".aside-3600000-0\\Sub\\" + name), Bytes("user"));
+    }
+    EXPECT_TRUE(m.Has(L"WRN", L"nLoadFilterDriverLib",
+                      vtl + L" is owned by someone else: renamed aside to VTL262xFW.aside-3600000-0 and left there"));
+    EXPECT_FALSE(m.files.Exists(vtl));
+    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+}
+
+// The user renames the package folder away and puts a folder of their own in
+// its place: at the start (before the first file is held) and at the
+// clean-up (once devcon is gone). The folders are held from the start, so the
+// renames fail; nothing is written into, run from or deleted in a folder this
+// run did not make.
+TEST(PackageFolder, HeldFoldersCannotBeSwappedAtTheStartOrAtTheCleanUp) {
+    PayloadMachine m;
+    const std::wstring vtl = std::wstring(PayloadMachine::kTemp) + L"VTL262xFW";
+    std::vector<std::uint32_t> renames;
+    const auto swap = [&] {
+        for (const std::wstring& path : {vtl, std::wstring(PayloadMachine::kPackage)}) {
+            const platform::FileResult renamed = m.files.RenameEntry(path, L"theirs-" + std::to_wstring(renames.size()));
+            renames.push_back(renamed.error);
+            if (renamed.ok) {
+                m.files.PutFile(path + L"\\FilterDriver\\rundll32.exe", Bytes("planted"));
+                m.files.PutFile(path + L"\\notes.txt", Bytes("user"));
+                m.files.SetForeignOwner(path);
+            }
+        }
+    };
+    m.files.OnCall(sim::FileOp::Open, m.Package(L"devcon.exe"), swap);
+    m.files.OnCall(sim::FileOp::Delete, m.Package(L"devcon.exe"), swap);
+    std::vector<std::wstring> runIn;
+    m.launcher.SetProgram([&](const sim::ProcessCall& c) {
+        EXPECT_TRUE(m.files.IsPrivate(c.currentDirectory) && m.files.IsPrivate(vtl)) << c.commandLine;
+        runIn.push_back(c.currentDirectory);
+        return 0u;
+    });
+    EXPECT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 1), 0);
+    EXPECT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
+    EXPECT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 0), 0);
+    EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
+    EXPECT_EQ(renames, std::vector<std::uint32_t>(4, platform::kErrorSharingViolation));
+    EXPECT_EQ(runIn, std::vector<std::wstring>(2, PayloadMachine::kPackage));
+    EXPECT_FALSE(m.files.Exists(vtl));
+    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+}
+
 // --- installation and removal through the process starter
 
 struct LaunchCase {

@@ -226,8 +226,8 @@ FileResult Win32Files::DeleteEntry(const std::wstring& path, const FileIdentity&
     FileResult result = IdentityOf(h, &identity);
     if (result.ok && identity != expected) result = FileResult{false, ERROR_FILE_INVALID};
     if (result.ok) {
-        FILE_DISPOSITION_INFO disposition{};
-        disposition.DeleteFile = TRUE;
+        // (Its one member is spelled DeleteFileW here, after the macro.)
+        FILE_DISPOSITION_INFO disposition{TRUE};
         result = FromBool(::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition));
     }
     ::CloseHandle(h);

@@ -283,7 +283,7 @@ bool CPayload::LockPackageFolder(const std::wstring& base, const wchar_t* method
         vDEBUG_ERR_printf(L"%s:%d: no temporary folder, no package folder", method, __LINE__);
         return false;
     }
-    if (!m_lockedFolder.empty()) ReleaseFolders(method);
+    if (!m_lockedFolder.empty()) ReleaseFolders();
     std::uint32_t error = platform::kErrorPathNotFound;
     // Every folder of the package is made by this run: whatever an earlier
     // run or anybody else left at those names is renamed aside unseen.
@@ -354,8 +354,7 @@ void CPayload::RemovePackageFolders(const wchar_t* method) {
     m_lockedFolder.clear();
 }
 
-void CPayload::ReleaseFolders(const wchar_t* method) {
-    (void)method;
+void CPayload::ReleaseFolders() {
     for (const HeldFolder& folder : m_folders) Files().CloseHandle(folder.handle);
     m_folders.clear();
     m_lockedFolder.clear();

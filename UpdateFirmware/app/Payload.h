@@ -205,7 +205,7 @@ private:
     // held, then deleted through a handle that reaches only it (a sharing
     // violation tried again over about a second); the others are let go.
     void RemovePackageFolders(const wchar_t* method);
-    void ReleaseFolders(const wchar_t* method);
+    void ReleaseFolders();
     // The system program's full path: the 64-bit one on 64-bit Windows
     // (Sysnative for a 32-bit thread that sees redirection); empty when the
     // Windows folder is unknown.

@@ -202,22 +202,10 @@ TEST(Win32Files, HeldFoldersAreNeitherRenamedNorDeletedAndIdentitiesMatch) {
     EXPECT_FALSE(::MoveFileExW(sub.c_str(), (root + L"\\Moved2").c_str(), 0));
     EXPECT_FALSE(::RemoveDirectoryW(sub.c_str()));
     EXPECT_FALSE(files.DeleteEntry(sub, identity).ok);
-    // A child process can still make it its current directory.
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::wstring command = L"cmd.exe /c exit 3";
-    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                                 sub.c_str(), &startup, &process));
-    ::WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = 0;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    EXPECT_EQ(code, 3u);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
     EXPECT_TRUE(files.CloseHandle(held.handle));
 
-    ASSERT_TRUE(files.RenameEntry(sub, L"Moved").ok);
+    const platform::FileResult renamed = files.RenameEntry(sub, L"Moved");
+    ASSERT_TRUE(renamed.ok) << renamed.error;
     const std::wstring moved = root + L"\\Moved";
     ASSERT_TRUE(files.GetPathIdentity(moved, &other).ok);
     EXPECT_EQ(other, identity);  // the same folder under its new name
@@ -227,7 +215,25 @@ TEST(Win32Files, HeldFoldersAreNeitherRenamedNorDeletedAndIdentitiesMatch) {
     EXPECT_TRUE(files.DeleteEntry(moved, identity).ok);
     EXPECT_EQ(::GetFileAttributesW(moved.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(::RemoveDirectoryW(sub.c_str()));
-    EXPECT_TRUE(::RemoveDirectoryW(root.c_str()));
+
+    // A child process can still make a held folder its current directory.
+    const platform::FileOpenResult heldRoot = files.HoldFolder(root, &facts);
+    ASSERT_TRUE(heldRoot.handle.IsValid());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring command = L"cmd.exe /c exit 3";
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 root.c_str(), &startup, &process));
+    ::WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    EXPECT_EQ(code, 3u);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    EXPECT_TRUE(files.CloseHandle(heldRoot.handle));
+    for (int tries = 0; tries < 50 && !::RemoveDirectoryW(root.c_str()); ++tries) ::Sleep(100);
+    EXPECT_EQ(::GetFileAttributesW(root.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

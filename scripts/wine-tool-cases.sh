@@ -179,7 +179,7 @@ if [ -n "$planted_rundll32" ] && [ -n "$planted_version" ]; then
     touch "$p/drive_c/Swap/stop"
     wait "$swap_pid"
     log=$(cat "$p/drive_c/Swap/swap.log" 2>/dev/null | tr -d '\r')
-    echo "second program: $(echo "$log" | tr '\n' ';')"
+    echo "second program:$(echo "$log" | sort | uniq -c | tr -s ' ' | tr '\n' ';')"
     expect "planted, second program" "competed for the INF" \
       "$(echo "$log" | grep -q -E '^seen [1-9]'; echo $?)"
     expect "planted, second program" "swapped nothing" "$(echo "$log" | grep -q -v '^seen '; [ $? = 1 ]; echo $?)"

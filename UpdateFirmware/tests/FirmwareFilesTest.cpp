@@ -327,6 +327,28 @@ TEST(FirmwareFiles, TempFolderThatRedirectsIsNeverWrittenOrDeletedIn) {
     EXPECT_EQ(m.view.GetStatus().text, kNotValid);
 }
 
+// The unpacked copy of a packed image is put in another's place between its
+// writing and its reading back: refused as a temporary image that cannot be
+// written, and no image is left.
+TEST(FirmwareFiles, UnpackedCopyReplacedBeforeItIsReadBackIsRefused) {
+    DialogMachine m;
+    m.SetHubs(1);
+    const std::wstring unpacked = L"C:\\Tool\\Temp\\14041503e500.bin";
+    m.files.PutFile(L"C:\\fw\\VTL262XFW.BIN", Packed(Image(0x5000), Trailer(0)));
+    m.utility->m_strFWBinFilePath = L"C:\\fw\\VTL262XFW.BIN";
+    std::uint32_t replaced = 1;
+    m.files.OnCall(sim::FileOp::Open, unpacked, [&] {
+        replaced = m.files.DeleteFile(unpacked).error;
+        m.files.PutFile(unpacked, Image(0x5000, 7));
+    }, 1);  // after the run's own writer
+    EXPECT_EQ(m.dlg->nPrepareFirmwareFile(), -10);
+    EXPECT_EQ(replaced, 0u);
+    EXPECT_FALSE(m.dlg->m_bImagePrepared.load());
+    EXPECT_FALSE(m.files.Exists(L"C:\\Tool\\Temp\\TempBinData.bin"));
+    EXPECT_TRUE(m.HasRecord(L"ERR", L"CMy262FWUpgradeToolDlg::MainThreadFun",
+                            L"  [" + unpacked + L"] does not read back as it was written, not used"));
+}
+
 TEST(FirmwareFiles, PackedFileGivesTheVersionAndKeepsTheUsersFile) {
     DialogMachine m;
     m.SetHubs(1);

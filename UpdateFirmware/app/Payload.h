@@ -113,8 +113,9 @@ public:
     // Runs the INF installer in the package folder and waits for it: 0; -1.
     int Launch_INF(const std::wstring& base);
     // Runs the uninstall batch, then deletes the package files this process
-    // wrote and the package's folders: 0; -1 when the batch could not be
-    // started (nothing is deleted then).
+    // wrote and what the batch left in the folders this process made, then
+    // those folders, deepest first (VTL262xFW included): 0; -1 when the
+    // batch could not be started (nothing is deleted then).
     int Remove_FilterDriverAndFiles(const std::wstring& base);
     // Makes sure the batch and the INF are there and runs the batch by its
     // full path (through the 64-bit command interpreter on 64-bit Windows):
@@ -144,8 +145,9 @@ public:
 
     // The last step of every way out of the process: deletes whatever this
     // process extracted and is still there (firmware image, devcon, the
-    // driver package files under base) and the package's folders when they
-    // are empty. Runs no uninstaller. TRUE when nothing of ours is left.
+    // driver package files), then the folders it made (the package's, the
+    // program's Temp), each once it is empty. Runs no uninstaller. TRUE when
+    // nothing of ours is left.
     hubaccess::BOOL vRemoveExtractedFiles(const std::wstring& base);
 
     // "<base>VTL262xFW\FilterDriver" (a backslash is put after base when it

@@ -179,6 +179,11 @@ std::uint32_t SimFiles::VolumeSerial(const std::wstring& fullPath) const {
     return 0x5A5A0000u + static_cast<std::uint32_t>(fullPath.empty() ? 0 : FoldChar(fullPath[0]));
 }
 
+void SimFiles::SetRenameChecksEntryOnly(bool entryOnly) {
+    Lock guard(mutex_);
+    renameChecksEntryOnly_ = entryOnly;
+}
+
 void SimFiles::OnCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip) {
     Lock guard(mutex_);
     Hook hook;
@@ -767,7 +772,12 @@ FileResult SimFiles::RenameEntry(const std::wstring& path, const std::wstring& n
     if (toKey == key) return Ok();
     if (nodes_.count(toKey)) return Fail(platform::kErrorAlreadyExists);
     // The name itself, a junction included, is opened with delete access.
-    if (HandleOpenBelow(key, true)) return Fail(platform::kErrorSharingViolation);
+    if (renameChecksEntryOnly_) {
+        for (const auto& [raw, h] : handles_)
+            if (h.key == key && !(h.share & platform::kFileShareDelete)) return Fail(platform::kErrorSharingViolation);
+    } else if (HandleOpenBelow(key, true)) {
+        return Fail(platform::kErrorSharingViolation);
+    }
     const std::wstring prefix = key + L"\\";
     std::vector<std::pair<std::wstring, Node>> moved;
     for (auto n = nodes_.begin(); n != nodes_.end();) {

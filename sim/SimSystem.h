@@ -98,6 +98,10 @@ public:
     // MakePrivateDirectory gave the folder its access list.
     bool IsPrivate(const std::wstring& path) const;
 
+    // As Wine has it: a folder above a held name can be renamed (only
+    // handles on the entry itself count), unlike NTFS.
+    void SetRenameChecksEntryOnly(bool entryOnly);
+
     FileFault& AddFault(const FileFault& fault);
     void ClearFaults();
     // Runs `action` (another program's doing, through this object's own
@@ -199,6 +203,7 @@ private:
     std::list<Hook> hooks_;
     int openCount_ = 0;
     std::uint64_t nextId_ = 0x100;
+    bool renameChecksEntryOnly_ = false;
 };
 
 // ---------------------------------------------------------------------------

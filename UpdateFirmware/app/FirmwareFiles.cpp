@@ -211,18 +211,22 @@ bool CMy262FWUpgradeToolDlg::bTempImageStillHeld() const {
 
 void CMy262FWUpgradeToolDlg::ReleaseTempImage() {
     if (m_hTempImageHeld == 0 || !hubaccess::pUtility) return;
-    // Its last use is over: closed, and deleted while its folder is held.
+    // Its last use is over: closed, and deleted while its folder is held,
+    // by name only while the name still reaches it.
     platform::Files& files = *hubaccess::pUtility->Ports().files;
+    const bool reached = bTempImageStillHeld();
     files.CloseHandle(platform::Handle{m_hTempImageHeld});
     m_hTempImageHeld = 0;
-    files.DeleteFile(strTempBinDataFilePath());
+    if (reached) files.DeleteFile(strTempBinDataFilePath());
 }
 
 void CMy262FWUpgradeToolDlg::DiscardTempImage() {
     m_bImagePrepared = false;
     ReleaseTempImage();
     m_TempBinImage.clear();
-    if (hubaccess::pUtility) hubaccess::pUtility->Ports().files->DeleteFile(strTempBinDataFilePath());
+    // Only in the Temp folder this run holds, never in one put in its place.
+    if (hubaccess::pUtility && hubaccess::pUtility->bTempFolderReached())
+        hubaccess::pUtility->Ports().files->DeleteFile(strTempBinDataFilePath());
 }
 
 BOOL CMy262FWUpgradeToolDlg::bReadFirmwareTrailer(const std::wstring& path) {

@@ -278,7 +278,17 @@ bool CPayload::SecureFolder(const std::wstring& path, const wchar_t* method, std
 
 bool CPayload::LockPackageFolder(const std::wstring& base, const wchar_t* method) {
     const std::wstring folder = strPackageFolder(base);
-    if (!base.empty() && m_lockedFolder == FoldPath(folder)) return true;
+    if (!base.empty() && m_lockedFolder == FoldPath(folder)) {
+        // Still the folders made and held here under their names (where a
+        // folder above may be renamed, they may have been moved away).
+        bool reached = true;
+        for (const HeldFolder& held : m_folders)
+            reached = reached && platform::IsSameFile(Files(), held.handle, held.path);
+        if (reached) return true;
+        vDEBUG_ERR_printf(L"%s:%d: the package folder %s is no longer the one this run made, nothing is written or run",
+                          method, __LINE__, folder);
+        return false;
+    }
     if (base.empty()) {
         vDEBUG_ERR_printf(L"%s:%d: no temporary folder, no package folder", method, __LINE__);
         return false;
@@ -337,6 +347,14 @@ void CPayload::RemovePackageFolders(const wchar_t* method) {
     // Deepest first; each one's files while it is still held.
     for (std::size_t i = m_folders.size(); i-- > 0;) {
         HeldFolder& folder = m_folders[i];
+        if (!platform::IsSameFile(Files(), folder.handle, folder.path)) {
+            // Moved away with what is in it: nothing at that name is ours.
+            vDEBUG_ERR_printf(L"%s:%d: %s is no longer the folder this run made, nothing is deleted there", method,
+                              __LINE__, folder.path);
+            Files().CloseHandle(folder.handle);
+            folder.handle = platform::Handle::Invalid();
+            continue;
+        }
         if (folder.made) EmptyFolder(folder.path, method);
         Files().CloseHandle(folder.handle);
         folder.handle = platform::Handle::Invalid();
@@ -376,7 +394,18 @@ bool CPayload::DeleteOwn(const std::wstring& path, const wchar_t* method) {
             vDEBUG_MSG_printf(L"%s:%d: not written by this run, kept: %s", method, __LINE__, path);
         return false;
     }
+    // Deleted by name only while the name still reaches the file written
+    // here; otherwise whatever is there now is someone else's and stays.
+    const auto held = m_held.find(FoldPath(path));
+    const bool reached = held == m_held.end() || platform::IsSameFile(Files(), held->second, path);
     Release(path);
+    if (!reached) {
+        vDEBUG_ERR_printf(L"%s:%d: %s no longer reaches the file this run wrote, nothing is deleted there", method,
+                          __LINE__, path);
+        m_ownFiles.erase(FoldPath(path));
+        m_ownOrder.erase(std::remove(m_ownOrder.begin(), m_ownOrder.end(), path), m_ownOrder.end());
+        return false;
+    }
     const platform::FileResult deleted = Files().DeleteFile(path);
     if (!deleted.ok && deleted.error != platform::kErrorFileNotFound &&
         deleted.error != platform::kErrorPathNotFound) {

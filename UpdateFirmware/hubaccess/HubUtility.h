@@ -100,6 +100,8 @@ public:
     // Lets go of it; one this process made is deleted (through a handle that
     // reaches it only, never a folder put in its place) when it is empty.
     void vReleaseTempFolder();
+    // It is held and its name still reaches it.
+    bool bTempFolderReached();
 
     // --- configuration table
     // Puts the default table into row ucTarget and into m_ucFileConfigTable;

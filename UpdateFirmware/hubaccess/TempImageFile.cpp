@@ -153,6 +153,10 @@ void CHubUtility::vReleaseTempFolder() {
         m_bTempFolderMade = false;
 }
 
+bool CHubUtility::bTempFolderReached() {
+    return platform::IsSameFile(*m_ports.files, m_hTempFolderHeld, strTempFolderPath());
+}
+
 platform::Handle CHubUtility::TakeTempImage(std::vector<BYTE>* pBytes) {
     const platform::Handle held = m_hTempImageHeld;
     m_hTempImageHeld = platform::Handle::Invalid();

@@ -297,6 +297,40 @@ TEST(PackageFolder, HeldFoldersCannotBeSwappedAtTheStartOrAtTheCleanUp) {
     EXPECT_EQ(m.files.OpenHandleCount(), 0);
 }
 
+// Where a folder above held ones can be renamed (Wine), the user moves the
+// whole temporary folder away and puts a package of their own at the same
+// paths: the names no longer reach the files this run holds, so neither the
+// installer nor the uninstall batch is started.
+TEST(PackageFolder, NamesThatNoLongerReachTheHeldFilesStartNothing) {
+    PayloadMachine m;
+    m.files.SetRenameChecksEntryOnly(true);
+    const std::wstring temp = L"C:\\Users\\user\\AppData\\Local\\Temp";
+    const auto swap = [&] {
+        ASSERT_TRUE(m.files.RenameEntry(temp, L"Temp-moved").ok);
+        m.files.PutFile(m.Package(L"revodereriri.inf"), Bytes("[Version] theirs"));
+        m.files.PutFile(m.Package(L"DeleteRevodereriri.bat"), Bytes("theirs"));
+    };
+    // The INF's third open is the check before the installer: after its
+    // writing and its reading back.
+    m.files.OnCall(sim::FileOp::Open, m.Package(L"revodereriri.inf"), swap, 2);
+    EXPECT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), -1);
+    EXPECT_TRUE(m.Has(L"ERR", L"Launch_INF", m.Package(L"revodereriri.inf") +
+                                                 L" is not the file this run wrote and holds, not used"));
+    // Nothing is written, run or deleted in the folders put in their place.
+    EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), -1);
+    EXPECT_TRUE(m.Has(L"ERR", L"nLoadDelInstall_INF",
+                      std::wstring(L"the package folder ") + PayloadMachine::kPackage +
+                          L" is no longer the one this run made, nothing is written or run"));
+    EXPECT_EQ(m.payload->vRemoveExtractedFiles(PayloadMachine::kTemp), 1);
+    EXPECT_TRUE(m.launcher.Calls().empty());
+    EXPECT_EQ(m.File(m.Package(L"revodereriri.inf")), Bytes("[Version] theirs"));
+    EXPECT_EQ(m.File(m.Package(L"DeleteRevodereriri.bat")), Bytes("theirs"));
+    // The run's own files went with the folder moved away, untouched.
+    EXPECT_EQ(m.File(L"C:\\Users\\user\\AppData\\Local\\Temp-moved\\VTL262xFW\\FilterDriver\\revodereriri.inf"),
+              Bytes("[Version]\r\ninf\r\n"));
+    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+}
+
 // --- installation and removal through the process starter
 
 struct LaunchCase {

@@ -832,6 +832,30 @@ const std::vector<Scenario>& Scenarios() {
                                           L"back as it was written, not used"));
              EXPECT_EQ(m.files.OpenHandleCount(), 0);
          }},
+        // Where a folder above a held one can be renamed (Wine), the program
+        // folder is moved away once the image is checked and another image
+        // put at its name: before each download the name is found to reach
+        // another file, and no hub is written.
+        {"ImageNameReachingAnotherFileIsNeverDownloaded",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.files.SetRenameChecksEntryOnly(true);
+             m.threads.beforeStart = [&m] {
+                 if (!m.dlg.m_bImagePrepared || !m.attempts.empty()) return;
+                 m.attempts.push_back(m.files.RenameEntry(L"C:\\Tool", L"Moved").error);
+                 m.files.PutFile(L"C:\\Tool\\Temp\\TempBinData.bin", HubChip::FirmwareAreaFor(m.newerImage));
+             };
+         },
+         -11, L"Failed!!(-11)", {Flash::Old}, "R",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.attempts, std::vector<std::uint32_t>{0});
+             EXPECT_TRUE(m.chips[0]->downloads.empty());
+             // Nothing is deleted in the folder put in the held one's place.
+             EXPECT_TRUE(m.files.Exists(L"C:\\Tool\\Temp\\TempBinData.bin"));
+             EXPECT_TRUE(m.sink.HasRecord(L"ERR", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                          L"ucTargetNumber[0], [C:\\Tool\\Temp\\TempBinData.bin] is not the image "
+                                          L"this run holds, nothing is written"));
+         }},
         {"ConsoleRunUpdatesOneHubAtATime",
          [](RunMachine& m) {
              ThreeTiers(m);

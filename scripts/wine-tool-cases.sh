@@ -2,11 +2,13 @@
 # The executable end to end under Wine, on a virtual X server: one table of
 # cases, each with a time limit, its command line, the prefix it runs in and
 # the exit code as Wine gives it (the low byte: -4 arrives as 252).
-# Usage: wine-tool-cases.sh TOOL.exe DRIVER.sys WORKDIR [RUNDLL32.exe VERSION.dll]
+# Usage: wine-tool-cases.sh TOOL.exe DRIVER.sys WORKDIR [RUNDLL32.exe VERSION.dll [SWAPPER.exe]]
 #   DRIVER.sys  the placeholder driver file (file version 1.0.7.0) that
 #               seeds the "installed" prefix.
 #   RUNDLL32.exe, VERSION.dll  programs planted next to the tool that leave
 #               "planted-<name>.txt" beside them when they run or load.
+#   SWAPPER.exe  a second program that tries to swap the package's INF while
+#               the tool runs (planted/InfSwapper.cpp).
 # WINE names the Wine loader (wine64 for the 64-bit twin). Exit code 77:
 # skipped (no Wine for this kind of program on this machine).
 set -uo pipefail
@@ -28,7 +30,7 @@ if [ "${1:-}" != "--inner" ]; then
   exit $?
 fi
 shift
-tool=$1 driver=$2 work=$3 planted_rundll32=${4:-} planted_version=${5:-}
+tool=$1 driver=$2 work=$3 planted_rundll32=${4:-} planted_version=${5:-} swapper=${6:-}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 class_key='HKLM\SYSTEM\CurrentControlSet\Control\Class\{36FC9E60-C465-11CF-8056-444553540000}'
 marker_key='HKLM\SOFTWARE\VTL262xFWUpgradeTool\PlaceholderFilterDriver'
@@ -150,7 +152,10 @@ rm -f "$ini"
 # program, so its loading is no sign); the system's installer runs on the
 # INF by its full path, with a blank in the temporary folder's name (the
 # package stays installed with /UN: its marker key shows the real installer
-# ran). No hub: -4.
+# ran). No hub: -4. Meanwhile a second program in the same prefix (so the
+# share modes apply) tries to put an INF of its own in the INF's place: over
+# it, in place of it, or in place of the package folder or the folder above;
+# none of it works while the tool holds them.
 if [ -n "$planted_rundll32" ] && [ -n "$planted_version" ]; then
   make_prefix planted
   p=$work/planted
@@ -161,8 +166,25 @@ if [ -n "$planted_rundll32" ] && [ -n "$planted_version" ]; then
   cp "$driver" "$p/drive_c/windows/system32/drivers/revodereriri.sys"
   cp "$planted_rundll32" "$p/drive_c/Tool/rundll32.exe"
   cp "$planted_version" "$p/drive_c/Tool/VERSION.dll"
+  swap_pid=
+  if [ -n "$swapper" ]; then
+    mkdir -p "$p/drive_c/Swap"
+    cp "$swapper" "$p/drive_c/Swap/InfSwapper.exe"
+    (WINEPREFIX=$p timeout -k 5 240 "$wine" 'C:\Swap\InfSwapper.exe' 'C:\Temp Dir\VTL262xFW' 'C:\Swap\swap.log' \
+       'C:\Swap\stop' 200 >/dev/null 2>&1) &
+    swap_pid=$!
+  fi
   check "planted /SILENT /A /UN" 252 \
     "$(WINEDLLOVERRIDES="mscoree,mshtml=;version=n,b" run_tool planted 180 /SILENT /A /UN)"
+  if [ -n "$swap_pid" ]; then
+    touch "$p/drive_c/Swap/stop"
+    wait "$swap_pid"
+    log=$(cat "$p/drive_c/Swap/swap.log" 2>/dev/null | tr -d '\r')
+    echo "second program:$(echo "$log" | sort | uniq -c | tr -s ' ' | tr '\n' ';')"
+    expect "planted, second program" "competed for the INF" \
+      "$(echo "$log" | grep -q -E '^seen [1-9]'; echo $?)"
+    expect "planted, second program" "swapped nothing" "$(echo "$log" | grep -q -v '^seen '; [ $? = 1 ]; echo $?)"
+  fi
   # (The marker takes the module's name as the loader spells it.)
   expect "planted rundll32.exe" "never runs" \
     "$([ -z "$(find "$p/drive_c/Tool" -iname 'planted-rundll32.exe.txt')" ]; echo $?)"

@@ -132,98 +132,158 @@ void SimFiles::MakeDirectoryLocked(const std::wstring& fullPath) {
     if (fullPath.empty() || IsRoot(fullPath)) return;
     MakeDirectoryLocked(Parent(fullPath));
     auto& node = nodes_[Key(fullPath)];
-    if (node.path.empty()) node.path = fullPath;
+    if (node.path.empty()) {
+        node.path = fullPath;
+        node.id = ++nextId_;
+    }
     node.directory = true;
     node.data.clear();
 }
 
+SimFiles::Node SimFiles::NewNode(const std::wstring& fullPath, bool directory) {
+    Node node;
+    node.path = fullPath;
+    node.directory = directory;
+    node.id = ++nextId_;
+    return node;
+}
+
+void SimFiles::RunHooks(FileOp op, const std::wstring& key) {
+    for (auto it = hooks_.begin(); it != hooks_.end();) {
+        if (it->op != op || (!it->key.empty() && it->key != key)) {
+            ++it;
+            continue;
+        }
+        if (it->skip > 0) {
+            --it->skip;
+            ++it;
+            continue;
+        }
+        const std::function<void()> action = std::move(it->action);
+        hooks_.erase(it);
+        action();
+        return;
+    }
+}
+
+bool SimFiles::HandleOpenBelow(const std::wstring& key, bool withoutDeleteSharing) const {
+    const std::wstring prefix = key + L"\\";
+    for (const auto& [raw, h] : handles_) {
+        if (h.key.empty() || (h.key != key && h.key.compare(0, prefix.size(), prefix) != 0)) continue;
+        if (!withoutDeleteSharing || !(h.share & platform::kFileShareDelete)) return true;
+    }
+    return false;
+}
+
+std::uint32_t SimFiles::VolumeSerial(const std::wstring& fullPath) const {
+    return 0x5A5A0000u + static_cast<std::uint32_t>(fullPath.empty() ? 0 : FoldChar(fullPath[0]));
+}
+
+void SimFiles::SetRenameChecksEntryOnly(bool entryOnly) {
+    Lock guard(mutex_);
+    renameChecksEntryOnly_ = entryOnly;
+}
+
+void SimFiles::OnCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip) {
+    Lock guard(mutex_);
+    Hook hook;
+    hook.op = op;
+    hook.key = path.empty() ? std::wstring() : Key(Resolve(path));
+    hook.skip = skip;
+    hook.action = std::move(action);
+    hooks_.push_back(std::move(hook));
+}
+
 void SimFiles::PutFile(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const std::wstring full = Resolve(path);
     if (full.empty() || IsRoot(full)) return;
     MakeDirectoryLocked(Parent(full));
     auto& node = nodes_[Key(full)];
-    if (node.path.empty()) node.path = full;
+    if (node.path.empty()) {
+        node.path = full;
+        node.id = ++nextId_;
+    }
     node.directory = false;
     node.data = bytes;
 }
 
 std::optional<std::vector<std::uint8_t>> SimFiles::GetFile(const std::wstring& path) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const auto it = nodes_.find(Key(Resolve(path)));
     if (it == nodes_.end() || it->second.directory) return std::nullopt;
     return it->second.data;
 }
 
 bool SimFiles::Exists(const std::wstring& path) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const std::wstring full = Resolve(path);
     return DirectoryExists(full) || nodes_.count(Key(full)) != 0;
 }
 
 bool SimFiles::IsDirectory(const std::wstring& path) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     return DirectoryExists(Resolve(path));
 }
 
 void SimFiles::SetReadOnly(const std::wstring& path, bool readOnly) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const auto it = nodes_.find(Key(Resolve(path)));
     if (it != nodes_.end()) it->second.readOnly = readOnly;
 }
 
 bool SimFiles::IsHidden(const std::wstring& path) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const auto it = nodes_.find(Key(Resolve(path)));
     return it != nodes_.end() && it->second.hidden;
 }
 
 void SimFiles::SetTempPath(const std::wstring& path) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     tempPath_ = path;
 }
 
 void SimFiles::MakeDirectory(const std::wstring& path) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     MakeDirectoryLocked(Resolve(path));
 }
 
 void SimFiles::SetCurrentDirectory(const std::wstring& path) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const std::wstring full = Resolve(path);
     if (!full.empty()) currentDirectory_ = full;
 }
 
 std::wstring SimFiles::CurrentDirectory() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     return IsRoot(currentDirectory_) ? currentDirectory_ + L"\\" : currentDirectory_;
 }
 
 std::wstring SimFiles::FullPath(const std::wstring& path) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const std::wstring full = Resolve(path);
     return (!full.empty() && IsRoot(full)) ? full + L"\\" : full;
 }
 
 FileFault& SimFiles::AddFault(const FileFault& fault) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     faults_.push_back(fault);
     if (!faults_.back().path.empty()) faults_.back().path = Key(Resolve(fault.path));
     return faults_.back();
 }
 
 void SimFiles::ClearFaults() {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     faults_.clear();
 }
 
 int SimFiles::OpenHandleCount() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     return static_cast<int>(handles_.size());
 }
 
 int SimFiles::OpenCount() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     return openCount_;
 }
 
@@ -256,12 +316,14 @@ bool SimFiles::SharingAllows(const std::wstring& key, std::uint32_t access, std:
         if ((access & platform::kGenericWrite) && !(h.share & platform::kFileShareWrite)) return false;
         if ((h.access & platform::kGenericRead) && !(share & platform::kFileShareRead)) return false;
         if ((h.access & platform::kGenericWrite) && !(share & platform::kFileShareWrite)) return false;
+        if ((access & platform::kDeleteAccess) && !(h.share & platform::kFileShareDelete)) return false;
+        if ((h.access & platform::kDeleteAccess) && !(share & platform::kFileShareDelete)) return false;
     }
     return true;
 }
 
 int SimFiles::Access(const std::wstring& path, int mode) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     if (mode != 0 && mode != 2 && mode != 4 && mode != 6) return kSimErrnoInval;
     const std::wstring full = Resolve(path);
     if (full.empty()) return kSimErrnoNoEnt;
@@ -275,7 +337,8 @@ int SimFiles::Access(const std::wstring& path, int mode) {
 FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t access,
                                     std::uint32_t share, FileDisposition disposition,
                                     std::uint32_t flags) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
+    RunHooks(FileOp::Open, Key(Resolve(path)));
     FileOpenResult r;
     const std::wstring full = Resolve(path);
     if (full.empty()) {
@@ -342,15 +405,13 @@ FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t acce
         return r;
     }
     if (!exists) {
-        Node node;
-        node.path = full;
-        it = nodes_.emplace(key, std::move(node)).first;
+        it = nodes_.emplace(key, NewNode(full, false)).first;
     } else if (truncate) {
         it->second.data.clear();
     }
     const std::uintptr_t raw = nextHandle_;
     nextHandle_ += 4;
-    handles_[raw] = OpenFile{key, access, share, 0};
+    handles_[raw] = OpenFile{key, access, share, 0, it->second.id};
     ++openCount_;
     r.handle = Handle{raw};
     // As GetLastError after a successful open of an existing file.
@@ -362,7 +423,7 @@ FileOpenResult SimFiles::CreateFile(const std::wstring& path, std::uint32_t acce
 
 FileResult SimFiles::ReadFile(Handle file, std::uint8_t* buffer, std::uint32_t count,
                               std::uint32_t* done) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     if (done) *done = 0;
     std::uint32_t error = 0;
     OpenFile* h = FindHandle(file, &error);
@@ -386,7 +447,7 @@ FileResult SimFiles::ReadFile(Handle file, std::uint8_t* buffer, std::uint32_t c
 
 FileResult SimFiles::WriteFile(Handle file, const std::uint8_t* buffer, std::uint32_t count,
                                std::uint32_t* done) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     if (done) *done = 0;
     std::uint32_t error = 0;
     OpenFile* h = FindHandle(file, &error);
@@ -407,7 +468,7 @@ FileResult SimFiles::WriteFile(Handle file, const std::uint8_t* buffer, std::uin
 }
 
 FileResult SimFiles::Seek(Handle file, std::uint64_t offset) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     std::uint32_t error = 0;
     OpenFile* h = FindHandle(file, &error);
     if (h == nullptr) return Fail(error);
@@ -416,7 +477,7 @@ FileResult SimFiles::Seek(Handle file, std::uint64_t offset) {
 }
 
 FileResult SimFiles::GetFileSize(Handle file, std::uint64_t* size) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     std::uint32_t error = 0;
     OpenFile* h = FindHandle(file, &error);
     if (h == nullptr) return Fail(error);
@@ -425,7 +486,7 @@ FileResult SimFiles::GetFileSize(Handle file, std::uint64_t* size) {
 }
 
 FileResult SimFiles::SetEndOfFile(Handle file) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     std::uint32_t error = 0;
     OpenFile* h = FindHandle(file, &error);
     if (h == nullptr) return Fail(error);
@@ -435,7 +496,7 @@ FileResult SimFiles::SetEndOfFile(Handle file) {
 }
 
 FileResult SimFiles::FlushFileBuffers(Handle file) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     std::uint32_t error = 0;
     OpenFile* h = FindHandle(file, &error);
     if (h == nullptr) return Fail(error);
@@ -444,27 +505,27 @@ FileResult SimFiles::FlushFileBuffers(Handle file) {
 }
 
 bool SimFiles::CloseHandle(Handle file) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
+    const auto it = handles_.find(file.raw);
+    if (it != handles_.end() && !it->second.key.empty()) RunHooks(FileOp::Close, it->second.key);
     return handles_.erase(file.raw) != 0;
 }
 
 FileResult SimFiles::CreateDirectory(const std::wstring& path) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);
     const std::wstring key = Key(full);
     if (auto* f = FindFault(FileOp::CreateDirectory, key)) return Fail(f->error);
     if (IsRoot(full) || nodes_.count(key)) return Fail(platform::kErrorAlreadyExists);
     if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
-    Node node;
-    node.path = full;
-    node.directory = true;
-    nodes_.emplace(key, std::move(node));
+    nodes_.emplace(key, NewNode(full, true));
     return Ok();
 }
 
 FileResult SimFiles::DeleteFile(const std::wstring& path) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
+    RunHooks(FileOp::Delete, Key(Resolve(path)));
     const std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);
     const std::wstring key = Key(full);
@@ -486,7 +547,8 @@ FileResult SimFiles::DeleteFile(const std::wstring& path) {
 }
 
 FileResult SimFiles::RemoveDirectory(const std::wstring& path) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
+    RunHooks(FileOp::RemoveDirectory, Key(Resolve(path)));
     const std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);
     const std::wstring key = Key(full);
@@ -498,16 +560,21 @@ FileResult SimFiles::RemoveDirectory(const std::wstring& path) {
                                                   : platform::kErrorPathNotFound);
     }
     if (!it->second.directory) return Fail(platform::kErrorDirectory);
+    // Opened with delete access first, as the system does.
+    for (const auto& [raw, h] : handles_)
+        if (h.key == key && !(h.share & platform::kFileShareDelete)) return Fail(platform::kErrorSharingViolation);
     const std::wstring prefix = key + L"\\";
     for (const auto& [k, node] : nodes_)
         if (k.compare(0, prefix.size(), prefix) == 0) return Fail(platform::kErrorDirNotEmpty);
     if (Fold(currentDirectory_) == key) return Fail(platform::kErrorSharingViolation);
+    for (auto& [raw, h] : handles_)
+        if (h.key == key) h.key.clear();
     nodes_.erase(it);
     return Ok();
 }
 
 FileResult SimFiles::FindFirstFile(const std::wstring& path) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     if (path.find_first_of(L"*?") != std::wstring::npos) return Fail(platform::kErrorInvalidName);
     const std::wstring full = Resolve(path);
     if (full.empty() || IsRoot(full)) return Fail(platform::kErrorFileNotFound);
@@ -517,7 +584,7 @@ FileResult SimFiles::FindFirstFile(const std::wstring& path) {
 }
 
 FileResult SimFiles::GetFileAttributes(const std::wstring& path, std::uint32_t* attributes) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     if (attributes) *attributes = 0;
     const std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);
@@ -539,7 +606,7 @@ FileResult SimFiles::GetFileAttributes(const std::wstring& path, std::uint32_t* 
 }
 
 FileResult SimFiles::SetFileAttributes(const std::wstring& path, std::uint32_t attributes) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);
     const std::wstring key = Key(full);
@@ -556,38 +623,36 @@ FileResult SimFiles::SetFileAttributes(const std::wstring& path, std::uint32_t a
 }
 
 std::wstring SimFiles::GetTempPath() {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     return tempPath_;
 }
 
 void SimFiles::MakeRedirection(const std::wstring& path, const std::wstring& target) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const std::wstring full = Resolve(path);
     const std::wstring to = Resolve(target);
     if (full.empty() || IsRoot(full) || to.empty()) return;
     MakeDirectoryLocked(Parent(full));
-    Node node;
-    node.path = full;
-    node.directory = true;
+    Node node = NewNode(full, true);
     node.foreignOwner = true;
     node.redirectsTo = to;
     nodes_[Key(full)] = node;
 }
 
 void SimFiles::SetForeignOwner(const std::wstring& path, bool foreign) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const auto it = nodes_.find(Key(Resolve(path)));
     if (it != nodes_.end()) it->second.foreignOwner = foreign;
 }
 
 bool SimFiles::IsPrivate(const std::wstring& path) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     const auto it = nodes_.find(Key(Resolve(path)));
     return it != nodes_.end() && it->second.privateAccess;
 }
 
 FileResult SimFiles::InspectPath(const std::wstring& path, platform::PathFacts* facts) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     platform::PathFacts out;
     if (facts) *facts = out;
     const std::wstring full = Resolve(path);
@@ -607,30 +672,160 @@ FileResult SimFiles::InspectPath(const std::wstring& path, platform::PathFacts* 
     return Ok();
 }
 
-FileResult SimFiles::MakePrivateDirectory(const std::wstring& path) {
-    std::lock_guard<std::mutex> guard(mutex_);
+FileResult SimFiles::CreatePrivateDirectory(const std::wstring& path) {
+    Lock guard(mutex_);
+    RunHooks(FileOp::CreateDirectory, Key(Resolve(path)));
     const std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);
     const std::wstring key = Key(full);
     if (auto* f = FindFault(FileOp::CreateDirectory, key)) return Fail(f->error);
-    if (IsRoot(full)) return Fail(platform::kErrorAccessDenied);
-    auto it = nodes_.find(key);
-    if (it == nodes_.end()) {
-        if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
-        Node node;
-        node.path = full;
-        node.directory = true;
-        it = nodes_.emplace(key, std::move(node)).first;
-    } else if (!it->second.directory || !it->second.redirectsTo.empty()) {
-        return Fail(platform::kErrorDirectory);
+    if (IsRoot(full) || nodes_.count(key)) return Fail(platform::kErrorAlreadyExists);
+    if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
+    Node node = NewNode(full, true);
+    node.privateAccess = true;
+    nodes_.emplace(key, std::move(node));
+    return Ok();
+}
+
+platform::FileOpenResult SimFiles::HoldFolder(const std::wstring& path, platform::PathFacts* facts) {
+    Lock guard(mutex_);
+    RunHooks(FileOp::Hold, Key(Resolve(path)));
+    FileOpenResult r;
+    if (facts) *facts = platform::PathFacts{};
+    const std::wstring full = Resolve(path);
+    if (full.empty() || IsRoot(full)) {
+        r.error = full.empty() ? platform::kErrorPathNotFound : platform::kErrorAccessDenied;
+        return r;
     }
-    it->second.privateAccess = true;
-    it->second.foreignOwner = false;
+    const std::wstring key = Key(full);
+    if (auto* f = FindFault(FileOp::Hold, key)) {
+        r.error = f->error;
+        return r;
+    }
+    const auto it = nodes_.find(key);
+    if (it == nodes_.end()) {
+        r.error = DirectoryExists(Parent(full)) ? platform::kErrorFileNotFound : platform::kErrorPathNotFound;
+        return r;
+    }
+    const std::uint32_t access = platform::kGenericRead;
+    const std::uint32_t share = platform::kFileShareRead | platform::kFileShareWrite;
+    if (!SharingAllows(key, access, share)) {
+        r.error = platform::kErrorSharingViolation;
+        return r;
+    }
+    const std::uintptr_t raw = nextHandle_;
+    nextHandle_ += 4;
+    handles_[raw] = OpenFile{key, access, share, 0, it->second.id};
+    r.handle = Handle{raw};
+    if (facts) {
+        facts->exists = true;
+        facts->directory = it->second.directory;
+        facts->redirection = !it->second.redirectsTo.empty();
+        facts->trustedOwner = !it->second.foreignOwner;
+    }
+    return r;
+}
+
+FileResult SimFiles::GetFileIdentity(Handle handle, platform::FileIdentity* identity) {
+    Lock guard(mutex_);
+    std::uint32_t error = 0;
+    OpenFile* h = FindHandle(handle, &error);
+    if (h == nullptr) return Fail(error);
+    if (identity) *identity = platform::FileIdentity{VolumeSerial(nodes_.at(h->key).path), h->id};
+    return Ok();
+}
+
+FileResult SimFiles::GetPathIdentity(const std::wstring& path, platform::FileIdentity* identity) {
+    Lock guard(mutex_);
+    RunHooks(FileOp::Open, Key(Resolve(path)));
+    std::wstring full = Resolve(path);
+    if (full.empty()) return Fail(platform::kErrorPathNotFound);
+    // The name is followed, as an open without FILE_FLAG_OPEN_REPARSE_POINT does.
+    for (int hops = 0; hops < 8; ++hops) {
+        const auto it = nodes_.find(Key(full));
+        if (it == nodes_.end() || it->second.redirectsTo.empty()) break;
+        full = it->second.redirectsTo;
+    }
+    if (auto* f = FindFault(FileOp::Open, Key(full))) return Fail(f->error);
+    const auto it = nodes_.find(Key(full));
+    if (it == nodes_.end())
+        return Fail(DirectoryExists(Parent(full)) ? platform::kErrorFileNotFound : platform::kErrorPathNotFound);
+    if (identity) *identity = platform::FileIdentity{VolumeSerial(full), it->second.id};
+    return Ok();
+}
+
+FileResult SimFiles::RenameEntry(const std::wstring& path, const std::wstring& newName) {
+    Lock guard(mutex_);
+    RunHooks(FileOp::Rename, Key(Resolve(path)));
+    if (newName.empty() || newName.find_first_of(L"\\/:") != std::wstring::npos || newName == L"." ||
+        newName == L"..")
+        return Fail(platform::kErrorInvalidParameter);
+    const std::wstring full = Resolve(path);
+    if (full.empty() || IsRoot(full)) return Fail(platform::kErrorAccessDenied);
+    const std::wstring key = Key(full);
+    if (auto* f = FindFault(FileOp::Rename, key)) return Fail(f->error);
+    const auto it = nodes_.find(key);
+    if (it == nodes_.end())
+        return Fail(DirectoryExists(Parent(full)) ? platform::kErrorFileNotFound : platform::kErrorPathNotFound);
+    const std::wstring to = Parent(full) + L"\\" + newName;
+    const std::wstring toKey = Key(to);
+    if (toKey == key) return Ok();
+    if (nodes_.count(toKey)) return Fail(platform::kErrorAlreadyExists);
+    // The name itself, a junction included, is opened with delete access.
+    if (renameChecksEntryOnly_) {
+        for (const auto& [raw, h] : handles_)
+            if (h.key == key && !(h.share & platform::kFileShareDelete)) return Fail(platform::kErrorSharingViolation);
+    } else if (HandleOpenBelow(key, true)) {
+        return Fail(platform::kErrorSharingViolation);
+    }
+    const std::wstring prefix = key + L"\\";
+    std::vector<std::pair<std::wstring, Node>> moved;
+    for (auto n = nodes_.begin(); n != nodes_.end();) {
+        if (n->first == key || n->first.compare(0, prefix.size(), prefix) == 0) {
+            Node node = n->second;
+            node.path = to + node.path.substr(full.size());
+            moved.emplace_back(toKey + n->first.substr(key.size()), std::move(node));
+            n = nodes_.erase(n);
+        } else {
+            ++n;
+        }
+    }
+    for (auto& [k, node] : moved) nodes_.emplace(k, std::move(node));
+    for (auto& [raw, h] : handles_)
+        if (!h.key.empty() && (h.key == key || h.key.compare(0, prefix.size(), prefix) == 0))
+            h.key = toKey + h.key.substr(key.size());
+    return Ok();
+}
+
+FileResult SimFiles::DeleteEntry(const std::wstring& path, const platform::FileIdentity& expected) {
+    Lock guard(mutex_);
+    RunHooks(FileOp::DeleteEntry, Key(Resolve(path)));
+    const std::wstring full = Resolve(path);
+    if (full.empty() || IsRoot(full)) return Fail(platform::kErrorAccessDenied);
+    const std::wstring key = Key(full);
+    if (auto* f = FindFault(FileOp::DeleteEntry, key)) return Fail(f->error);
+    const auto it = nodes_.find(key);
+    if (it == nodes_.end())
+        return Fail(DirectoryExists(Parent(full)) ? platform::kErrorFileNotFound : platform::kErrorPathNotFound);
+    for (const auto& [raw, h] : handles_)
+        if (h.key == key && !(h.share & platform::kFileShareDelete)) return Fail(platform::kErrorSharingViolation);
+    if (platform::FileIdentity{VolumeSerial(full), it->second.id} != expected)
+        return Fail(platform::kErrorFileInvalid);
+    if (it->second.readOnly) return Fail(platform::kErrorAccessDenied);
+    if (it->second.directory && it->second.redirectsTo.empty()) {
+        const std::wstring prefix = key + L"\\";
+        for (const auto& [k, node] : nodes_)
+            if (k.compare(0, prefix.size(), prefix) == 0) return Fail(platform::kErrorDirNotEmpty);
+        if (Fold(currentDirectory_) == key) return Fail(platform::kErrorSharingViolation);
+    }
+    for (auto& [raw, h] : handles_)
+        if (h.key == key) h.key.clear();
+    nodes_.erase(it);
     return Ok();
 }
 
 FileResult SimFiles::ListDirectory(const std::wstring& path, std::vector<platform::DirectoryEntry>* entries) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    Lock guard(mutex_);
     if (entries) entries->clear();
     const std::wstring full = Resolve(path);
     if (full.empty()) return Fail(platform::kErrorPathNotFound);

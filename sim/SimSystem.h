@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <mutex>
@@ -40,6 +41,10 @@ enum class FileOp {
     CreateDirectory,  // CreateDirectory
     RemoveDirectory,  // RemoveDirectory
     SetAttributes,    // SetFileAttributes
+    Rename,           // RenameEntry
+    Hold,             // HoldFolder
+    DeleteEntry,      // DeleteEntry
+    Close,            // CloseHandle (the path the handle reaches)
 };
 
 // Makes matching calls fail with `error` (or, for reads with `shortRead` and
@@ -56,10 +61,14 @@ struct FileFault {
     bool shortWrite = false;
 };
 
-// Windows semantics: paths compare without letter case, '\\' and '/' both
+// Windows semantics (as NTFS has them): paths compare without letter case, '\\' and '/' both
 // separate, "." and ".." are resolved, a relative path is taken from the
 // current directory (initially "C:\\"). A drive root ("X:") always exists.
-// A file can only be created in an existing directory.
+// A file can only be created in an existing directory. Sharing covers
+// reading, writing and deletion: a name open with a handle that does not
+// share deletion cannot be deleted or renamed, and neither can a folder
+// above it. Each file and folder has an identity of its own that a rename
+// keeps; a name deleted and made again is another file.
 class SimFiles : public platform::Files {
 public:
     // --- test helpers (they bypass faults)
@@ -89,8 +98,16 @@ public:
     // MakePrivateDirectory gave the folder its access list.
     bool IsPrivate(const std::wstring& path) const;
 
+    // As Wine has it: a folder above a held name can be renamed (only
+    // handles on the entry itself count), unlike NTFS.
+    void SetRenameChecksEntryOnly(bool entryOnly);
+
     FileFault& AddFault(const FileFault& fault);
     void ClearFaults();
+    // Runs `action` (another program's doing, through this object's own
+    // calls) right before the (skip+1)-th matching call, once; `path` empty:
+    // any path. For Close, the path the closed handle reaches.
+    void OnCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip = 0);
 
     int OpenHandleCount() const;
     int OpenCount() const;  // successful CreateFile calls so far
@@ -120,7 +137,14 @@ public:
     std::wstring GetTempPath() override;
     platform::FileResult InspectPath(const std::wstring& path, platform::PathFacts* facts) override;
     // Faults: FileOp::CreateDirectory.
-    platform::FileResult MakePrivateDirectory(const std::wstring& path) override;
+    platform::FileResult CreatePrivateDirectory(const std::wstring& path) override;
+    platform::FileOpenResult HoldFolder(const std::wstring& path, platform::PathFacts* facts) override;
+    platform::FileResult GetFileIdentity(platform::Handle handle, platform::FileIdentity* identity) override;
+    platform::FileResult GetPathIdentity(const std::wstring& path, platform::FileIdentity* identity) override;
+    // Refused (ERROR_SHARING_VIOLATION) while a handle on the name or below
+    // it does not share deletion.
+    platform::FileResult RenameEntry(const std::wstring& path, const std::wstring& newName) override;
+    platform::FileResult DeleteEntry(const std::wstring& path, const platform::FileIdentity& expected) override;
     platform::FileResult ListDirectory(const std::wstring& path,
                                        std::vector<platform::DirectoryEntry>* entries) override;
 
@@ -134,13 +158,22 @@ private:
         bool privateAccess = false;
         std::wstring redirectsTo;  // a junction's target (full path)
         std::vector<std::uint8_t> data;
+        std::uint64_t id = 0;  // the file index
     };
     struct OpenFile {
         std::wstring key;  // empty once the file was deleted under the handle
         std::uint32_t access = 0;
         std::uint32_t share = 0;
         std::uint64_t position = 0;
+        std::uint64_t id = 0;
     };
+    struct Hook {
+        FileOp op = FileOp::Open;
+        std::wstring key;
+        int skip = 0;
+        std::function<void()> action;
+    };
+    using Lock = std::lock_guard<std::recursive_mutex>;
 
     std::wstring Resolve(const std::wstring& path) const;  // full path
     static std::wstring Key(const std::wstring& fullPath);
@@ -151,15 +184,26 @@ private:
     OpenFile* FindHandle(platform::Handle file, std::uint32_t* error);
     bool SharingAllows(const std::wstring& key, std::uint32_t access, std::uint32_t share) const;
     void MakeDirectoryLocked(const std::wstring& fullPath);
+    Node NewNode(const std::wstring& fullPath, bool directory);
+    // Runs the hooks due before this call (the lock is held: a hook's own
+    // calls come back in).
+    void RunHooks(FileOp op, const std::wstring& key);
+    // A handle is open on the name or below it (only those that do not
+    // share deletion, when asked).
+    bool HandleOpenBelow(const std::wstring& key, bool withoutDeleteSharing) const;
+    std::uint32_t VolumeSerial(const std::wstring& fullPath) const;
 
-    mutable std::mutex mutex_;
+    mutable std::recursive_mutex mutex_;
     std::wstring currentDirectory_ = L"C:";
     std::wstring tempPath_ = L"C:\\Users\\user\\AppData\\Local\\Temp\\";
     std::map<std::wstring, Node> nodes_;  // by Key()
     std::map<std::uintptr_t, OpenFile> handles_;
     std::uintptr_t nextHandle_ = 0x1000;
     std::list<FileFault> faults_;
+    std::list<Hook> hooks_;
     int openCount_ = 0;
+    std::uint64_t nextId_ = 0x100;
+    bool renameChecksEntryOnly_ = false;
 };
 
 // ---------------------------------------------------------------------------

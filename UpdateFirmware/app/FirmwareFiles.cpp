@@ -195,32 +195,38 @@ std::wstring CMy262FWUpgradeToolDlg::strTempBinDataFilePath() const {
     return textfmt::Format(L"%s\\%s\\%s", dir, L"Temp", L"TempBinData.bin");
 }
 
-bool CMy262FWUpgradeToolDlg::HoldTempImage() {
+bool CMy262FWUpgradeToolDlg::TakeTempImage() {
     ReleaseTempImage();
     if (!hubaccess::pUtility) return false;
-    const platform::FileOpenResult held =
-        hubaccess::pUtility->Ports().files->CreateFile(strTempBinDataFilePath(), platform::kGenericRead,
-                                                       platform::kFileShareRead, platform::FileDisposition::OpenExisting, 0);
-    if (!held.handle.IsValid()) {
-        vDEBUG_ERR_printf(L"%s:%d:  Temp image [%s] cannot be held, dwErrorCode %d", kMainMethod, __LINE__,
-                          strTempBinDataFilePath(), held.error);
-        return false;
-    }
-    m_hTempImageHeld = held.handle.raw;
-    return true;
+    m_hTempImageHeld = hubaccess::pUtility->TakeTempImage(&m_TempBinImage).raw;
+    if (!platform::Handle{m_hTempImageHeld}.IsValid()) m_hTempImageHeld = 0;
+    return m_hTempImageHeld != 0;
+}
+
+bool CMy262FWUpgradeToolDlg::bTempImageStillHeld() const {
+    return m_hTempImageHeld != 0 && hubaccess::pUtility &&
+           platform::IsSameFile(*hubaccess::pUtility->Ports().files, platform::Handle{m_hTempImageHeld},
+                                strTempBinDataFilePath());
 }
 
 void CMy262FWUpgradeToolDlg::ReleaseTempImage() {
     if (m_hTempImageHeld == 0 || !hubaccess::pUtility) return;
-    hubaccess::pUtility->Ports().files->CloseHandle(platform::Handle{m_hTempImageHeld});
+    // Its last use is over: closed, and deleted while its folder is held,
+    // by name only while the name still reaches it.
+    platform::Files& files = *hubaccess::pUtility->Ports().files;
+    const bool reached = bTempImageStillHeld();
+    files.CloseHandle(platform::Handle{m_hTempImageHeld});
     m_hTempImageHeld = 0;
+    if (reached) files.DeleteFile(strTempBinDataFilePath());
 }
 
 void CMy262FWUpgradeToolDlg::DiscardTempImage() {
     m_bImagePrepared = false;
     ReleaseTempImage();
     m_TempBinImage.clear();
-    if (hubaccess::pUtility) hubaccess::pUtility->Ports().files->DeleteFile(strTempBinDataFilePath());
+    // Only in the Temp folder this run holds, never in one put in its place.
+    if (hubaccess::pUtility && hubaccess::pUtility->bTempFolderReached())
+        hubaccess::pUtility->Ports().files->DeleteFile(strTempBinDataFilePath());
 }
 
 BOOL CMy262FWUpgradeToolDlg::bReadFirmwareTrailer(const std::wstring& path) {
@@ -254,18 +260,27 @@ BOOL CMy262FWUpgradeToolDlg::bConfig_File2TempBinFile(const std::wstring& strPat
         vDEBUG_ERR_printf(L"%s:%d:  mallco Fail !!! ", kSplitMethod, __LINE__);
         return FALSE;
     }
-    const std::vector<BYTE> image(bytes.begin() + kConfigTableLength, bytes.end());
+    std::vector<BYTE> image(bytes.begin() + kConfigTableLength, bytes.end());
 
-    const std::wstring directory = textfmt::Format(L"%s\\%s", utility.m_szModuleDirectory, L"Temp");
-    files.CreateDirectory(directory);
     const std::wstring path = strTempBinDataFilePath();
+    if (!utility.bHoldTempFolder()) return FALSE;
+    ReleaseTempImage();
     if (!files.DeleteFile(path).ok)
         vDEBUG_WRN_printf(L"%s:%d:  No strTempBinDataFilePath[%s] to Delete  ", kSplitMethod, __LINE__, path);
-    if (!WriteWholeFile(files, path, image, &error)) {
+    // Written with no sharing and read back byte for byte before it is held.
+    platform::Handle held;
+    bool differs = false;
+    if (!hubaccess::CHubUtility::bWriteNewFileAndHold(files, path, image, &held, &error, &differs)) {
         hubaccess::SetLastSystemError(error);
-        vDEBUG_ERR_printf(L"%s:%d:  Write [%s] Fail, dwErrorCode %d", kSplitMethod, __LINE__, path, error);
+        if (differs)
+            vDEBUG_ERR_printf(L"%s:%d:  [%s] does not read back as it was written, not used", kSplitMethod, __LINE__,
+                              path);
+        else
+            vDEBUG_ERR_printf(L"%s:%d:  Write [%s] Fail, dwErrorCode %d", kSplitMethod, __LINE__, path, error);
         return FALSE;
     }
+    m_hTempImageHeld = held.raw;
+    m_TempBinImage = std::move(image);
     return TRUE;
 }
 
@@ -275,11 +290,10 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
     const std::wstring tempImage = strTempBinDataFilePath();
 
     // The program's Temp folder is written and deleted in: never through a
-    // redirection to somewhere else.
+    // redirection to somewhere else, and held from now on.
     m_bImagePrepared = false;
-    const std::wstring tempFolder = textfmt::Format(L"%s\\%s", utility.m_szModuleDirectory, L"Temp");
-    platform::PathFacts facts;
-    if (!files.InspectPath(tempFolder, &facts).ok || (facts.exists && (facts.redirection || !facts.directory))) {
+    const std::wstring tempFolder = utility.strTempFolderPath();
+    if (!utility.bHoldTempFolder()) {
         vDEBUG_ERR_printf(L"%s:%d:  [%s] is a redirection or no folder, no image is written there", kMainMethod,
                           __LINE__, tempFolder);
         vShowUpddateResult(kTextNotValid, 0, 40);
@@ -322,18 +336,25 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
         m_strCurFileFWVer = FwTrailerVersionText(trailer);
         if (m_pRunView) m_pRunView->SetControlText(kIdUpdateVersion, m_strCurFileFWVer);
 
-        const std::wstring directory = textfmt::Format(L"%s\\%s", utility.m_szModuleDirectory, L"Temp");
-        files.CreateDirectory(directory);
         const std::wstring unpacked =
-            directory + (m_ucFWType ? textfmt::Format(L"\\Config_%s.bin", m_strCurFileFWVer)
-                                    : textfmt::Format(L"\\%s.bin", m_strCurFileFWVer));
-        if (!WriteWholeFile(files, unpacked, packed, &error)) {
+            tempFolder + (m_ucFWType ? textfmt::Format(L"\\Config_%s.bin", m_strCurFileFWVer)
+                                     : textfmt::Format(L"\\%s.bin", m_strCurFileFWVer));
+        // The unpacked copy is written with no sharing, read back byte for
+        // byte and held while the image is framed from it.
+        files.DeleteFile(unpacked);
+        platform::Handle held;
+        bool differs = false;
+        if (!hubaccess::CHubUtility::bWriteNewFileAndHold(files, unpacked, packed, &held, &error, &differs)) {
+            if (differs)
+                vDEBUG_ERR_printf(L"%s:%d:   [%s] does not read back as it was written, not used", kMainMethod,
+                                  __LINE__, unpacked);
             vDEBUG_ERR_printf(L"%s:%d:   ucpFWBinDataBuffer mallco Fail !!! ", kMainMethod, __LINE__);
             return fail(kTextNoMemory);
         }
         utility.m_strFWBinFilePath = unpacked;
         vDEBUG_MSG_printf(L"%s:%d: Get new  fw path=[%ls],", kMainMethod, __LINE__, unpacked);
         const BOOL framed = utility.vCreateTempBinDataFile(unpacked, FALSE, FALSE, TRUE);
+        files.CloseHandle(held);
         files.DeleteFile(unpacked);
         if (!framed) {
             vDEBUG_ERR_printf(L"%s:%d:  vCreateTempBinDataFile Fail  ", kMainMethod, __LINE__);
@@ -346,22 +367,20 @@ int CMy262FWUpgradeToolDlg::nPrepareFirmwareFile() {
             return fail(kTextNoMemory);
         }
     }
+    if (m_ucFWType != 1 && !TakeTempImage()) {
+        vDEBUG_ERR_printf(L"%s:%d:  vCreateTempBinDataFile Fail  ", kMainMethod, __LINE__);
+        return fail(kTextNoMemory);
+    }
 
     // Nothing is written to a hub from an image that could not be downloaded
-    // or verified whole. What is checked is held from now on.
-    std::vector<BYTE> image;
-    std::uint32_t error = 0;
-    const FileReadStatus read = HoldTempImage()
-                                    ? ReadWholeFile(files, tempImage, kMaxFirmwareFileSize, &image, &error)
-                                    : FileReadStatus::Failed;
-    const TempImageCheck check =
-        read == FileReadStatus::Ok ? CheckTempBinImage(image.data(), image.size()) : TempImageCheck::NoLengthWord;
+    // or verified whole. The bytes are those this run built and read back
+    // from the file it holds from now on.
+    const TempImageCheck check = CheckTempBinImage(m_TempBinImage.data(), m_TempBinImage.size());
     if (check != TempImageCheck::Ok) {
         vDEBUG_ERR_printf(L"%s:%d:  Temp image [%s] not valid: %s, %d bytes", kMainMethod, __LINE__, tempImage,
-                          TempImageCheckText(check), image.size());
+                          TempImageCheckText(check), m_TempBinImage.size());
         return fail(kTextNotValid);
     }
-    m_TempBinImage = std::move(image);
     m_bImagePrepared = true;
     return 0;
 }

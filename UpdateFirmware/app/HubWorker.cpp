@@ -397,6 +397,16 @@ bool HubWorker::WriteTable(BYTE image, std::array<BYTE, kTableSize>& table) {
 // an image starts, the second one included.
 HubWorker::ImageResult HubWorker::WriteImage(BYTE image, std::array<BYTE, kTableSize>& table) {
     CheckCancel();
+    // Each download is of the file this run wrote, read back and holds: its
+    // name must still reach that very file.
+    if (!dlg_.bTempImageStillHeld()) {
+        vDEBUG_ERR_printf(L"%s:%d: ucTargetNumber[%d], [%s] is not the image this run holds, nothing is written",
+                          kMethod, __LINE__, t_, dlg_.strTempBinDataFilePath());
+        writeFailure_ = textfmt::Format(image == 0 ? L"Failed to update FW to Hub[%d] in image 0"
+                                                   : L"Failed to update FW to Hub[%d] in image 1",
+                                        t_);
+        return ImageResult::WriteFailed;
+    }
     if (!WriteTable(image, table)) {
         writeFailure_ = image == 0 ? L"Failed to update config table in image 0" : L"Failed to update config table in image 1";
         return ImageResult::WriteFailed;

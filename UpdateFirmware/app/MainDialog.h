@@ -237,9 +237,14 @@ public:
     // <module directory>\Temp\TempBinData.bin
     std::wstring strTempBinDataFilePath() const;
     // The temporary image is held open for reading with read sharing only
-    // from its check to the end of the run: nobody can replace or delete
-    // it in between, while the run itself can still read it.
-    bool HoldTempImage();
+    // from when it was written and read back to the end of the run: nobody
+    // can replace or delete it in between, while the run itself can still
+    // read it. TakeTempImage takes the file and the bytes the hub utility
+    // wrote and read back (false when there are none).
+    bool TakeTempImage();
+    // The name still reaches the held file (checked before each download).
+    bool bTempImageStillHeld() const;
+    // Its last use is over: let go of and deleted.
     void ReleaseTempImage();
     // No image is prepared any more: let go, forgotten and deleted.
     void DiscardTempImage();

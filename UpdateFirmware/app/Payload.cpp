@@ -7,6 +7,7 @@
 #include "app/AppHelpers.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/LastError.h"
+#include "hubaccess/TextFormat.h"
 
 namespace app {
 
@@ -87,6 +88,8 @@ CPayload::CPayload(hubaccess::CHubUtility& utility, CMy262FWUpgradeToolDlg& dial
 
 CPayload::~CPayload() {
     for (const auto& held : m_held) Files().CloseHandle(held.second);
+    for (const HeldFolder& folder : m_folders) Files().CloseHandle(folder.handle);
+    if (m_utility.m_hDevconHeld.IsValid()) m_utility.m_hDevconHeld = platform::Handle::Invalid();
 }
 
 platform::Files& CPayload::Files() const { return *m_utility.Ports().files; }
@@ -160,9 +163,21 @@ CPayload::PlaceResult CPayload::PlaceItem(const std::wstring& path, const std::v
             result.error = platform::kErrorFileExists;
             return result;
         } else {
+            // Only in a folder this run made (nobody but administrators
+            // writes there): a file is deleted by name, anything else stays.
             vDEBUG_WRN_printf(L"%s:%d: %s is not this build's, replaced", L"CMy262FWUpgradeToolDlg::PlaceItem",
                               __LINE__, path);
-            if (!RemoveTree(path, &result.error)) return result;
+            if (facts.directory || facts.redirection) {
+                result.error = platform::kErrorDirectory;
+                return result;
+            }
+            Release(path);
+            Files().SetFileAttributes(path, platform::kFileAttributeNormal);
+            const platform::FileResult deleted = Files().DeleteFile(path);
+            if (!deleted.ok) {
+                result.error = deleted.error;
+                return result;
+            }
         }
     }
     if (result.place != Place::Ours) {
@@ -197,94 +212,183 @@ bool CPayload::PlaceResource(const std::wstring& path, const PayloadResourceId& 
     return false;
 }
 
-bool CPayload::RemoveTree(const std::wstring& path, std::uint32_t* error, int depth) {
-    platform::PathFacts facts;
-    platform::FileResult done = Files().InspectPath(path, &facts);
-    if (done.ok && facts.exists) {
-        if (facts.redirection) {
-            // The link itself goes; what it points at stays untouched.
-            done = facts.directory ? Files().RemoveDirectory(path) : Files().DeleteFile(path);
-        } else if (facts.directory) {
-            std::vector<platform::DirectoryEntry> entries;
-            done = depth < 16 ? Files().ListDirectory(path, &entries)
-                              : platform::FileResult{false, platform::kErrorInvalidName};
-            for (std::size_t i = 0; done.ok && i < entries.size(); ++i)
-                if (!RemoveTree(Join(path, entries[i].name), error, depth + 1)) return false;
-            if (done.ok) done = Files().RemoveDirectory(path);
-        } else {
-            Release(path);
-            Files().SetFileAttributes(path, platform::kFileAttributeNormal);
-            done = Files().DeleteFile(path);
-        }
-    }
-    if (!done.ok) *error = done.error;
-    return done.ok;
+bool CPayload::IsHeldFolder(const std::wstring& path) const {
+    for (const HeldFolder& folder : m_folders)
+        if (FoldPath(folder.path) == FoldPath(path)) return true;
+    return false;
 }
 
-bool CPayload::MakeSafeFolder(const std::wstring& path, const wchar_t* method, std::uint32_t* error) {
-    platform::PathFacts facts;
-    platform::FileResult done = Files().InspectPath(path, &facts);
-    if (done.ok && facts.exists && (!facts.directory || facts.redirection || !facts.trustedOwner)) {
-        vDEBUG_WRN_printf(L"%s:%d: %s is %s, removed and made anew", method, __LINE__, path,
-                          facts.redirection  ? L"a redirection"
-                          : !facts.directory ? L"no folder"
-                                             : L"owned by someone else");
+bool CPayload::RenameAside(const std::wstring& path, const wchar_t* what, const wchar_t* method,
+                           std::uint32_t* error) {
+    const std::wstring leaf = path.substr(path.rfind(L'\\') + 1);
+    const std::uint64_t stamp = m_utility.Ports().clock->MonotonicMs();
+    platform::FileResult renamed{false, platform::kErrorAlreadyExists};
+    std::wstring aside;
+    for (int attempt = 0; attempt < 16 && !renamed.ok && renamed.error == platform::kErrorAlreadyExists; ++attempt) {
+        aside = textfmt::Format(L"%s.aside-%u-%d", leaf, static_cast<unsigned long>(stamp & 0xFFFFFFFFu), attempt);
         // A process that just ended (another copy of the tool) may hold its
         // files for a moment: tried again over about a second.
-        const platform::FileResult removed = TryWhileBusy(*m_utility.Ports().clock, [&] {
-            std::uint32_t failure = 0;
-            const bool ok = RemoveTree(path, &failure);
-            return platform::FileResult{ok, failure};
-        });
-        if (!removed.ok) {
-            *error = removed.error;
+        renamed = TryWhileBusy(*m_utility.Ports().clock, [&] { return Files().RenameEntry(path, aside); });
+    }
+    if (!renamed.ok) {
+        *error = renamed.error;
+        SetLastSystemError(renamed.error);
+        vDEBUG_ERR_printf(L"%s:%d: %s is %s and cannot be renamed aside, Erroe=%d", method, __LINE__, path, what,
+                          GetLastSystemError());
+        return false;
+    }
+    vDEBUG_WRN_printf(L"%s:%d: %s is %s: renamed aside to %s and left there, a new one is made", method, __LINE__, path,
+                      what, aside);
+    return true;
+}
+
+bool CPayload::SecureFolder(const std::wstring& path, const wchar_t* method, std::uint32_t* error) {
+    if (IsHeldFolder(path)) return true;
+    bool made = false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        platform::PathFacts facts;
+        const platform::FileOpenResult held = Files().HoldFolder(path, &facts);
+        const wchar_t* what = L"not to be opened";
+        if (held.handle.IsValid()) {
+            platform::FileIdentity identity;
+            const bool real = facts.directory && !facts.redirection;
+            if (real && made &&
+                Files().GetFileIdentity(held.handle, &identity).ok) {
+                // Where the system keeps no owner of our choosing (the
+                // process's own account is named instead), a folder made
+                // here is still ours and reaches only Administrators and
+                // SYSTEM.
+                if (!facts.trustedOwner)
+                    vDEBUG_WRN_printf(L"%s:%d: %s is not owned by Administrators or SYSTEM", method, __LINE__, path);
+                m_folders.push_back(HeldFolder{path, held.handle, identity, made});
+                return true;
+            }
+            Files().CloseHandle(held.handle);
+            what = facts.redirection         ? L"a redirection"
+                   : !facts.directory        ? L"no folder"
+                   : !facts.trustedOwner     ? L"owned by someone else"
+                                             : L"left by an earlier run";
+            made = false;
+        } else if (held.error == platform::kErrorFileNotFound) {
+            const platform::FileResult created = Files().CreatePrivateDirectory(path);
+            if (!created.ok && created.error != platform::kErrorAlreadyExists) {
+                *error = created.error;
+                return false;
+            }
+            // Made now, or someone was quicker: judged again.
+            made = created.ok;
+            continue;
+        } else if (held.error == platform::kErrorPathNotFound) {
+            *error = held.error;
             return false;
         }
+        // Never listed, entered or deleted: the name itself goes aside.
+        if (!RenameAside(path, what, method, error)) return false;
     }
-    if (done.ok) done = Files().MakePrivateDirectory(path);
-    if (done.ok) done = Files().InspectPath(path, &facts);
-    if (done.ok && (!facts.exists || !facts.directory || facts.redirection))
-        done = platform::FileResult{false, platform::kErrorAccessDenied};
-    // Where the system keeps no owner of our choosing (the process's own
-    // account is named instead), the folder is still ours and reaches only
-    // Administrators and SYSTEM; a later run makes it anew.
-    if (done.ok && !facts.trustedOwner)
-        vDEBUG_WRN_printf(L"%s:%d: %s is not owned by Administrators or SYSTEM", method, __LINE__, path);
-    if (!done.ok) *error = done.error;
-    return done.ok;
+    *error = platform::kErrorAccessDenied;
+    return false;
 }
 
 bool CPayload::LockPackageFolder(const std::wstring& base, const wchar_t* method) {
     const std::wstring folder = strPackageFolder(base);
-    if (!base.empty() && m_lockedFolder == FoldPath(folder)) return true;
-    std::uint32_t error = platform::kErrorPathNotFound;
-    bool safe = !base.empty();
-    for (const std::wstring& path :
-         {folder.substr(0, folder.rfind(L'\\')), folder, Join(folder, L"i386"), Join(folder, L"amd64")}) {
-        if (!safe) break;
-        safe = MakeSafeFolder(path, method, &error);
-        if (!safe) {
-            SetLastSystemError(error);
-            vDEBUG_ERR_printf(L"%s:%d: the package folder %s cannot be made safe, nothing is written or run, Erroe=%d",
-                              method, __LINE__, path, GetLastSystemError());
-        }
+    if (!base.empty() && m_lockedFolder == FoldPath(folder)) {
+        // Still the folders made and held here under their names (where a
+        // folder above may be renamed, they may have been moved away).
+        bool reached = true;
+        for (const HeldFolder& held : m_folders)
+            reached = reached && platform::IsSameFile(Files(), held.handle, held.path);
+        if (reached) return true;
+        vDEBUG_ERR_printf(L"%s:%d: the package folder %s is no longer the one this run made, nothing is written or run",
+                          method, __LINE__, folder);
+        return false;
     }
-    if (base.empty())
+    if (base.empty()) {
         vDEBUG_ERR_printf(L"%s:%d: no temporary folder, no package folder", method, __LINE__);
-    if (safe) m_lockedFolder = FoldPath(folder);
-    return safe;
+        return false;
+    }
+    if (!m_lockedFolder.empty()) ReleaseFolders();
+    std::uint32_t error = platform::kErrorPathNotFound;
+    // Every folder of the package is made by this run: whatever an earlier
+    // run or anybody else left at those names is renamed aside unseen.
+    const std::wstring parent = folder.substr(0, folder.rfind(L'\\'));
+    for (const std::wstring& path : {parent, folder, Join(folder, L"i386"), Join(folder, L"amd64")}) {
+        if (SecureFolder(path, method, &error)) continue;
+        SetLastSystemError(error);
+        vDEBUG_ERR_printf(L"%s:%d: the package folder %s cannot be made safe, nothing is written or run, Erroe=%d",
+                          method, __LINE__, path, GetLastSystemError());
+        return false;
+    }
+    m_lockedFolder = FoldPath(folder);
+    return true;
 }
 
-void CPayload::RemovePackageFolders(const std::wstring& folder, const wchar_t* method) {
-    for (const wchar_t* sub : {L"\\amd64", L"\\i386", L""}) {
-        // A folder still in use right after the batch ended is tried again.
-        const platform::FileResult removed =
-            TryWhileBusy(*m_utility.Ports().clock, [&] { return Files().RemoveDirectory(folder + sub); });
-        if (!removed.ok)
-            vDEBUG_MSG_printf(L"%s:%d: RemoveDirectory failed, %s, Erroe=%d", method, __LINE__, folder + sub,
+bool CPayload::UsableHeldFile(const std::wstring& path, const wchar_t* method) {
+    const auto it = m_held.find(FoldPath(path));
+    if (it != m_held.end() && platform::IsSameFile(Files(), it->second, path)) return true;
+    vDEBUG_ERR_printf(L"%s:%d: %s is not the file this run wrote and holds, not used", method, __LINE__, path);
+    return false;
+}
+
+void CPayload::EmptyFolder(const std::wstring& folder, const wchar_t* method, int depth) {
+    std::vector<platform::DirectoryEntry> entries;
+    if (depth > 8 || !Files().ListDirectory(folder, &entries).ok) return;
+    for (const platform::DirectoryEntry& entry : entries) {
+        const std::wstring path = Join(folder, entry.name);
+        if (entry.directory && !entry.redirection) {
+            // Our own sub-folders are emptied in their own turn.
+            if (IsHeldFolder(path)) continue;
+            EmptyFolder(path, method, depth + 1);
+            TryWhileBusy(*m_utility.Ports().clock, [&] { return Files().RemoveDirectory(path); });
+        } else if (entry.redirection) {
+            // A link goes by itself; what it points at is never touched.
+            Files().RemoveDirectory(path);
+            Files().DeleteFile(path);
+        } else if (IsOwn(path)) {
+            DeleteOwn(path, method);
+        } else {
+            // Left by the elevated programs this run started (only
+            // administrators write here).
+            Files().SetFileAttributes(path, platform::kFileAttributeNormal);
+            const platform::FileResult deleted = Files().DeleteFile(path);
+            if (!deleted.ok)
+                vDEBUG_MSG_printf(L"%s:%d: DeleteFile failed, %s, Erroe=%d", method, __LINE__, path, deleted.error);
+        }
+    }
+}
+
+void CPayload::RemovePackageFolders(const wchar_t* method) {
+    // Deepest first; each one's files while it is still held.
+    for (std::size_t i = m_folders.size(); i-- > 0;) {
+        HeldFolder& folder = m_folders[i];
+        if (!platform::IsSameFile(Files(), folder.handle, folder.path)) {
+            // Moved away with what is in it: nothing at that name is ours.
+            vDEBUG_ERR_printf(L"%s:%d: %s is no longer the folder this run made, nothing is deleted there", method,
+                              __LINE__, folder.path);
+            Files().CloseHandle(folder.handle);
+            folder.handle = platform::Handle::Invalid();
+            continue;
+        }
+        if (folder.made) EmptyFolder(folder.path, method);
+        Files().CloseHandle(folder.handle);
+        folder.handle = platform::Handle::Invalid();
+        if (!folder.made) continue;
+        // Through a handle on the name itself, only when it still reaches the
+        // folder made here; one still in use right after the batch ended is
+        // tried again.
+        const platform::FileResult removed = TryWhileBusy(
+            *m_utility.Ports().clock, [&] { return Files().DeleteEntry(folder.path, folder.identity); });
+        if (!removed.ok && removed.error != platform::kErrorFileNotFound)
+            vDEBUG_MSG_printf(L"%s:%d: RemoveDirectory failed, %s, Erroe=%d", method, __LINE__, folder.path,
                               removed.error);
     }
-    if (!bIsFileExist(Files(), folder)) m_lockedFolder.clear();
+    m_folders.clear();
+    m_lockedFolder.clear();
+}
+
+void CPayload::ReleaseFolders() {
+    for (const HeldFolder& folder : m_folders) Files().CloseHandle(folder.handle);
+    m_folders.clear();
+    m_lockedFolder.clear();
 }
 
 std::wstring CPayload::SystemProgram(const wchar_t* name) {
@@ -297,24 +401,24 @@ std::wstring CPayload::SystemProgram(const wchar_t* name) {
     return windir + L"\\System32\\" + name;
 }
 
-bool CPayload::EnsureFolder(const std::wstring& path) {
-    // A folder the tool writes in is never reached through a redirection.
-    platform::PathFacts facts;
-    if (!Files().InspectPath(path, &facts).ok) return false;
-    if (!facts.exists) return Files().CreateDirectory(path).ok;
-    if (facts.directory && !facts.redirection) return true;
-    vDEBUG_ERR_printf(L"%s:%d: %s is %s, nothing is written there", L"CMy262FWUpgradeToolDlg::EnsureFolder",
-                      __LINE__, path, facts.redirection ? L"a redirection" : L"no folder");
-    return false;
-}
-
 bool CPayload::DeleteOwn(const std::wstring& path, const wchar_t* method) {
     if (!IsOwn(path)) {
         if (bIsFileExist(Files(), path))
             vDEBUG_MSG_printf(L"%s:%d: not written by this run, kept: %s", method, __LINE__, path);
         return false;
     }
+    // Deleted by name only while the name still reaches the file written
+    // here; otherwise whatever is there now is someone else's and stays.
+    const auto held = m_held.find(FoldPath(path));
+    const bool reached = held == m_held.end() || platform::IsSameFile(Files(), held->second, path);
     Release(path);
+    if (!reached) {
+        vDEBUG_ERR_printf(L"%s:%d: %s no longer reaches the file this run wrote, nothing is deleted there", method,
+                          __LINE__, path);
+        m_ownFiles.erase(FoldPath(path));
+        m_ownOrder.erase(std::remove(m_ownOrder.begin(), m_ownOrder.end(), path), m_ownOrder.end());
+        return false;
+    }
     const platform::FileResult deleted = Files().DeleteFile(path);
     if (!deleted.ok && deleted.error != platform::kErrorFileNotFound &&
         deleted.error != platform::kErrorPathNotFound) {
@@ -388,7 +492,7 @@ int CPayload::Launch_INF(const std::wstring& base) {
     // The installer reads only what this process holds in its locked folder.
     platform::ProcessRunResult run;
     run.error = platform::kErrorFileNotFound;
-    if (m_lockedFolder != FoldPath(folder) || !m_held.count(FoldPath(Join(folder, payload::kInfName))))
+    if (m_lockedFolder != FoldPath(folder) || !UsableHeldFile(Join(folder, payload::kInfName), kLaunchInfMethod))
         run.error = platform::kErrorAccessDenied;
     else if (!commandLine.empty())
         run = m_utility.Ports().launcher->StartAndWait(Child(commandLine, folder, false), platform::kWaitInfinite);
@@ -435,8 +539,12 @@ int CPayload::Launch_DelINF(const std::wstring& base) {
     vDEBUG_MSG_printf(L"%s:%d:  szCmdLine[%s], szFilterDriver[%s]", kLaunchDelMethod, __LINE__, commandLine, folder);
     platform::ProcessRunResult run;
     run.error = platform::kErrorFileNotFound;
+    // The batch and the INF it names are still the files this run holds.
+    if (!UsableHeldFile(Join(folder, payload::kUninstallBatchName), kLaunchDelMethod) ||
+        !UsableHeldFile(Join(folder, payload::kInfName), kLaunchDelMethod))
+        run.error = platform::kErrorAccessDenied;
     // No console window of its own: unattended runs stay unseen.
-    if (!commandLine.empty())
+    else if (!commandLine.empty())
         run = m_utility.Ports().launcher->StartAndWait(Child(commandLine, folder, true), platform::kWaitInfinite);
     if (!run.started) {
         SetLastSystemError(run.error);
@@ -456,9 +564,9 @@ int CPayload::Remove_FilterDriverAndFiles(const std::wstring& base) {
             return launched;
         }
         const std::wstring folder = strPackageFolder(base);
-        if (bIsFileExist(Files(), folder)) {
+        if (m_lockedFolder == FoldPath(folder)) {
             for (const wchar_t* name : kRemovalOrder) DeleteOwn(Join(folder, name), kRemoveMethod);
-            RemovePackageFolders(folder, kRemoveMethod);
+            RemovePackageFolders(kRemoveMethod);
         }
     } catch (const std::exception&) {
         vDEBUG_ERR_printf(L"%s:%d: catch Failed, ERROR=%d", kRemoveMethod, __LINE__, GetLastSystemError());
@@ -469,15 +577,15 @@ int CPayload::Remove_FilterDriverAndFiles(const std::wstring& base) {
 BOOL CPayload::vRemoveExtractedFiles(const std::wstring& base) {
     static constexpr wchar_t kMethod[] = L"CMy262FWUpgradeToolDlg::vRemoveExtractedFiles";
     if (!m_strExtractedImage.empty()) vRemoveBinFiles();
-    const std::wstring folder = strPackageFolder(base);
-    const std::wstring folded = FoldPath(folder + L"\\");
-    bool packageOurs = false;
-    for (const std::wstring& path : ExtractedFiles()) {
-        if (FoldPath(path).compare(0, folded.size(), folded) == 0) packageOurs = true;
-        DeleteOwn(path, kMethod);
+    (void)base;
+    if (m_utility.m_hDevconHeld.IsValid()) {
+        m_utility.m_hDevconHeld = platform::Handle::Invalid();
+        m_utility.m_strDevconPath.clear();
     }
-    // The folders only when this process put package files in them.
-    if (packageOurs && bIsFileExist(Files(), folder)) RemovePackageFolders(folder, kMethod);
+    for (const std::wstring& path : ExtractedFiles()) DeleteOwn(path, kMethod);
+    // The folders this process made, deepest first, once their files are gone.
+    RemovePackageFolders(kMethod);
+    m_utility.vReleaseTempFolder();
     return ExtractedFiles().empty() ? TRUE : FALSE;
 }
 
@@ -488,7 +596,10 @@ int CPayload::nADD_Delete_DevconFile(const std::wstring& base, BOOL bAdd) {
     const bool wow64 = m_utility.IsWow64() != FALSE;
     const std::wstring path = Join(strPackageFolder(base), wow64 ? payload::kDevcon64Name : payload::kDevcon32Name);
     if (!bAdd) {
-        if (FoldPath(m_utility.m_strDevconPath) == FoldPath(path)) m_utility.m_strDevconPath.clear();
+        if (FoldPath(m_utility.m_strDevconPath) == FoldPath(path)) {
+            m_utility.m_strDevconPath.clear();
+            m_utility.m_hDevconHeld = platform::Handle::Invalid();
+        }
         DeleteOwn(path, kDevconMethod);
         return 0;
     }
@@ -499,6 +610,7 @@ int CPayload::nADD_Delete_DevconFile(const std::wstring& base, BOOL bAdd) {
     }
     if (!PlaceResource(path, wow64 ? payload::kDevcon64 : payload::kDevcon32, kDevconMethod, kInfRecord)) return -10;
     m_utility.m_strDevconPath = path;
+    m_utility.m_hDevconHeld = m_held[FoldPath(path)];
     return 0;
 }
 
@@ -556,7 +668,7 @@ BOOL CPayload::vExtractBinFiles() {
         path = Join(directory, relative);
         placed = PlaceResult{};
         placed.error = platform::kErrorAccessDenied;
-        if (EnsureFolder(Join(directory, payload::kFallbackFolder))) placed = PlaceItem(path, image.bytes);
+        if (m_utility.bHoldTempFolder()) placed = PlaceItem(path, image.bytes);
     }
     if (placed.place != Place::Written && placed.place != Place::Ours) {
         SetLastSystemError(placed.error);

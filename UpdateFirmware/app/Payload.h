@@ -12,10 +12,14 @@
 //
 // The tool runs elevated and runs or loads what it writes here, so the
 // package folder is locked before anything goes into it: VTL262xFW and its
-// folders are owned by Administrators or SYSTEM and reach nobody else; one
-// that is not (or is a link, junction or mount point) is removed, never
-// followed, and made anew. A package file there that differs from this
-// build's is replaced.
+// folders are owned by Administrators or SYSTEM and reach nobody else. One
+// that is not (or is a link, junction, mount point or file) is renamed aside
+// in its folder, through a handle on the name itself, and left there; it is
+// never listed, entered or deleted. So is one an earlier run left: every
+// folder of the package is made by this run. Each folder is held open from then on without
+// sharing deletion, so none can be renamed or deleted while the run uses it.
+// Before the installer, the command interpreter or devcon starts, the name
+// of each file it takes is checked to reach the very file this run holds.
 //
 // Every item is written whole or not at all, then closed, opened again for
 // reading with sharing for reading only, compared with the bytes it should
@@ -109,8 +113,9 @@ public:
     // Runs the INF installer in the package folder and waits for it: 0; -1.
     int Launch_INF(const std::wstring& base);
     // Runs the uninstall batch, then deletes the package files this process
-    // wrote and the package's folders: 0; -1 when the batch could not be
-    // started (nothing is deleted then).
+    // wrote and what the batch left in the folders this process made, then
+    // those folders, deepest first (VTL262xFW included): 0; -1 when the
+    // batch could not be started (nothing is deleted then).
     int Remove_FilterDriverAndFiles(const std::wstring& base);
     // Makes sure the batch and the INF are there and runs the batch by its
     // full path (through the 64-bit command interpreter on 64-bit Windows):
@@ -140,8 +145,9 @@ public:
 
     // The last step of every way out of the process: deletes whatever this
     // process extracted and is still there (firmware image, devcon, the
-    // driver package files under base) and the package's folders when they
-    // are empty. Runs no uninstaller. TRUE when nothing of ours is left.
+    // driver package files), then the folders it made (the package's, the
+    // program's Temp), each once it is empty. Runs no uninstaller. TRUE when
+    // nothing of ours is left.
     hubaccess::BOOL vRemoveExtractedFiles(const std::wstring& base);
 
     // "<base>VTL262xFW\FilterDriver" (a backslash is put after base when it
@@ -175,25 +181,39 @@ private:
     // with `bytes`; the handle is kept when they match.
     bool HoldIfEqual(const std::wstring& path, const std::vector<std::uint8_t>& bytes, std::uint32_t* error);
     void Release(const std::wstring& path);
-    // The package folder and its parent made safe (see above) once per
-    // process; false, with a record, when that cannot be done.
+    // A folder this process holds: its path, the handle (no delete access,
+    // no delete sharing), what it is, and whether this process made it.
+    struct HeldFolder {
+        std::wstring path;
+        platform::Handle handle;
+        platform::FileIdentity identity;
+        bool made = false;
+    };
+    // The package folder and its parent made safe (see above) and held until
+    // they are removed; false, with a record, when that cannot be done.
     bool LockPackageFolder(const std::wstring& base, const wchar_t* method);
-    bool MakeSafeFolder(const std::wstring& path, const wchar_t* method, std::uint32_t* error);
-    // Removes a file or folder tree; links, junctions and mount points are
-    // removed themselves, never followed.
-    bool RemoveTree(const std::wstring& path, std::uint32_t* error, int depth = 0);
-    // Removes the package's empty folders, trying a sharing violation again
-    // over about a second.
-    void RemovePackageFolders(const std::wstring& folder, const wchar_t* method);
+    // One folder made by this process and held; anything at that name before
+    // (a folder of anyone's, a link, a file) is renamed aside first.
+    bool SecureFolder(const std::wstring& path, const wchar_t* method, std::uint32_t* error);
+    bool RenameAside(const std::wstring& path, const wchar_t* what, const wchar_t* method, std::uint32_t* error);
+    bool IsHeldFolder(const std::wstring& path) const;
+    // The file this process wrote and holds is still what the name reaches;
+    // false, with a record, otherwise.
+    bool UsableHeldFile(const std::wstring& path, const wchar_t* method);
+    // Deletes what is in a folder this process made (its own files, what the
+    // programs it started left, links without their targets).
+    void EmptyFolder(const std::wstring& folder, const wchar_t* method, int depth = 0);
+    // Deepest first: each folder this process made is emptied while it is
+    // held, then deleted through a handle that reaches only it (a sharing
+    // violation tried again over about a second); the others are let go.
+    void RemovePackageFolders(const wchar_t* method);
+    void ReleaseFolders();
     // The system program's full path: the 64-bit one on 64-bit Windows
     // (Sysnative for a 32-bit thread that sees redirection); empty when the
     // Windows folder is unknown.
     std::wstring SystemProgram(const wchar_t* name);
     // Deletes a file of this process; logs and keeps what cannot go.
     bool DeleteOwn(const std::wstring& path, const wchar_t* method);
-    // The folder exists, made when missing; false when it cannot be made or
-    // is a redirection.
-    bool EnsureFolder(const std::wstring& path);
     bool IsOwn(const std::wstring& path) const;
     // The text of the firmware image's name resource within its size, up to
     // a NUL; false when the resource is missing.
@@ -204,6 +224,7 @@ private:
     std::set<std::wstring> m_ownFiles;  // by FoldPath
     std::map<std::wstring, platform::Handle> m_held;  // by FoldPath
     std::wstring m_lockedFolder;                      // FoldPath, empty: none
+    std::vector<HeldFolder> m_folders;                // parents before their sub-folders
     std::vector<std::wstring> m_ownOrder;
     std::wstring m_strExtractedImage;  // full path, empty when none
 };

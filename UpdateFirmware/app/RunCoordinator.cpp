@@ -479,8 +479,10 @@ void RunCoordinator::CleanUp() {
         u_.bRestorePowerManagement();
     }
 
-    // The run is over: the image it wrote and verified is let go.
+    // The run is over: the image it wrote and verified is let go of and
+    // deleted, then the Temp folder (deleted when this run made it).
     dlg_.ReleaseTempImage();
+    u_.vReleaseTempFolder();
     info_.bAllPass = bAllPass_;
     Status(MAIN_THREAD_FINISH);
     // The suffix shows the run's exit code; the hub count is the run's own.

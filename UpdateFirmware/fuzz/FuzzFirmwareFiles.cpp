@@ -98,10 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!b.dlg.m_bImagePrepared);
         FUZZ_CHECK(!temp.has_value());
     }
-    // A prepared image is held until the run's end, nothing else stays open.
-    FUZZ_CHECK(b.m.files.OpenHandleCount() == (rc == 0 ? 1 : 0));
+    // A prepared image is held until the run's end (its name reaching the
+    // held file), with its Temp folder; nothing else stays open.
+    if (rc == 0) FUZZ_CHECK(b.dlg.bTempImageStillHeld());
     b.dlg.ReleaseTempImage();
-    FUZZ_CHECK(b.m.files.OpenHandleCount() == 0);
+    u.vReleaseTempFolder();
+    FUZZ_CHECK(b.m.FileHandlesOpen() == 0);
 
     if (contents.size() >= app::kFwFileTrailerSize) {
         const app::FW_FILE_TRAILER t =

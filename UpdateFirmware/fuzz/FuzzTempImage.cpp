@@ -113,11 +113,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         b.files.DeleteFile(kTemp);
         const auto ok = b.utility->vCreateTempBinDataFile(kSource, strip, crc, 1);
         const auto written = b.files.GetFile(kTemp);
+        // What is held is what was written and read back.
+        std::vector<std::uint8_t> held;
+        b.files.CloseHandle(b.utility->TakeTempImage(&held));
+        b.utility->vReleaseTempFolder();
         if (!ok) {
-            // A refused source leaves no image: no file, or an empty one.
-            FUZZ_CHECK(!written || written->empty());
+            // A refused source leaves no image.
+            FUZZ_CHECK(!written);
+            FUZZ_CHECK(held.empty());
         } else {
-            FUZZ_CHECK(written.has_value());
+            FUZZ_CHECK(written.has_value() && held == *written);
             if (strip) {
                 FUZZ_CHECK(contents.size() >= 256);
                 FUZZ_CHECK(std::equal(written->begin(), written->end(), contents.begin() + 256, contents.end()));

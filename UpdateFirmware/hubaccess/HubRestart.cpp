@@ -130,6 +130,10 @@ BYTE CHubUtility::ucGetHWId(const platform::Guid& guid, HUBREC rec, std::vector<
                         // Only the devcon this process wrote and holds runs,
                         // by its full path.
                         vDEBUG_ERR_printf(L"%s:%d: no devcon of this run, no restart", kMethod, __LINE__);
+                    } else if (!platform::IsSameFile(*m_ports.files, m_hDevconHeld, m_strDevconPath)) {
+                        // The name no longer reaches the file written and held.
+                        vDEBUG_ERR_printf(L"%s:%d: [%s] is not the devcon this run holds, no restart", kMethod,
+                                          __LINE__, m_strDevconPath);
                     } else if (m_ports.launcher != nullptr) {
                         // devcon's own outcome is not read: the callers check
                         // whether the hub came back through the filter. It

@@ -170,6 +170,8 @@ CHubUtility::CHubUtility(const platform::Ports& ports)
 CHubUtility::~CHubUtility() {
     static constexpr wchar_t kMethod[] = L"CHubUtility::~CHubUtility";
     try {
+        if (m_hTempImageHeld.IsValid()) m_ports.files->CloseHandle(m_hTempImageHeld);
+        if (m_hTempFolderHeld.IsValid()) m_ports.files->CloseHandle(m_hTempFolderHeld);
         // Only a redirection that was really turned off is turned back on.
         if (m_redirectionDisabled) {
             const platform::FsRedirectionResult r = m_ports.osInfo->RevertWow64FsRedirection();

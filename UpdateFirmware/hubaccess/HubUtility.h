@@ -73,6 +73,35 @@ public:
                                 BOOL bMainName);
     void vInitCRC32Table();
     DWORD CRC32(const BYTE* data, std::size_t length) const;
+    // The image file vCreateTempBinDataFile wrote last, held open for
+    // reading with read sharing only, and the bytes it was built from and
+    // read back as: taken over by the caller (an invalid handle and no
+    // bytes when there is none).
+    platform::Handle TakeTempImage(std::vector<BYTE>* pBytes);
+    // Writes a file that must not exist yet (nobody else may open it while it
+    // is written), closes it, opens it again read-only with read sharing only
+    // and compares it byte for byte with `bytes`. TRUE: it holds exactly
+    // them and `*pHeld` keeps it from then on. FALSE: `*pDiffers` tells
+    // whether it was written but read back otherwise (the file is then
+    // deleted again), `*pError` why it failed otherwise.
+    static BOOL bWriteNewFileAndHold(platform::Files& files, const std::wstring& path, const std::vector<BYTE>& bytes,
+                                     platform::Handle* pHeld, std::uint32_t* pError, bool* pDiffers);
+
+    // --- the program folder's Temp folder (the temporary image, the
+    // unpacked copy of a packed image, the firmware image when its name in
+    // the program folder is taken)
+    // m_szModuleDirectory + "\Temp"
+    std::wstring strTempFolderPath() const;
+    // Made when missing, never taken when it is a redirection or no folder,
+    // and held (Files::HoldFolder) from its first use until vReleaseTempFolder:
+    // nobody can rename or delete it meanwhile. FALSE, with an error record,
+    // when it cannot be had.
+    BOOL bHoldTempFolder();
+    // Lets go of it; one this process made is deleted (through a handle that
+    // reaches it only, never a folder put in its place) when it is empty.
+    void vReleaseTempFolder();
+    // It is held and its name still reaches it.
+    bool bTempFolderReached();
 
     // --- configuration table
     // Puts the default table into row ucTarget and into m_ucFileConfigTable;
@@ -194,8 +223,10 @@ public:
     std::wstring m_szModulePath;
     // The full path of the devcon this process wrote and holds open (set at
     // start-up, before any worker runs); empty: no devcon, no restart
-    // through it.
+    // through it. Each start checks that the name still reaches the held
+    // file (m_hDevconHeld, the payload's handle).
     std::wstring m_strDevconPath;
+    platform::Handle m_hDevconHeld = platform::Handle::Invalid();
     std::wstring m_strFWBinFilePath;
     std::wstring strPID, strVID, strbcdUSB, strISerialNumber, strIManufacture, strIProduct,
         strbcdDevice;
@@ -246,6 +277,11 @@ private:
 
     platform::Ports m_ports;
     bool m_redirectionDisabled = false;
+    platform::Handle m_hTempFolderHeld = platform::Handle::Invalid();
+    platform::FileIdentity m_TempFolderIdentity;
+    bool m_bTempFolderMade = false;
+    platform::Handle m_hTempImageHeld = platform::Handle::Invalid();
+    std::vector<BYTE> m_TempImageBytes;
     WalkSink m_walk;
     // Guards m_ucFileConfigTable only; nothing else is locked while it is
     // held (the log's lock aside).

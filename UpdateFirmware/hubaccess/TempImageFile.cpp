@@ -102,40 +102,155 @@ DWORD CHubUtility::CRC32(const BYTE* data, std::size_t length) const {
     return ~value;
 }
 
+std::wstring CHubUtility::strTempFolderPath() const { return m_szModuleDirectory + L"\\Temp"; }
+
+BOOL CHubUtility::bHoldTempFolder() {
+    static const wchar_t kHoldMethod[] = L"CHubUtility::bHoldTempFolder";
+    platform::Files& files = *m_ports.files;
+    if (m_hTempFolderHeld.IsValid()) return TRUE;
+    const std::wstring directory = strTempFolderPath();
+    platform::PathFacts facts;
+    platform::FileOpenResult held = files.HoldFolder(directory, &facts);
+    bool made = false;
+    if (!held.handle.IsValid() && held.error == platform::kErrorFileNotFound) {
+        const platform::FileResult created = files.CreateDirectory(directory);
+        if (!created.ok && created.error != platform::kErrorAlreadyExists) {
+            SetLastSystemError(created.error);
+            vDEBUG_ERR_printf(L"%s:%d: [%s] cannot be made, dwErrorCode %d", kHoldMethod, __LINE__, directory,
+                              created.error);
+            return FALSE;
+        }
+        made = created.ok;
+        held = files.HoldFolder(directory, &facts);
+    }
+    if (!held.handle.IsValid()) {
+        SetLastSystemError(held.error);
+        vDEBUG_ERR_printf(L"%s:%d: [%s] cannot be held, dwErrorCode %d", kHoldMethod, __LINE__, directory,
+                          held.error);
+        return FALSE;
+    }
+    platform::FileIdentity identity;
+    if (!facts.directory || facts.redirection || !files.GetFileIdentity(held.handle, &identity).ok) {
+        // Nothing is written or deleted through a redirection to elsewhere.
+        files.CloseHandle(held.handle);
+        vDEBUG_ERR_printf(L"%s:%d: [%s] is a redirection or no folder, nothing is written there", kHoldMethod,
+                          __LINE__, directory);
+        return FALSE;
+    }
+    m_hTempFolderHeld = held.handle;
+    m_TempFolderIdentity = identity;
+    m_bTempFolderMade = m_bTempFolderMade || made;
+    return TRUE;
+}
+
+void CHubUtility::vReleaseTempFolder() {
+    platform::Files& files = *m_ports.files;
+    if (m_hTempFolderHeld.IsValid()) files.CloseHandle(m_hTempFolderHeld);
+    m_hTempFolderHeld = platform::Handle::Invalid();
+    // A folder that still holds something (the extracted firmware image, or
+    // what someone else put there) stays; a later release tries again.
+    if (m_bTempFolderMade && files.DeleteEntry(strTempFolderPath(), m_TempFolderIdentity).ok)
+        m_bTempFolderMade = false;
+}
+
+bool CHubUtility::bTempFolderReached() {
+    return platform::IsSameFile(*m_ports.files, m_hTempFolderHeld, strTempFolderPath());
+}
+
+platform::Handle CHubUtility::TakeTempImage(std::vector<BYTE>* pBytes) {
+    const platform::Handle held = m_hTempImageHeld;
+    m_hTempImageHeld = platform::Handle::Invalid();
+    if (pBytes) *pBytes = std::move(m_TempImageBytes);
+    m_TempImageBytes.clear();
+    return held;
+}
+
+BOOL CHubUtility::bWriteNewFileAndHold(platform::Files& files, const std::wstring& path, const std::vector<BYTE>& bytes,
+                                       platform::Handle* pHeld, std::uint32_t* pError, bool* pDiffers) {
+    *pHeld = platform::Handle::Invalid();
+    *pError = 0;
+    *pDiffers = false;
+    // Shared with nobody while it is written.
+    const platform::FileOpenResult open =
+        files.CreateFile(path, platform::kGenericRead | platform::kGenericWrite, 0,
+                         platform::FileDisposition::CreateNew, platform::kFileFlagWriteThrough);
+    if (!open.handle.IsValid()) {
+        *pError = open.error;
+        return FALSE;
+    }
+    platform::FileResult r{true, 0};
+    std::size_t written = 0;
+    while (r.ok && written < bytes.size()) {
+        std::uint32_t done = 0;
+        r = files.WriteFile(open.handle, bytes.data() + written, static_cast<std::uint32_t>(bytes.size() - written),
+                            &done);
+        if (r.ok && done == 0) r = platform::FileResult{false, kErrorWriteFault};
+        written += done;
+    }
+    if (r.ok) r = files.SetEndOfFile(open.handle);
+    if (r.ok) r = files.FlushFileBuffers(open.handle);
+    files.CloseHandle(open.handle);
+    if (!r.ok) {
+        *pError = r.error;
+        files.DeleteFile(path);
+        return FALSE;
+    }
+    // What is read back now is what stays until its last use, or nothing is.
+    const platform::FileOpenResult held = files.CreateFile(path, platform::kGenericRead, platform::kFileShareRead,
+                                                           platform::FileDisposition::OpenExisting, 0);
+    if (!held.handle.IsValid()) {
+        *pError = held.error;
+        return FALSE;
+    }
+    std::uint64_t size = 0;
+    r = files.GetFileSize(held.handle, &size);
+    std::vector<BYTE> back;
+    if (r.ok && size == bytes.size()) {
+        back.assign(bytes.size(), 0);
+        std::size_t total = 0;
+        while (r.ok && total < back.size()) {
+            std::uint32_t got = 0;
+            r = files.ReadFile(held.handle, back.data() + total, static_cast<std::uint32_t>(back.size() - total), &got);
+            if (r.ok && got == 0) break;
+            total += got;
+        }
+        if (total != back.size()) back.clear();
+    }
+    if (!r.ok || size != bytes.size() || back != bytes) {
+        files.CloseHandle(held.handle);
+        *pError = r.ok ? platform::kErrorInvalidData : r.error;
+        *pDiffers = r.ok;
+        files.DeleteFile(path);
+        return FALSE;
+    }
+    *pHeld = held.handle;
+    return TRUE;
+}
+
 BOOL CHubUtility::vCreateTempBinDataFile(const std::wstring& strSrcFile, BOOL bStripHeader, BOOL bWithCRC,
                                          BOOL bMainName) {
     platform::Files& files = *m_ports.files;
-    const std::wstring directory = m_szModuleDirectory + L"\\Temp";
+    const std::wstring directory = strTempFolderPath();
     const std::wstring path = directory + (bMainName ? L"\\TempBinData.bin" : L"\\TempBinData_B.bin");
     vDEBUG_MSG_printf(L"%s:%d: strTempBinDirectory = [%s]", kMethod, __LINE__, directory);
 
+    // Nothing is written through a Temp folder that redirects elsewhere, and
+    // the folder cannot be swapped while it is used.
+    if (!bHoldTempFolder()) {
+        vDEBUG_ERR_printf(L"%s:%d: CreateFile Failed: [%s], ErrorCode = %d", kMethod, __LINE__, path,
+                          GetLastSystemError());
+        return FALSE;
+    }
     // The image of an earlier run goes first, whatever becomes of this one: a
-    // source that cannot be read or does not fit leaves no file (or an empty
-    // one) for a caller that goes on regardless.
-    const platform::FileResult dir = files.CreateDirectory(directory);
-    if (!dir.ok && dir.error != platform::kErrorAlreadyExists) SetLastSystemError(dir.error);
+    // source that cannot be read or does not fit leaves no file for a caller
+    // that goes on regardless.
+    if (m_hTempImageHeld.IsValid()) files.CloseHandle(m_hTempImageHeld);
+    m_hTempImageHeld = platform::Handle::Invalid();
+    m_TempImageBytes.clear();
     const platform::FileResult removed = files.DeleteFile(path);
     if (!removed.ok) {
         vDEBUG_WRN_printf(L"%s:%d: vCreateTempBinDataFile: No strTempBinDataFilePath[%s] to Delete  , ErrorCode = %d",
                           kMethod, __LINE__, path, removed.error);
-    }
-    {
-        // Created empty and closed at once; an old file that could not be
-        // deleted is cut to nothing.
-        const platform::FileOpenResult created =
-            files.CreateFile(path, platform::kGenericWrite, platform::kFileShareWrite | platform::kFileShareDelete,
-                             platform::FileDisposition::OpenAlways, platform::kFileFlagWriteThrough);
-        if (!created.handle.IsValid()) {
-            SetLastSystemError(created.error);
-            vDEBUG_ERR_printf(L"%s:%d: CreateFile Failed: [%s], ErrorCode = %d", kMethod, __LINE__, path,
-                              created.error);
-            return FALSE;
-        }
-        if (!removed.ok) {
-            files.Seek(created.handle, 0);
-            files.SetEndOfFile(created.handle);
-        }
-        files.CloseHandle(created.handle);
     }
 
     // The new file is built in memory, then written in one go.
@@ -204,40 +319,22 @@ BOOL CHubUtility::vCreateTempBinDataFile(const std::wstring& strSrcFile, BOOL bS
     }
     std::vector<BYTE>().swap(image);
 
-    const platform::FileOpenResult open =
-        files.CreateFile(path, platform::kGenericRead | platform::kGenericWrite,
-                         platform::kFileShareWrite | platform::kFileShareDelete, platform::FileDisposition::OpenAlways,
-                         platform::kFileFlagWriteThrough);
-    if (!open.handle.IsValid()) {
-        SetLastSystemError(open.error);
-        vDEBUG_ERR_printf(L"%s:%d: CreateFile Failed: [%s], ErrorCode = %d", kMethod, __LINE__, path, open.error);
-        return FALSE;
-    }
-
-    // Written from the start and cut behind the last byte, so an older,
-    // longer file leaves nothing behind.
+    // Written with no sharing and read back: what is held afterwards is what
+    // was built here, byte for byte, or nothing is.
+    platform::Handle held;
     std::uint32_t error = 0;
-    platform::FileResult r = files.Seek(open.handle, 0);
-    std::size_t written = 0;
-    while (r.ok && written < content.size()) {
-        std::uint32_t done = 0;
-        r = files.WriteFile(open.handle, content.data() + written,
-                            static_cast<std::uint32_t>(content.size() - written), &done);
-        if (r.ok && done == 0) r = platform::FileResult{false, kErrorWriteFault};
-        written += done;
-    }
-    if (r.ok) r = files.SetEndOfFile(open.handle);
-    if (r.ok) r = files.FlushFileBuffers(open.handle);
-    if (!r.ok) error = r.error;
-    files.CloseHandle(open.handle);
-    if (!r.ok) {
-        // A half-written image must never be downloaded.
+    bool differs = false;
+    if (!bWriteNewFileAndHold(files, path, content, &held, &error, &differs)) {
         SetLastSystemError(error);
-        vDEBUG_ERR_printf(L"%s:%d: vCreateTempBinDataFile: m_strFWBinFilePath : %s , dwErrorCode %d", kMethod,
-                          __LINE__, m_strFWBinFilePath, error);
-        files.DeleteFile(path);
+        if (differs)
+            vDEBUG_ERR_printf(L"%s:%d: vCreateTempBinDataFile: [%s] does not read back as it was written, not used",
+                              kMethod, __LINE__, path);
+        else
+            vDEBUG_ERR_printf(L"%s:%d: CreateFile Failed: [%s], ErrorCode = %d", kMethod, __LINE__, path, error);
         return FALSE;
     }
+    m_hTempImageHeld = held;
+    m_TempImageBytes = std::move(content);
     return TRUE;
 }
 

@@ -13,6 +13,8 @@ namespace platform {
 // dwDesiredAccess bits.
 constexpr std::uint32_t kGenericRead = 0x80000000u;
 constexpr std::uint32_t kGenericWrite = 0x40000000u;
+// DELETE: the right to delete or rename the name (sharing: kFileShareDelete).
+constexpr std::uint32_t kDeleteAccess = 0x00010000u;
 // dwShareMode bits.
 constexpr std::uint32_t kFileShareRead = 0x1;
 constexpr std::uint32_t kFileShareWrite = 0x2;
@@ -62,6 +64,17 @@ struct PathFacts {
     bool trustedOwner = false;
 };
 
+// Which file a handle or a name reaches (GetFileInformationByHandle): the
+// volume's serial number and the file's index on it.
+struct FileIdentity {
+    std::uint32_t volumeSerial = 0;
+    std::uint64_t fileIndex = 0;
+    friend bool operator==(const FileIdentity& a, const FileIdentity& b) {
+        return a.volumeSerial == b.volumeSerial && a.fileIndex == b.fileIndex;
+    }
+    friend bool operator!=(const FileIdentity& a, const FileIdentity& b) { return !(a == b); }
+};
+
 struct DirectoryEntry {
     std::wstring name;
     bool directory = false;
@@ -109,14 +122,46 @@ public:
     // What the name is, without following it: a missing name is ok with
     // exists false.
     virtual FileResult InspectPath(const std::wstring& path, PathFacts* facts) = 0;
-    // Makes the folder when it is missing, or takes an existing real folder
-    // (never through a redirection), and gives it access for Administrators
-    // and SYSTEM only, inherited by what is made in it, owner Administrators
-    // where the process may set it.
-    virtual FileResult MakePrivateDirectory(const std::wstring& path) = 0;
+    // Makes a new folder (CreateDirectoryW; ERROR_ALREADY_EXISTS when the
+    // name is taken) that reaches Administrators and SYSTEM only, inherited
+    // by what is made in it, owner Administrators where the process may set
+    // it.
+    virtual FileResult CreatePrivateDirectory(const std::wstring& path) = 0;
+    // Opens the name itself, never what it redirects to, and keeps it from
+    // being renamed or deleted while the handle is open: listing access and
+    // no delete access, sharing reading and writing but not deletion (on
+    // NTFS no folder above it can be renamed either). A child process can
+    // still take the folder as its current directory. `facts` describes what
+    // was opened; a file or a redirection is opened too, for the caller to
+    // refuse. A missing name fails with ERROR_FILE_NOT_FOUND.
+    virtual FileOpenResult HoldFolder(const std::wstring& path, PathFacts* facts) = 0;
+    // GetFileInformationByHandle's volume serial number and file index.
+    virtual FileResult GetFileIdentity(Handle handle, FileIdentity* identity) = 0;
+    // The name opened with attribute access only (sharing everything), its
+    // identity read and the handle closed.
+    virtual FileResult GetPathIdentity(const std::wstring& path, FileIdentity* identity) = 0;
+    // Gives the name itself (a link or junction is renamed, never its target)
+    // the name `newName` in the same folder, through a handle opened with
+    // delete access without following it. A taken name fails with
+    // ERROR_ALREADY_EXISTS; nothing is replaced.
+    virtual FileResult RenameEntry(const std::wstring& path, const std::wstring& newName) = 0;
+    // Deletes the name itself (a folder only when empty; a link without its
+    // target) through a handle opened with delete access without following
+    // it, and only when that handle reaches `expected`: anything else there
+    // stays and the call fails with ERROR_FILE_INVALID.
+    virtual FileResult DeleteEntry(const std::wstring& path, const FileIdentity& expected) = 0;
     // The names in a folder (without "." and ".."), never following the
     // folder when it redirects.
     virtual FileResult ListDirectory(const std::wstring& path, std::vector<DirectoryEntry>* entries) = 0;
 };
+
+// The name reaches the very file (or folder) that `held` is open on: the
+// name is opened with attribute access only and the volume serial numbers
+// and file indexes are compared.
+inline bool IsSameFile(Files& files, Handle held, const std::wstring& path) {
+    FileIdentity heldIdentity, named;
+    return held.IsValid() && files.GetFileIdentity(held, &heldIdentity).ok &&
+           files.GetPathIdentity(path, &named).ok && heldIdentity == named;
+}
 
 }  // namespace platform

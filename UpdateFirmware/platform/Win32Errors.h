@@ -29,6 +29,7 @@ constexpr std::uint32_t kErrorMoreData = 234;
 constexpr std::uint32_t kErrorNoMoreItems = 259;
 constexpr std::uint32_t kErrorOperationAborted = 995;
 constexpr std::uint32_t kErrorIoPending = 997;
+constexpr std::uint32_t kErrorFileInvalid = 1006;
 constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 constexpr std::uint32_t kErrorNotFound = 1168;
 constexpr std::uint32_t kErrorTimeout = 1460;

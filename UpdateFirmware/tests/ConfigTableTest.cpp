@@ -120,7 +120,7 @@ TEST(ConfigTableTest, TableFileReaderTakesTheValueFieldsBeforeTheTab) {
         std::array<ha::BYTE, ha::kRegTableSize> expected{};
         std::copy(c.expected.begin(), c.expected.end(), expected.begin());
         EXPECT_EQ(m.utility->m_ucRegTable, expected);
-        EXPECT_EQ(m.files.OpenHandleCount(), 0);
+        EXPECT_EQ(m.FileHandlesOpen(), 0);
     }
 }
 
@@ -137,7 +137,7 @@ TEST(ConfigTableTest, TableFileFailuresAndTheBuiltInTable) {
     fault.op = sim::FileOp::Read;
     m.files.AddFault(fault);
     EXPECT_EQ(m.utility->vLoadRegTableFromFile(L"C:\\Tool\\regs.txt"), ha::FALSE);
-    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+    EXPECT_EQ(m.FileHandlesOpen(), 0);
 
     EXPECT_EQ(m.utility->vLoadRegTableFromFile(L""), ha::TRUE);
     EXPECT_EQ(m.utility->m_ucRegTable, ha::kDefaultRegTable);

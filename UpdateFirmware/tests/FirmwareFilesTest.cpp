@@ -199,14 +199,17 @@ TEST(FirmwareFiles, TemporaryImageCheck) {
 TEST(FirmwareFiles, ConfigFileSplit) {
     DialogMachine m;
     const std::wstring temp = L"C:\\Tool\\Temp\\TempBinData.bin";
-    // A longer image of an earlier run is replaced, not overwritten in part,
-    // also when it cannot be deleted first.
+    // A longer image of an earlier run is replaced, never written through:
+    // one that cannot be deleted first is refused and stays as it is.
     m.files.PutFile(temp, std::vector<BYTE>(0x9000, 0xEE));
     m.files.AddFault(sim::FileFault{sim::FileOp::Delete, temp, platform::kErrorAccessDenied});
     const std::vector<BYTE> record = Record(0x5000);
     m.files.PutFile(L"C:\\fw\\Config_140415_03_E5_00.bin", Cat(Table(0x33), record));
+    EXPECT_FALSE(m.dlg->bConfig_File2TempBinFile(L"C:\\fw\\Config_140415_03_E5_00.bin"));
+    EXPECT_EQ(*m.files.GetFile(temp), std::vector<BYTE>(0x9000, 0xEE));
     EXPECT_TRUE(m.dlg->bConfig_File2TempBinFile(L"C:\\fw\\Config_140415_03_E5_00.bin"));
     EXPECT_EQ(*m.files.GetFile(temp), record);
+    EXPECT_EQ(m.dlg->m_TempBinImage, record);  // held as read back
     EXPECT_EQ(std::vector<BYTE>(m.utility->m_ucFileConfigTable.begin(), m.utility->m_ucFileConfigTable.end()),
               Table(0x33));
 
@@ -322,6 +325,28 @@ TEST(FirmwareFiles, TempFolderThatRedirectsIsNeverWrittenOrDeletedIn) {
     EXPECT_FALSE(m.dlg->m_bImagePrepared.load());
     EXPECT_EQ(*m.files.GetFile(L"C:\\Elsewhere\\TempBinData.bin"), Record(0x6000, 9));
     EXPECT_EQ(m.view.GetStatus().text, kNotValid);
+}
+
+// The unpacked copy of a packed image is put in another's place between its
+// writing and its reading back: refused as a temporary image that cannot be
+// written, and no image is left.
+TEST(FirmwareFiles, UnpackedCopyReplacedBeforeItIsReadBackIsRefused) {
+    DialogMachine m;
+    m.SetHubs(1);
+    const std::wstring unpacked = L"C:\\Tool\\Temp\\14041503e500.bin";
+    m.files.PutFile(L"C:\\fw\\VTL262XFW.BIN", Packed(Image(0x5000), Trailer(0)));
+    m.utility->m_strFWBinFilePath = L"C:\\fw\\VTL262XFW.BIN";
+    std::uint32_t replaced = 1;
+    m.files.OnCall(sim::FileOp::Open, unpacked, [&] {
+        replaced = m.files.DeleteFile(unpacked).error;
+        m.files.PutFile(unpacked, Image(0x5000, 7));
+    }, 1);  // after the run's own writer
+    EXPECT_EQ(m.dlg->nPrepareFirmwareFile(), -10);
+    EXPECT_EQ(replaced, 0u);
+    EXPECT_FALSE(m.dlg->m_bImagePrepared.load());
+    EXPECT_FALSE(m.files.Exists(L"C:\\Tool\\Temp\\TempBinData.bin"));
+    EXPECT_TRUE(m.HasRecord(L"ERR", L"CMy262FWUpgradeToolDlg::MainThreadFun",
+                            L"  [" + unpacked + L"] does not read back as it was written, not used"));
 }
 
 TEST(FirmwareFiles, PackedFileGivesTheVersionAndKeepsTheUsersFile) {

@@ -139,6 +139,17 @@ TEST_F(HubRestartTest, On64BitWindowsDevconRestartsAndThePausesFollow) {
     EXPECT_TRUE(Events(UsbEventKind::Launch).empty());
     EXPECT_TRUE(m.HasRecord(L"ERR", L"CHubUtility::ucGetHWId", L"SetupDiGetDeviceInstanceId failed, no restart"));
 
+    // Its name no longer reaches the devcon held (the folders above moved
+    // away where that is possible, another file put there): nothing starts.
+    m.usb.ClearJournal();
+    m.files.SetRenameChecksEntryOnly(true);
+    ASSERT_TRUE(m.files.RenameEntry(L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW", L"Moved").ok);
+    m.files.PutFile(m.utility->m_strDevconPath, {'x'});
+    EXPECT_EQ(Search(m.usb.Name(a), 1), 1);
+    EXPECT_TRUE(Events(UsbEventKind::Launch).empty());
+    EXPECT_TRUE(m.HasRecord(L"ERR", L"CHubUtility::ucGetHWId", L"[" + m.utility->m_strDevconPath +
+                                                                   L"] is not the devcon this run holds, no restart"));
+
     // No devcon of this run: nothing is started, never one found elsewhere.
     m.usb.ClearJournal();
     m.utility->m_strDevconPath.clear();

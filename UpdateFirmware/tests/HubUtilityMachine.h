@@ -39,11 +39,20 @@ struct HubUtilityMachine {
         utility->m_szModuleDirectory = L"C:\\Tool";
         // As the payload sets it once it holds devcon in the package folder.
         utility->m_strDevconPath = L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver\\devconAMD64.exe";
+        files.PutFile(utility->m_strDevconPath, {'d'});
+        utility->m_hDevconHeld = files.CreateFile(utility->m_strDevconPath, platform::kGenericRead,
+                                                  platform::kFileShareRead, platform::FileDisposition::OpenExisting, 0)
+                                     .handle;
         vDEBUG_Initial_printf(sched, sink);
         g_nMessageLevel = 3;
         sink.Clear();
     }
+    // Open file handles besides the devcon the payload would hold.
+    int FileHandlesOpen() const {
+        return files.OpenHandleCount() - (utility && utility->m_hDevconHeld.IsValid() ? 1 : 0);
+    }
     ~HubUtilityMachine() {
+        if (utility) files.CloseHandle(utility->m_hDevconHeld);
         utility.reset();
         g_nMessageLevel = 0;
         vDEBUG_Shutdown_printf();

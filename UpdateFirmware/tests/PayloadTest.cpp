@@ -92,8 +92,8 @@ TEST(Package, ShortWriteLeavesNoPartialFileAndFilesOfAnotherBuildAreReplaced) {
     EXPECT_EQ(m.payload->nLoadFilterDriverLib(PayloadMachine::kTemp), -10);
     EXPECT_FALSE(m.files.Exists(m.Package(L"k9371937.DLL")));
 
-    // Left by another build (a killed run, an older release): replaced, and
-    // the installation goes on; an identical file is taken as it is.
+    // Left by another build (a killed run, an older release): the whole
+    // folder goes aside unread, and the installation goes on in a new one.
     PayloadMachine n;
     n.files.PutFile(n.Package(L"i386\\revodereriri.sys"), Bytes("another driver"));
     n.files.SetReadOnly(n.Package(L"i386\\revodereriri.sys"), true);
@@ -103,21 +103,31 @@ TEST(Package, ShortWriteLeavesNoPartialFileAndFilesOfAnotherBuildAreReplaced) {
     EXPECT_EQ(n.File(n.Package(L"i386\\revodereriri.sys")), Bytes("sys i386"));
     EXPECT_EQ(n.launcher.Calls().size(), 1u);
     EXPECT_EQ(n.payload->ExtractedFiles().size(), 6u);
-    EXPECT_TRUE(n.Has(L"WRN", L"PlaceItem", n.Package(L"i386\\revodereriri.sys") + L" is not this build's, replaced"));
+    EXPECT_TRUE(n.Has(L"WRN", L"nLoadFilterDriverLib",
+                      std::wstring(PayloadMachine::kTemp) + L"VTL262xFW is left by an earlier run: renamed aside to "
+                                                            L"VTL262xFW.aside-3600000-0 and left there"));
+    EXPECT_EQ(n.File(std::wstring(PayloadMachine::kTemp) + L"VTL262xFW.aside-3600000-0\\FilterDriver\\devcon.exe"),
+              Bytes("older devcon"));
     ASSERT_EQ(n.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 1), 0);
     EXPECT_EQ(n.File(n.Package(L"devcon.exe")), Bytes("devcon x86"));
 }
 
 // --- the package folder is locked before anything goes into it
 
-// A package folder of someone else's holding a file whose deletion fails
-// with a sharing violation the given number of times (-1: always).
+// A package folder of someone else's that cannot be renamed for a sharing
+// violation the given number of times; -1: a file in it stays open without
+// sharing deletion.
 void ForeignWithABusyFile(PayloadMachine& m, int times) {
     m.files.PutFile(m.Package(L"busy.txt"), Bytes("x"));
     m.files.SetForeignOwner(PayloadMachine::kPackage);
+    if (times < 0) {
+        m.files.CreateFile(m.Package(L"busy.txt"), platform::kGenericRead, platform::kFileShareRead,
+                           platform::FileDisposition::OpenExisting, 0);
+        return;
+    }
     sim::FileFault busy;
-    busy.op = sim::FileOp::Delete;
-    busy.path = m.Package(L"busy.txt");
+    busy.op = sim::FileOp::Rename;
+    busy.path = L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW";
     busy.error = platform::kErrorSharingViolation;
     busy.times = times;
     m.files.AddFault(busy);
@@ -175,8 +185,8 @@ TEST_P(PackageFolder, IsMadeAnewWithoutFollowingOrTheInstallationEndsUnrun) {
     EXPECT_FALSE(m.files.Exists(parent + L"\\planted.dll"));
     // Held until the removal lets go of them: afterwards nothing is open.
     ASSERT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
-    EXPECT_FALSE(m.files.Exists(PayloadMachine::kPackage));
-    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+    EXPECT_FALSE(m.files.Exists(parent));
+    EXPECT_EQ(m.files.OpenHandleCount(), GetParam().unsafe[0] ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -206,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
                          true},
         UnsafeFolderCase{"ForeignAndInUse",
                          [](PayloadMachine& m) { ForeignWithABusyFile(m, -1); },
-                         false, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver cannot"},
+                         false, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW cannot"},
         UnsafeFolderCase{"ForeignAndBrieflyInUse",
                          [](PayloadMachine& m) { ForeignWithABusyFile(m, 3); },
                          true},
@@ -219,6 +229,107 @@ INSTANTIATE_TEST_SUITE_P(
                          },
                          false, L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW cannot"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A foreign VTL262xFW whose sub-folder the user turns into a junction to a
+// protected folder after the first deletion in it: nothing in there is ever
+// listed or deleted; the whole tree goes aside as it is.
+TEST(PackageFolder, AForeignTreeIsNeverListedOrDeletedInEvenWhenItTurnsIntoAJunction) {
+    PayloadMachine m;
+    const std::wstring vtl = std::wstring(PayloadMachine::kTemp) + L"VTL262xFW";
+    const std::vector<std::wstring> names = {L"a.sys", L"b.sys", L"c.sys", L"d.sys", L"e.sys"};
+    for (const auto& name : names) {
+        m.files.PutFile(L"C:\\Windows\\Protected\\" + name, Bytes("protected"));
+        m.files.PutFile(vtl + L"\\Sub\\" + name, Bytes("user"));
+    }
+    m.files.SetForeignOwner(vtl);
+    m.files.OnCall(sim::FileOp::Delete, L"", [&] {
+        m.files.RenameEntry(vtl + L"\\Sub", L"Gone");
+        m.files.MakeRedirection(vtl + L"\\Sub", L"C:\\Windows\\Protected");
+    }, 1);
+    EXPECT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
+    EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
+    EXPECT_EQ(m.payload->vRemoveExtractedFiles(PayloadMachine::kTemp), 1);
+    for (const auto& name : names) {
+        EXPECT_EQ(m.File(L"C:\\Windows\\Protected\\" + name), Bytes("protected"));
+        EXPECT_EQ(m.File(vtl + L".aside-3600000-0\\Sub\\" + name), Bytes("user"));
+    }
+    EXPECT_TRUE(m.Has(L"WRN", L"nLoadFilterDriverLib",
+                      vtl + L" is owned by someone else: renamed aside to VTL262xFW.aside-3600000-0 and left there"));
+    EXPECT_FALSE(m.files.Exists(vtl));
+    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+}
+
+// The user renames the package folder away and puts a folder of their own in
+// its place: at the start (before the first file is held) and at the
+// clean-up (once devcon is gone). The folders are held from the start, so the
+// renames fail; nothing is written into, run from or deleted in a folder this
+// run did not make.
+TEST(PackageFolder, HeldFoldersCannotBeSwappedAtTheStartOrAtTheCleanUp) {
+    PayloadMachine m;
+    const std::wstring vtl = std::wstring(PayloadMachine::kTemp) + L"VTL262xFW";
+    std::vector<std::uint32_t> renames;
+    const auto swap = [&] {
+        for (const std::wstring& path : {vtl, std::wstring(PayloadMachine::kPackage)}) {
+            const platform::FileResult renamed = m.files.RenameEntry(path, L"theirs-" + std::to_wstring(renames.size()));
+            renames.push_back(renamed.error);
+            if (renamed.ok) {
+                m.files.PutFile(path + L"\\FilterDriver\\rundll32.exe", Bytes("planted"));
+                m.files.PutFile(path + L"\\notes.txt", Bytes("user"));
+                m.files.SetForeignOwner(path);
+            }
+        }
+    };
+    m.files.OnCall(sim::FileOp::Open, m.Package(L"devcon.exe"), swap);
+    m.files.OnCall(sim::FileOp::Delete, m.Package(L"devcon.exe"), swap);
+    std::vector<std::wstring> runIn;
+    m.launcher.SetProgram([&](const sim::ProcessCall& c) {
+        EXPECT_TRUE(m.files.IsPrivate(c.currentDirectory) && m.files.IsPrivate(vtl)) << c.commandLine;
+        runIn.push_back(c.currentDirectory);
+        return 0u;
+    });
+    EXPECT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 1), 0);
+    EXPECT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
+    EXPECT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 0), 0);
+    EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
+    EXPECT_EQ(renames, std::vector<std::uint32_t>(4, platform::kErrorSharingViolation));
+    EXPECT_EQ(runIn, std::vector<std::wstring>(2, PayloadMachine::kPackage));
+    EXPECT_FALSE(m.files.Exists(vtl));
+    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+}
+
+// Where a folder above held ones can be renamed (Wine), the user moves the
+// whole temporary folder away and puts a package of their own at the same
+// paths: the names no longer reach the files this run holds, so neither the
+// installer nor the uninstall batch is started.
+TEST(PackageFolder, NamesThatNoLongerReachTheHeldFilesStartNothing) {
+    PayloadMachine m;
+    m.files.SetRenameChecksEntryOnly(true);
+    const std::wstring temp = L"C:\\Users\\user\\AppData\\Local\\Temp";
+    const auto swap = [&] {
+        ASSERT_TRUE(m.files.RenameEntry(temp, L"Temp-moved").ok);
+        m.files.PutFile(m.Package(L"revodereriri.inf"), Bytes("[Version] theirs"));
+        m.files.PutFile(m.Package(L"DeleteRevodereriri.bat"), Bytes("theirs"));
+    };
+    // The INF's third open is the check before the installer: after its
+    // writing and its reading back.
+    m.files.OnCall(sim::FileOp::Open, m.Package(L"revodereriri.inf"), swap, 2);
+    EXPECT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), -1);
+    EXPECT_TRUE(m.Has(L"ERR", L"Launch_INF", m.Package(L"revodereriri.inf") +
+                                                 L" is not the file this run wrote and holds, not used"));
+    // Nothing is written, run or deleted in the folders put in their place.
+    EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), -1);
+    EXPECT_TRUE(m.Has(L"ERR", L"nLoadDelInstall_INF",
+                      std::wstring(L"the package folder ") + PayloadMachine::kPackage +
+                          L" is no longer the one this run made, nothing is written or run"));
+    EXPECT_EQ(m.payload->vRemoveExtractedFiles(PayloadMachine::kTemp), 1);
+    EXPECT_TRUE(m.launcher.Calls().empty());
+    EXPECT_EQ(m.File(m.Package(L"revodereriri.inf")), Bytes("[Version] theirs"));
+    EXPECT_EQ(m.File(m.Package(L"DeleteRevodereriri.bat")), Bytes("theirs"));
+    // The run's own files went with the folder moved away, untouched.
+    EXPECT_EQ(m.File(L"C:\\Users\\user\\AppData\\Local\\Temp-moved\\VTL262xFW\\FilterDriver\\revodereriri.inf"),
+              Bytes("[Version]\r\ninf\r\n"));
+    EXPECT_EQ(m.files.OpenHandleCount(), 0);
+}
 
 // --- installation and removal through the process starter
 
@@ -268,8 +379,7 @@ TEST_P(Launch, InstallerAndBatchRunByFullPathOnTheFullInfPath) {
               L"\"" + system + L"\\cmd.exe\" /c \"\"" + package + L"\\DeleteRevodereriri.bat\"\"");
     EXPECT_EQ(call.currentDirectory, package);
     EXPECT_TRUE(call.noWindow);
-    EXPECT_FALSE(m.files.Exists(package));
-    EXPECT_TRUE(m.files.IsDirectory(package.substr(0, package.rfind(L'\\'))));
+    EXPECT_FALSE(m.files.Exists(package.substr(0, package.rfind(L'\\'))));
     EXPECT_TRUE(m.payload->ExtractedFiles().empty());
 
     m.launcher.FailStarts(platform::kErrorFileNotFound);
@@ -291,7 +401,7 @@ TEST(FilterDriver, PackageFolderRemovalIsTriedAgainOverASecond) {
         PayloadMachine m;
         ASSERT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
         sim::FileFault busy;
-        busy.op = sim::FileOp::RemoveDirectory;
+        busy.op = sim::FileOp::DeleteEntry;
         busy.path = PayloadMachine::kPackage;
         busy.error = platform::kErrorSharingViolation;
         busy.times = row.busy;
@@ -323,18 +433,24 @@ TEST(FilterDriver, RemovalDeletesOnlyItsOwnFilesAndNothingWhenTheBatchCannotStar
     EXPECT_EQ(m.payload->ExtractedFiles().size(), 7u);  // the package and the batch
     EXPECT_TRUE(m.files.Exists(m.Package(L"msvcrtd.dll")));
 
+    // What the elevated installer left in the folders this run made goes
+    // too (nobody else can write there); nothing outside them is touched.
     m.launcher.FailStarts(0);
-    m.files.PutFile(m.Package(L"notes.txt"), Bytes("user"));
+    m.files.PutFile(m.Package(L"setupapi.log"), Bytes("installer"));
+    m.files.PutFile(std::wstring(PayloadMachine::kTemp) + L"notes.txt", Bytes("user"));
     sim::FileFault inUse;
     inUse.op = sim::FileOp::Delete;
     inUse.path = m.Package(L"amd64\\revodereriri.sys");
     inUse.error = platform::kErrorSharingViolation;
+    inUse.times = -1;
     m.files.AddFault(inUse);
     EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
     EXPECT_TRUE(m.Has(L"ERR", L"Remove_FilterDriverAndFiles", L"DeleteFile failed, " + m.Package(L"amd64\\revodereriri.sys")));
     EXPECT_EQ(m.payload->ExtractedFiles(), std::vector<std::wstring>{m.Package(L"amd64\\revodereriri.sys")});
-    EXPECT_EQ(m.File(m.Package(L"notes.txt")), Bytes("user"));
+    EXPECT_FALSE(m.files.Exists(m.Package(L"setupapi.log")));
+    EXPECT_EQ(m.File(std::wstring(PayloadMachine::kTemp) + L"notes.txt"), Bytes("user"));
     EXPECT_FALSE(m.files.Exists(m.Package(L"i386")));
+    EXPECT_TRUE(m.files.Exists(m.Package(L"amd64")));
 }
 
 // --- devcon
@@ -362,6 +478,8 @@ TEST(Devcon, WrittenIntoTheLockedPackageFolderAndRunFromThereOnly) {
         EXPECT_FALSE(m.files.Exists(path));
         EXPECT_TRUE(m.utility->m_strDevconPath.empty());
         EXPECT_EQ(m.File(program), Bytes("their devcon"));  // neither replaced nor deleted
+        EXPECT_EQ(m.payload->vRemoveExtractedFiles(PayloadMachine::kTemp), 1);
+        EXPECT_FALSE(m.files.Exists(std::wstring(PayloadMachine::kTemp) + L"VTL262xFW"));
         EXPECT_EQ(m.files.OpenHandleCount(), 0);
     }
     PayloadMachine m;
@@ -406,7 +524,8 @@ TEST(FirmwareImage, SomeoneElsesFileOfThatNameStaysAndTheImageGoesToTemp) {
     n.files.MakeRedirection(L"C:\\Tool\\Temp", L"C:\\Elsewhere");
     EXPECT_EQ(n.payload->vExtractBinFiles(), 0);
     EXPECT_FALSE(n.files.Exists(L"C:\\Elsewhere\\140415_03_E5_00.bin"));
-    EXPECT_TRUE(n.Has(L"ERR", L"EnsureFolder", L"C:\\Tool\\Temp is a redirection, nothing is written there"));
+    EXPECT_TRUE(n.sink.HasRecord(L"ERR", L"CHubUtility::bHoldTempFolder",
+                                 L"[C:\\Tool\\Temp] is a redirection or no folder, nothing is written there"));
 }
 
 TEST(FirmwareImage, NameResourceReadWithinItsSizeAndBadNamesRefused) {

@@ -67,8 +67,17 @@ public:
         ++driverRemoved;
         return 0;
     }
-    void DeleteDevcon() override { ++devconDeleted; }
+    // As the payload does: devcon is let go of before it is deleted.
+    void DeleteDevcon() override {
+        ++devconDeleted;
+        if (utility != nullptr && utility->m_hDevconHeld.IsValid()) {
+            files->CloseHandle(utility->m_hDevconHeld);
+            utility->m_hDevconHeld = platform::Handle::Invalid();
+        }
+    }
     int iniDeleted = 0, driverRemoved = 0, devconDeleted = 0;
+    sim::SimFiles* files = nullptr;
+    hubaccess::CHubUtility* utility = nullptr;
 };
 
 // Device access as a run sees it on hardware:
@@ -305,6 +314,12 @@ struct RunMachine {
         utility->m_szModuleDirectory = L"C:\\Tool";
         // As the payload sets it once it holds devcon in the package folder.
         utility->m_strDevconPath = L"C:\\Users\\user\\AppData\\Local\\Temp\\VTL262xFW\\FilterDriver\\devconAMD64.exe";
+        files.PutFile(utility->m_strDevconPath, {'d'});
+        utility->m_hDevconHeld = files.CreateFile(utility->m_strDevconPath, platform::kGenericRead,
+                                                  platform::kFileShareRead, platform::FileDisposition::OpenExisting, 0)
+                                     .handle;
+        cleanup.files = &files;
+        cleanup.utility = utility.get();
         utility->m_strVID_Indetify = L"7A7D";
         vDEBUG_Initial_printf(sched, sink);
         g_nMessageLevel = 3;

@@ -867,6 +867,73 @@ const std::vector<Scenario>& Scenarios() {
                                                                platform::kErrorSharingViolation}));
              EXPECT_EQ(m.files.OpenHandleCount(), 0);  // let go at the run's end
          }},
+        // Another process tries to put a well-formed image of its own in
+        // place while the run writes the temporary image: through a handle
+        // of its own before the run's writer is closed, then by deleting and
+        // making it anew before the run reads it back. The run refuses what
+        // it reads back and writes no hub.
+        {"ImageReplacedWhileWrittenIsRefused",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.AddHub(m.root, 2);
+             const std::wstring temp = L"C:\\Tool\\Temp\\TempBinData.bin";
+             const auto other = HubChip::FirmwareAreaFor(m.newerImage);
+             const auto writeOver = [&m, temp, other] {
+                 const platform::FileOpenResult w = m.files.CreateFile(
+                     temp, platform::kGenericWrite,
+                     platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
+                     platform::FileDisposition::OpenExisting, 0);
+                 m.attempts.push_back(w.error);
+                 if (!w.handle.IsValid()) return;
+                 std::uint32_t done = 0;
+                 m.files.Seek(w.handle, 0);
+                 m.files.WriteFile(w.handle, other.data(), static_cast<std::uint32_t>(other.size()), &done);
+                 m.files.SetEndOfFile(w.handle);
+                 m.files.CloseHandle(w.handle);
+             };
+             // Before each of the first two closes of the file.
+             m.files.OnCall(sim::FileOp::Close, temp, writeOver);
+             m.files.OnCall(sim::FileOp::Close, temp, writeOver);
+             m.files.OnCall(sim::FileOp::Open, temp, [&m, temp, other] {
+                 const platform::FileResult deleted = m.files.DeleteFile(temp);
+                 m.attempts.push_back(deleted.error);
+                 if (deleted.ok) m.files.PutFile(temp, other);
+             }, 2);  // after the run's writer and the other process's own open
+         },
+         -10, L"Failed!!(-10)", {Flash::Old, Flash::Old}, "RR",
+         [](RunMachine& m) {
+             EXPECT_TRUE(m.chips[0]->downloads.empty() && m.chips[1]->downloads.empty());
+             EXPECT_EQ(m.attempts, (std::vector<std::uint32_t>{platform::kErrorSharingViolation, 0,
+                                                               platform::kErrorSharingViolation}));
+             EXPECT_TRUE(m.sink.HasRecord(L"ERR", L"CHubUtility::vCreateTempBinDataFile",
+                                          L"vCreateTempBinDataFile: [C:\\Tool\\Temp\\TempBinData.bin] does not read "
+                                          L"back as it was written, not used"));
+             EXPECT_EQ(m.files.OpenHandleCount(), 0);
+         }},
+        // Where a folder above a held one can be renamed (Wine), the program
+        // folder is moved away once the image is checked and another image
+        // put at its name: before each download the name is found to reach
+        // another file, and no hub is written.
+        {"ImageNameReachingAnotherFileIsNeverDownloaded",
+         [](RunMachine& m) {
+             m.AddHub(m.root, 1);
+             m.files.SetRenameChecksEntryOnly(true);
+             m.threads.beforeStart = [&m] {
+                 if (!m.dlg.m_bImagePrepared || !m.attempts.empty()) return;
+                 m.attempts.push_back(m.files.RenameEntry(L"C:\\Tool", L"Moved").error);
+                 m.files.PutFile(L"C:\\Tool\\Temp\\TempBinData.bin", HubChip::FirmwareAreaFor(m.newerImage));
+             };
+         },
+         -11, L"Failed!!(-11)", {Flash::Old}, "R",
+         [](RunMachine& m) {
+             EXPECT_EQ(m.attempts, std::vector<std::uint32_t>{0});
+             EXPECT_TRUE(m.chips[0]->downloads.empty());
+             // Nothing is deleted in the folder put in the held one's place.
+             EXPECT_TRUE(m.files.Exists(L"C:\\Tool\\Temp\\TempBinData.bin"));
+             EXPECT_TRUE(m.sink.HasRecord(L"ERR", L"CMy262FWUpgradeToolDlg::ChildThreadFun",
+                                          L"ucTargetNumber[0], [C:\\Tool\\Temp\\TempBinData.bin] is not the image "
+                                          L"this run holds, nothing is written"));
+         }},
         {"ConsoleRunUpdatesOneHubAtATime",
          [](RunMachine& m) {
              ThreeTiers(m);

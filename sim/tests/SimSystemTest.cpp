@@ -172,7 +172,7 @@ TEST(SimFilesTest, RedirectionsOwnersAndListing) {
     platform::PathFacts facts;
     ASSERT_TRUE(files.InspectPath(L"C:\\Temp\\Link", &facts).ok);
     EXPECT_TRUE(facts.exists && facts.directory && facts.redirection && !facts.trustedOwner);
-    EXPECT_EQ(files.MakePrivateDirectory(L"C:\\Temp\\Link").error, platform::kErrorDirectory);
+    EXPECT_EQ(files.CreatePrivateDirectory(L"C:\\Temp\\Link").error, platform::kErrorAlreadyExists);
     std::vector<platform::DirectoryEntry> entries;
     ASSERT_TRUE(files.ListDirectory(L"C:\\Temp", &entries).ok);
     ASSERT_EQ(entries.size(), 1u);
@@ -184,11 +184,67 @@ TEST(SimFilesTest, RedirectionsOwnersAndListing) {
     files.SetForeignOwner(L"C:\\Target");
     ASSERT_TRUE(files.InspectPath(L"C:\\Target", &facts).ok);
     EXPECT_FALSE(facts.trustedOwner);
-    EXPECT_TRUE(files.MakePrivateDirectory(L"C:\\Target").ok);
-    ASSERT_TRUE(files.InspectPath(L"C:\\Target", &facts).ok);
-    EXPECT_TRUE(facts.trustedOwner && files.IsPrivate(L"C:\\Target"));
+    EXPECT_EQ(files.CreatePrivateDirectory(L"C:\\Target").error, platform::kErrorAlreadyExists);
+    EXPECT_TRUE(files.CreatePrivateDirectory(L"C:\\Made").ok);
+    ASSERT_TRUE(files.InspectPath(L"C:\\Made", &facts).ok);
+    EXPECT_TRUE(facts.trustedOwner && files.IsPrivate(L"C:\\Made"));
     ASSERT_TRUE(files.InspectPath(L"C:\\Nowhere", &facts).ok);
     EXPECT_FALSE(facts.exists);
+}
+
+// A held folder (no delete sharing) can be renamed or deleted neither
+// itself nor through a folder above it; a rename keeps every identity and
+// moves open handles along; a junction is renamed as the name itself; a
+// hook acts as another program between two calls.
+TEST(SimFilesTest, HeldFoldersRenamesIdentitiesAndHooks) {
+    sim::SimFiles files;
+    files.PutFile(L"C:\\T\\Pkg\\Sub\\a.txt", B({1}));
+    files.PutFile(L"C:\\Protected\\p.txt", B({9}));
+    platform::PathFacts facts;
+    const platform::FileOpenResult held = files.HoldFolder(L"C:\\T\\Pkg\\Sub", &facts);
+    ASSERT_TRUE(held.handle.IsValid());
+    EXPECT_TRUE(facts.directory && !facts.redirection);
+    platform::FileIdentity sub, named;
+    ASSERT_TRUE(files.GetFileIdentity(held.handle, &sub).ok);
+    for (const wchar_t* path : {L"C:\\T\\Pkg\\Sub", L"C:\\T\\Pkg", L"C:\\T"})
+        EXPECT_EQ(files.RenameEntry(path, L"moved").error, platform::kErrorSharingViolation);
+    EXPECT_EQ(files.DeleteEntry(L"C:\\T\\Pkg\\Sub", sub).error, platform::kErrorSharingViolation);
+    EXPECT_EQ(files.RemoveDirectory(L"C:\\T\\Pkg\\Sub").error, platform::kErrorSharingViolation);
+    EXPECT_TRUE(platform::IsSameFile(files, held.handle, L"C:\\T\\Pkg\\Sub"));
+    files.CloseHandle(held.handle);
+
+    // Renamed with a file open that shares deletion: the handle follows.
+    const auto open = files.CreateFile(L"C:\\T\\Pkg\\Sub\\a.txt", platform::kGenericRead,
+                                       platform::kFileShareRead | platform::kFileShareDelete,
+                                       FileDisposition::OpenExisting, 0);
+    ASSERT_TRUE(files.GetPathIdentity(L"C:\\T\\Pkg\\Sub\\a.txt", &named).ok);
+    ASSERT_TRUE(files.RenameEntry(L"C:\\T\\Pkg", L"Old").ok);
+    EXPECT_EQ(files.RenameEntry(L"C:\\T\\Old", L"Old").error, 0u);
+    EXPECT_FALSE(files.Exists(L"C:\\T\\Pkg"));
+    platform::FileIdentity moved;
+    ASSERT_TRUE(files.GetPathIdentity(L"C:\\T\\Old\\Sub\\a.txt", &moved).ok);
+    EXPECT_EQ(moved, named);
+    EXPECT_TRUE(platform::IsSameFile(files, open.handle, L"C:\\T\\Old\\Sub\\a.txt"));
+    files.CloseHandle(open.handle);
+    EXPECT_EQ(files.DeleteEntry(L"C:\\T\\Old\\Sub", moved).error, platform::kErrorFileInvalid);
+    ASSERT_TRUE(files.GetPathIdentity(L"C:\\T\\Old\\Sub", &sub).ok);
+    EXPECT_EQ(files.DeleteEntry(L"C:\\T\\Old\\Sub", sub).error, platform::kErrorDirNotEmpty);
+
+    // A junction swapped in by a hook before the second deletion; renaming
+    // it moves the name, never its target.
+    files.PutFile(L"C:\\T\\Old\\Sub\\b.txt", B({2}));
+    files.OnCall(sim::FileOp::Delete, L"", [&] {
+        ASSERT_TRUE(files.RenameEntry(L"C:\\T\\Old\\Sub", L"Real").ok);
+        files.MakeRedirection(L"C:\\T\\Old\\Sub", L"C:\\Protected");
+    }, 1);
+    EXPECT_TRUE(files.DeleteFile(L"C:\\T\\Old\\Sub\\a.txt").ok);
+    EXPECT_EQ(files.DeleteFile(L"C:\\T\\Old\\Sub\\b.txt").error, platform::kErrorFileNotFound);
+    EXPECT_TRUE(files.Exists(L"C:\\T\\Old\\Real\\b.txt"));
+    ASSERT_TRUE(files.RenameEntry(L"C:\\T\\Old\\Sub", L"Link").ok);
+    ASSERT_TRUE(files.InspectPath(L"C:\\T\\Old\\Link", &facts).ok);
+    EXPECT_TRUE(facts.redirection);
+    EXPECT_EQ(*files.GetFile(L"C:\\Protected\\p.txt"), B({9}));
+    EXPECT_EQ(files.RenameEntry(L"C:\\T\\Old\\Link", L"Real").error, platform::kErrorAlreadyExists);
 }
 
 TEST(SimRegistryTest, StoresAsWindowsAndNeverCreatesKeysOnWrite) {

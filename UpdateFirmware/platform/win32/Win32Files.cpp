@@ -45,6 +45,8 @@ static_assert(static_cast<DWORD>(FileDisposition::CreateNew) == CREATE_NEW &&
 static_assert(kFileFlagWriteThrough == FILE_FLAG_WRITE_THROUGH, "write-through flag");
 static_assert(kErrorAlreadyExists == ERROR_ALREADY_EXISTS, "ERROR_ALREADY_EXISTS");
 static_assert(kErrorDirNotEmpty == ERROR_DIR_NOT_EMPTY, "ERROR_DIR_NOT_EMPTY");
+static_assert(kErrorFileInvalid == ERROR_FILE_INVALID, "ERROR_FILE_INVALID");
+static_assert(kDeleteAccess == DELETE, "DELETE");
 static_assert(kFileAttributeReadOnly == FILE_ATTRIBUTE_READONLY &&
                   kFileAttributeHidden == FILE_ATTRIBUTE_HIDDEN &&
                   kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY &&
@@ -77,18 +79,9 @@ struct LocalSd {
 constexpr wchar_t kPrivateWithOwner[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;RC;;;OW)";
 constexpr wchar_t kPrivate[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;RC;;;OW)";
 
-}  // namespace
-
-FileResult Win32Files::InspectPath(const std::wstring& path, PathFacts* facts) {
+// What the open name is: attributes, reparse tag and owner.
+FileResult FactsOf(HANDLE h, PathFacts* facts) {
     PathFacts out;
-    if (facts) *facts = out;
-    if (HasEmbeddedNul(path)) return InvalidParameter();
-    const HANDLE h = OpenName(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD error = ::GetLastError();
-        if (IsMissing(error)) return FileResult{true, 0};
-        return FileResult{false, error};
-    }
     FileResult result{true, 0};
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag)) {
@@ -115,12 +108,37 @@ FileResult Win32Files::InspectPath(const std::wstring& path, PathFacts* facts) {
             out.trustedOwner = ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
                                ::IsWellKnownSid(owner, WinLocalSystemSid);
     }
-    ::CloseHandle(h);
     if (facts) *facts = out;
     return result;
 }
 
-FileResult Win32Files::MakePrivateDirectory(const std::wstring& path) {
+FileResult IdentityOf(HANDLE h, FileIdentity* identity) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h, &info)) return FromBool(FALSE);
+    if (identity) {
+        identity->volumeSerial = info.dwVolumeSerialNumber;
+        identity->fileIndex = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    }
+    return FileResult{true, 0};
+}
+
+}  // namespace
+
+FileResult Win32Files::InspectPath(const std::wstring& path, PathFacts* facts) {
+    if (facts) *facts = PathFacts{};
+    if (HasEmbeddedNul(path)) return InvalidParameter();
+    const HANDLE h = OpenName(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (IsMissing(error)) return FileResult{true, 0};
+        return FileResult{false, error};
+    }
+    const FileResult result = FactsOf(h, facts);
+    ::CloseHandle(h);
+    return result;
+}
+
+FileResult Win32Files::CreatePrivateDirectory(const std::wstring& path) {
     if (HasEmbeddedNul(path)) return InvalidParameter();
     for (const wchar_t* text : {kPrivateWithOwner, kPrivate}) {
         LocalSd sd;
@@ -128,35 +146,7 @@ FileResult Win32Files::MakePrivateDirectory(const std::wstring& path) {
             return FromBool(FALSE);
         SECURITY_ATTRIBUTES attributes{sizeof attributes, sd.sd, FALSE};
         if (::CreateDirectoryW(path.c_str(), &attributes)) return FileResult{true, 0};
-        DWORD error = ::GetLastError();
-        if (error == ERROR_ALREADY_EXISTS) {
-            // An existing folder: its own security is replaced, through a
-            // handle on the name itself.
-            const bool withOwner = text == kPrivateWithOwner;
-            const HANDLE h = OpenName(path, READ_CONTROL | WRITE_DAC | (withOwner ? WRITE_OWNER : 0) |
-                                                FILE_READ_ATTRIBUTES);
-            if (h == INVALID_HANDLE_VALUE) return FromBool(FALSE);
-            BY_HANDLE_FILE_INFORMATION info{};
-            if (!::GetFileInformationByHandle(h, &info)) {
-                error = ::GetLastError();
-            } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-                       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                error = ERROR_DIRECTORY;
-            } else {
-                PSID owner = nullptr;
-                PACL dacl = nullptr;
-                BOOL present = FALSE, defaulted = FALSE;
-                ::GetSecurityDescriptorOwner(sd.sd, &owner, &defaulted);
-                ::GetSecurityDescriptorDacl(sd.sd, &present, &dacl, &defaulted);
-                SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-                if (withOwner) what |= OWNER_SECURITY_INFORMATION;
-                error = ::SetSecurityInfo(h, SE_FILE_OBJECT, what, withOwner ? owner : nullptr, nullptr, dacl,
-                                          nullptr);
-            }
-            ::CloseHandle(h);
-            if (error == ERROR_SUCCESS) return FileResult{true, 0};
-            if (error == ERROR_DIRECTORY) return FileResult{false, error};
-        }
+        const DWORD error = ::GetLastError();
         // The owner part is what a token without the right to name the
         // Administrators group as owner refuses; the folder is then made
         // with the process's default owner.
@@ -165,6 +155,93 @@ FileResult Win32Files::MakePrivateDirectory(const std::wstring& path) {
             return FileResult{false, error};
     }
     return FileResult{false, ERROR_INVALID_FUNCTION};
+}
+
+FileOpenResult Win32Files::HoldFolder(const std::wstring& path, PathFacts* facts) {
+    FileOpenResult result;
+    if (facts) *facts = PathFacts{};
+    if (HasEmbeddedNul(path)) {
+        result.error = ERROR_INVALID_PARAMETER;
+        return result;
+    }
+    const HANDLE h = ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        result.error = ::GetLastError();
+        return result;
+    }
+    const FileResult described = FactsOf(h, facts);
+    if (!described.ok) {
+        ::CloseHandle(h);
+        result.error = described.error;
+        return result;
+    }
+    result.handle = FromNative(h);
+    return result;
+}
+
+FileResult Win32Files::GetFileIdentity(Handle handle, FileIdentity* identity) {
+    return IdentityOf(ToNative(handle), identity);
+}
+
+FileResult Win32Files::GetPathIdentity(const std::wstring& path, FileIdentity* identity) {
+    if (HasEmbeddedNul(path)) return InvalidParameter();
+    const HANDLE h = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return FromBool(FALSE);
+    const FileResult result = IdentityOf(h, identity);
+    ::CloseHandle(h);
+    return result;
+}
+
+FileResult Win32Files::RenameEntry(const std::wstring& path, const std::wstring& newName) {
+    if (HasEmbeddedNul(path) || HasEmbeddedNul(newName) || newName.empty() ||
+        newName.find_first_of(L"\\/:") != std::wstring::npos)
+        return InvalidParameter();
+    const std::size_t slash = path.find_last_of(L"\\/");
+    const std::wstring target = (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + newName;
+    const HANDLE h = OpenName(path, DELETE | SYNCHRONIZE);
+    if (h == INVALID_HANDLE_VALUE) return FromBool(FALSE);
+    const std::size_t bytes = target.size() * sizeof(wchar_t);
+    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + bytes + sizeof(wchar_t), 0);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(bytes);
+    std::copy(target.begin(), target.end(), info->FileName);
+    FileResult result =
+        FromBool(::SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buffer.size())));
+    if (!result.ok && result.error == ERROR_FILE_EXISTS) result.error = ERROR_ALREADY_EXISTS;
+    ::CloseHandle(h);
+    return result;
+}
+
+FileResult Win32Files::DeleteEntry(const std::wstring& path, const FileIdentity& expected) {
+    if (HasEmbeddedNul(path)) return InvalidParameter();
+    const HANDLE h = OpenName(path, DELETE | FILE_READ_ATTRIBUTES);
+    if (h == INVALID_HANDLE_VALUE) return FromBool(FALSE);
+    FileIdentity identity;
+    FileResult result = IdentityOf(h, &identity);
+    if (result.ok && identity != expected) result = FileResult{false, ERROR_FILE_INVALID};
+    if (result.ok) {
+        // (Its one member is spelled DeleteFileW here, after the macro.)
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        result = FromBool(::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition));
+    }
+    ::CloseHandle(h);
+    if (result.ok) {
+        // A folder that is not empty keeps its name on some file systems
+        // although the request was taken.
+        PathFacts facts;
+        const FileResult after = InspectPath(path, &facts);
+        if (after.ok && facts.exists) {
+            FileIdentity now;
+            if (GetPathIdentity(path, &now).ok && now == expected) result = FileResult{false, ERROR_DIR_NOT_EMPTY};
+        }
+    }
+    return result;
 }
 
 FileResult Win32Files::ListDirectory(const std::wstring& path, std::vector<DirectoryEntry>* entries) {

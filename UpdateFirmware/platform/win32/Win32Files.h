@@ -36,9 +36,20 @@ public:
     // Through a handle opened with FILE_FLAG_OPEN_REPARSE_POINT: the
     // attributes, the reparse tag and the owner.
     FileResult InspectPath(const std::wstring& path, PathFacts* facts) override;
-    // "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"; without the owner part where
-    // the token may not set it.
-    FileResult MakePrivateDirectory(const std::wstring& path) override;
+    // "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;RC;;;OW)"; without the
+    // owner part where the token may not set it.
+    FileResult CreatePrivateDirectory(const std::wstring& path) override;
+    // FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
+    // READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, with
+    // FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT.
+    FileOpenResult HoldFolder(const std::wstring& path, PathFacts* facts) override;
+    FileResult GetFileIdentity(Handle handle, FileIdentity* identity) override;
+    FileResult GetPathIdentity(const std::wstring& path, FileIdentity* identity) override;
+    // SetFileInformationByHandle(FileRenameInfo) with the new full path.
+    FileResult RenameEntry(const std::wstring& path, const std::wstring& newName) override;
+    // SetFileInformationByHandle(FileDispositionInfo); the deletion happens
+    // when the handle is closed, and is checked then.
+    FileResult DeleteEntry(const std::wstring& path, const FileIdentity& expected) override;
     FileResult ListDirectory(const std::wstring& path, std::vector<DirectoryEntry>* entries) override;
 };
 

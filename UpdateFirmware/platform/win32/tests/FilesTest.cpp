@@ -110,12 +110,14 @@ TEST(Win32Files, PrivateFoldersAreInspectedAndListedWithoutFollowingLinks) {
     ASSERT_TRUE(files.InspectPath(root, &facts).ok);
     EXPECT_FALSE(facts.exists);
 
-    // Made anew, then taken again as it is: a folder for Administrators and
-    // SYSTEM, owned by one of them. (Wine keeps no security on this file
+    // Made anew (never taken when it is there): a folder for Administrators
+    // and SYSTEM, owned by one of them. (Wine keeps no security on this file
     // system: there it reports the process's own account and an access list
     // of its own making, and only the folder itself is checked.)
     for (int pass = 0; pass < 2; ++pass) {
-        ASSERT_TRUE(files.MakePrivateDirectory(root).ok) << pass;
+        const platform::FileResult made = files.CreatePrivateDirectory(root);
+        ASSERT_EQ(made.ok, pass == 0) << pass;
+        if (pass == 1) EXPECT_EQ(made.error, static_cast<std::uint32_t>(ERROR_ALREADY_EXISTS));
         ASSERT_TRUE(files.InspectPath(root, &facts).ok);
         EXPECT_TRUE(facts.exists && facts.directory && !facts.redirection) << pass;
         PACL dacl = nullptr;
@@ -148,8 +150,8 @@ TEST(Win32Files, PrivateFoldersAreInspectedAndListedWithoutFollowingLinks) {
     files.CloseHandle(created.handle);
     ASSERT_TRUE(files.InspectPath(file, &facts).ok);
     EXPECT_TRUE(facts.exists && !facts.directory && !facts.redirection);
-    // A file is no folder to lock.
-    EXPECT_FALSE(files.MakePrivateDirectory(file).ok);
+    // A file is no folder to make.
+    EXPECT_FALSE(files.CreatePrivateDirectory(file).ok);
 
     // A link to another folder is reported as a redirection, where this
     // system can make one.
@@ -169,13 +171,69 @@ TEST(Win32Files, PrivateFoldersAreInspectedAndListedWithoutFollowingLinks) {
     if (linked) {
         ASSERT_TRUE(files.InspectPath(link, &facts).ok);
         EXPECT_TRUE(facts.exists && facts.redirection);
-        EXPECT_FALSE(files.MakePrivateDirectory(link).ok);
+        EXPECT_FALSE(files.CreatePrivateDirectory(link).ok);
         EXPECT_EQ(files.ListDirectory(link, &entries).error, static_cast<std::uint32_t>(ERROR_DIRECTORY));
         EXPECT_TRUE(files.RemoveDirectory(link).ok);
     }
     EXPECT_TRUE(files.DeleteFile(file).ok);
     EXPECT_TRUE(files.RemoveDirectory(root).ok);
     EXPECT_TRUE(files.RemoveDirectory(target).ok);
+}
+
+// A held folder can be neither renamed nor deleted, by this process or
+// another; its identity is the one its name reaches; renaming and deleting
+// go through the name itself, deletion only when the identity is the one
+// expected.
+TEST(Win32Files, HeldFoldersAreNeitherRenamedNorDeletedAndIdentitiesMatch) {
+    Win32Files files;
+    const std::wstring root = TempPath(L"held");
+    ASSERT_TRUE(files.CreatePrivateDirectory(root).ok);
+    const std::wstring sub = root + L"\\Sub";
+    ASSERT_TRUE(files.CreatePrivateDirectory(sub).ok);
+    platform::PathFacts facts;
+    const platform::FileOpenResult held = files.HoldFolder(sub, &facts);
+    ASSERT_TRUE(held.handle.IsValid()) << held.error;
+    EXPECT_TRUE(facts.exists && facts.directory && !facts.redirection);
+    platform::FileIdentity identity, other;
+    ASSERT_TRUE(files.GetFileIdentity(held.handle, &identity).ok);
+    EXPECT_TRUE(platform::IsSameFile(files, held.handle, sub));
+    EXPECT_FALSE(platform::IsSameFile(files, held.handle, root));
+    EXPECT_FALSE(files.RenameEntry(sub, L"Moved").ok);
+    EXPECT_FALSE(::MoveFileExW(sub.c_str(), (root + L"\\Moved2").c_str(), 0));
+    EXPECT_FALSE(::RemoveDirectoryW(sub.c_str()));
+    EXPECT_FALSE(files.DeleteEntry(sub, identity).ok);
+    EXPECT_TRUE(files.CloseHandle(held.handle));
+
+    const platform::FileResult renamed = files.RenameEntry(sub, L"Moved");
+    ASSERT_TRUE(renamed.ok) << renamed.error;
+    const std::wstring moved = root + L"\\Moved";
+    ASSERT_TRUE(files.GetPathIdentity(moved, &other).ok);
+    EXPECT_EQ(other, identity);  // the same folder under its new name
+    ASSERT_TRUE(files.CreatePrivateDirectory(sub).ok);
+    EXPECT_EQ(files.RenameEntry(moved, L"Sub").error, static_cast<std::uint32_t>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(files.DeleteEntry(sub, identity).error, platform::kErrorFileInvalid);
+    EXPECT_TRUE(files.DeleteEntry(moved, identity).ok);
+    EXPECT_EQ(::GetFileAttributesW(moved.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(::RemoveDirectoryW(sub.c_str()));
+
+    // A child process can still make a held folder its current directory.
+    const platform::FileOpenResult heldRoot = files.HoldFolder(root, &facts);
+    ASSERT_TRUE(heldRoot.handle.IsValid());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring command = L"cmd.exe /c exit 3";
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 root.c_str(), &startup, &process));
+    ::WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    EXPECT_EQ(code, 3u);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    EXPECT_TRUE(files.CloseHandle(heldRoot.handle));
+    for (int tries = 0; tries < 50 && !::RemoveDirectoryW(root.c_str()); ++tries) ::Sleep(100);
+    EXPECT_EQ(::GetFileAttributesW(root.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

@@ -30,6 +30,22 @@ bool MarkerKeyPresent() {
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// Runs a command line as a second program and waits for it.
+DWORD RunSecondProgram(std::wstring command, const std::wstring& directory) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          directory.c_str(), &startup, &process))
+        return ::GetLastError() | 0x80000000u;
+    ::WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return code;
+}
+
 std::wstring Scratch(platform::Files& files, const wchar_t* tag) {
     const std::wstring path = files.GetTempPath() + L"fwtool-" + tag + L"-" +
                               std::to_wstring(::GetCurrentProcessId()) + L"-" +
@@ -120,6 +136,16 @@ TEST(Win32Payload, PlaceholderPackageInstallsAndRemovesEndToEnd) {
         ASSERT_TRUE(win32.files.InspectPath(folder, &facts).ok);
         EXPECT_TRUE(facts.exists && facts.directory && !facts.redirection);
     }
+    // A second program can neither rename nor delete the held folders (a
+    // folder above them it could rename under Wine, not on NTFS).
+    const std::wstring system = win32.osInfo.GetSystemDirectory();
+    for (const std::wstring& folder : {package, base + L"VTL262xFW"}) {
+        RunSecondProgram(L"\"" + system + L"\\cmd.exe\" /c ren \"" + folder + L"\" theirs", program);
+        RunSecondProgram(L"\"" + system + L"\\cmd.exe\" /c rd /s /q \"" + folder + L"\"", program);
+        EXPECT_TRUE(Exists(folder));
+        EXPECT_FALSE(Exists(folder.substr(0, folder.rfind(L'\\') + 1) + L"theirs"));
+    }
+    EXPECT_TRUE(Exists(devcon));
 
     // The firmware image: hidden, and recognised as the placeholder.
     ASSERT_EQ(payload.vExtractBinFiles(), 1);
@@ -142,14 +168,13 @@ TEST(Win32Payload, PlaceholderPackageInstallsAndRemovesEndToEnd) {
     ASSERT_EQ(payload.Remove_FilterDriverAndFiles(base), 0);
     EXPECT_FALSE(MarkerKeyPresent());
     EXPECT_FALSE(Exists(package));
-    EXPECT_TRUE(Exists(base + L"VTL262xFW"));
+    EXPECT_FALSE(Exists(base + L"VTL262xFW"));  // made by this run, deleted again
     EXPECT_EQ(payload.vRemoveBinFiles(), 1);
     EXPECT_FALSE(Exists(devcon));
     EXPECT_FALSE(Exists(image));
     EXPECT_TRUE(payload.ExtractedFiles().empty());
 
     EXPECT_TRUE(::RemoveDirectoryW(program.c_str()));
-    EXPECT_TRUE(::RemoveDirectoryW((base + L"VTL262xFW").c_str()));
     EXPECT_TRUE(::RemoveDirectoryW(base.c_str()));
     g_nMessageLevel = 0;
 }

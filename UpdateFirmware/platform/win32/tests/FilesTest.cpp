@@ -117,7 +117,9 @@ TEST(Win32Files, PrivateFoldersAreInspectedAndListedWithoutFollowingLinks) {
     for (int pass = 0; pass < 2; ++pass) {
         const platform::FileResult made = files.CreatePrivateDirectory(root);
         ASSERT_EQ(made.ok, pass == 0) << pass;
-        if (pass == 1) EXPECT_EQ(made.error, static_cast<std::uint32_t>(ERROR_ALREADY_EXISTS));
+        if (pass == 1) {
+            EXPECT_EQ(made.error, static_cast<std::uint32_t>(ERROR_ALREADY_EXISTS));
+        }
         ASSERT_TRUE(files.InspectPath(root, &facts).ok);
         EXPECT_TRUE(facts.exists && facts.directory && !facts.redirection) << pass;
         PACL dacl = nullptr;

@@ -5,7 +5,6 @@
 namespace app {
 
 namespace {
-constexpr std::uint32_t kErrorWriteFault = 29;   // ERROR_WRITE_FAULT
 constexpr std::uint32_t kErrorHandleEof = 38;    // ERROR_HANDLE_EOF
 }  // namespace
 
@@ -59,16 +58,7 @@ bool WriteWholeFile(platform::Files& files, const std::wstring& path, const std:
         return false;
     }
     platform::FileResult r = files.Seek(open.handle, 0);
-    std::size_t written = 0;
-    while (r.ok && written < bytes.size()) {
-        std::uint32_t done = 0;
-        r = files.WriteFile(open.handle, bytes.data() + written, static_cast<std::uint32_t>(bytes.size() - written),
-                            &done);
-        if (r.ok && done == 0) r = platform::FileResult{false, kErrorWriteFault};
-        written += done;
-    }
-    if (r.ok) r = files.SetEndOfFile(open.handle);
-    if (r.ok) r = files.FlushFileBuffers(open.handle);
+    if (r.ok) r = platform::WriteAllAndFlush(files, open.handle, bytes);
     files.CloseHandle(open.handle);
     if (!r.ok) {
         *pError = r.error;

@@ -29,7 +29,6 @@ constexpr std::uint64_t kConfigHeaderLength = 256;
 constexpr BYTE kTypePlain[4] = {0xAA, 0x4B, 0x3C, 0x2D};
 constexpr BYTE kTypeCrc[4] = {0xA5, 0xB4, 0xC3, 0xD2};
 
-constexpr std::uint32_t kErrorWriteFault = 29;  // ERROR_WRITE_FAULT
 
 constexpr std::uint32_t kCrcPolynomial = 0x04C11DB7u;
 
@@ -178,17 +177,7 @@ BOOL CHubUtility::bWriteNewFileAndHold(platform::Files& files, const std::wstrin
         *pError = open.error;
         return FALSE;
     }
-    platform::FileResult r{true, 0};
-    std::size_t written = 0;
-    while (r.ok && written < bytes.size()) {
-        std::uint32_t done = 0;
-        r = files.WriteFile(open.handle, bytes.data() + written, static_cast<std::uint32_t>(bytes.size() - written),
-                            &done);
-        if (r.ok && done == 0) r = platform::FileResult{false, kErrorWriteFault};
-        written += done;
-    }
-    if (r.ok) r = files.SetEndOfFile(open.handle);
-    if (r.ok) r = files.FlushFileBuffers(open.handle);
+    platform::FileResult r = platform::WriteAllAndFlush(files, open.handle, bytes);
     files.CloseHandle(open.handle);
     if (!r.ok) {
         *pError = r.error;

@@ -164,4 +164,21 @@ inline bool IsSameFile(Files& files, Handle held, const std::wstring& path) {
            files.GetPathIdentity(path, &named).ok && heldIdentity == named;
 }
 
+// Writes all of `bytes` from the file's position, then ends the file there
+// and flushes it. A write that moves nothing fails (ERROR_WRITE_FAULT).
+inline FileResult WriteAllAndFlush(Files& files, Handle file, const std::vector<std::uint8_t>& bytes) {
+    constexpr std::uint32_t kErrorWriteFault = 29;
+    FileResult r{true, 0};
+    std::size_t written = 0;
+    while (r.ok && written < bytes.size()) {
+        std::uint32_t done = 0;
+        r = files.WriteFile(file, bytes.data() + written, static_cast<std::uint32_t>(bytes.size() - written), &done);
+        if (r.ok && done == 0) r = FileResult{false, kErrorWriteFault};
+        written += done;
+    }
+    if (r.ok) r = files.SetEndOfFile(file);
+    if (r.ok) r = files.FlushFileBuffers(file);
+    return r;
+}
+
 }  // namespace platform

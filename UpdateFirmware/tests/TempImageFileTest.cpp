@@ -46,7 +46,9 @@ protected:
         EXPECT_EQ(image.IsValid(), expect != ha::FALSE);
         EXPECT_EQ(m.FileHandlesOpen(), 1 + (expect ? 1 : 0));
         const auto file = m.files.GetFile(kTemp);
-        if (expect) EXPECT_EQ(held, *file);
+        if (expect) {
+            EXPECT_EQ(held, *file);
+        }
         m.files.CloseHandle(image);
         m.utility->vReleaseTempFolder();
         EXPECT_EQ(m.FileHandlesOpen(), 0);

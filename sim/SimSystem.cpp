@@ -563,14 +563,8 @@ FileResult SimFiles::RemoveDirectory(const std::wstring& path) {
     // Opened with delete access first, as the system does.
     for (const auto& [raw, h] : handles_)
         if (h.key == key && !(h.share & platform::kFileShareDelete)) return Fail(platform::kErrorSharingViolation);
-    const std::wstring prefix = key + L"\\";
-    for (const auto& [k, node] : nodes_)
-        if (k.compare(0, prefix.size(), prefix) == 0) return Fail(platform::kErrorDirNotEmpty);
-    if (Fold(currentDirectory_) == key) return Fail(platform::kErrorSharingViolation);
-    for (auto& [raw, h] : handles_)
-        if (h.key == key) h.key.clear();
-    nodes_.erase(it);
-    return Ok();
+    if (const std::uint32_t busy = FolderBusy(key)) return Fail(busy);
+    return Unlink(it);
 }
 
 FileResult SimFiles::FindFirstFile(const std::wstring& path) {
@@ -813,13 +807,22 @@ FileResult SimFiles::DeleteEntry(const std::wstring& path, const platform::FileI
         return Fail(platform::kErrorFileInvalid);
     if (it->second.readOnly) return Fail(platform::kErrorAccessDenied);
     if (it->second.directory && it->second.redirectsTo.empty()) {
-        const std::wstring prefix = key + L"\\";
-        for (const auto& [k, node] : nodes_)
-            if (k.compare(0, prefix.size(), prefix) == 0) return Fail(platform::kErrorDirNotEmpty);
-        if (Fold(currentDirectory_) == key) return Fail(platform::kErrorSharingViolation);
+        if (const std::uint32_t busy = FolderBusy(key)) return Fail(busy);
     }
+    return Unlink(it);
+}
+
+std::uint32_t SimFiles::FolderBusy(const std::wstring& key) const {
+    const std::wstring prefix = key + L"\\";
+    for (const auto& [k, node] : nodes_)
+        if (k.compare(0, prefix.size(), prefix) == 0) return platform::kErrorDirNotEmpty;
+    if (Fold(currentDirectory_) == key) return platform::kErrorSharingViolation;
+    return 0;
+}
+
+FileResult SimFiles::Unlink(std::map<std::wstring, Node>::iterator it) {
     for (auto& [raw, h] : handles_)
-        if (h.key == key) h.key.clear();
+        if (h.key == it->first) h.key.clear();
     nodes_.erase(it);
     return Ok();
 }

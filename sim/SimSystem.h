@@ -192,6 +192,11 @@ private:
     // share deletion, when asked).
     bool HandleOpenBelow(const std::wstring& key, bool withoutDeleteSharing) const;
     std::uint32_t VolumeSerial(const std::wstring& fullPath) const;
+    // Why a folder cannot go (an entry below it, or it is the current
+    // directory), or 0.
+    std::uint32_t FolderBusy(const std::wstring& key) const;
+    // Removes the entry; handles open on it no longer reach anything.
+    platform::FileResult Unlink(std::map<std::wstring, Node>::iterator it);
 
     mutable std::recursive_mutex mutex_;
     std::wstring currentDirectory_ = L"C:";

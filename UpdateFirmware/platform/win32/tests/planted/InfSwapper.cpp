@@ -11,7 +11,11 @@
 
 namespace {
 
-const char kOwnInf[] = "[Version]\r\nSignature=\"$CHICAGO$\"\r\n; not the tool's\r\n";
+// Not the tool's: if an installer ever runs it, it leaves a key of its own.
+const char kOwnInf[] =
+    "[Version]\r\nSignature=\"$Windows NT$\"\r\n; not the tool's\r\n"
+    "[DefaultInstall]\r\nAddReg=Swapped.AddReg\r\n"
+    "[Swapped.AddReg]\r\nHKLM,\"SOFTWARE\\VTL262xFWUpgradeTool\\SwappedInf\",\"Ran\",0x00010001,1\r\n";
 
 std::wstring g_log;
 

@@ -221,7 +221,7 @@ struct UsbEvent {
     std::vector<int> restarted;  // launch: devices devcon restarted
 };
 
-// A devcon start as the hub restart makes it: hidden, in the program's folder.
+// A devcon start as the hub restart makes it: hidden, in the folder that holds devcon.
 inline platform::ChildProcess DevconChild(const std::wstring& parameters,
                                           const std::wstring& program = L"C:\\Tool\\devconAMD64.exe") {
     platform::ChildProcess child;

@@ -249,7 +249,10 @@ Line WriteLine(Pick& pick) {
 // and the filters as the INI leaves them.
 class LineParser {
 public:
-    LineParser() { machine_.files.PutFile(L"C:\\Tool\\FW.BIN", {1}); }
+    LineParser() {
+        machine_.files.PutFile(L"C:\\Tool\\FW.BIN", {1});
+        machine_.files.PutFile(L"C:\\Tool\\CONFIG_120621_000000.BIN", {1});
+    }
 
     app::SwitchOutcome Parse(const std::wstring& text) {
         hubaccess::CHubUtility& u = *machine_.utility;

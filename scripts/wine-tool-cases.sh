@@ -92,6 +92,8 @@ cases=(
   "bare|60|246|/SILENT /U ./MISSING.BIN"
   "bare|60|246|/SILENT /U ./IMAGE"
   "bare|60|246|/SILENT FW.BIN"
+  "bare|60|246|/SILENT /A /DBG 3 FW.BIN"
+  "bare|60|246|/F ACME /SILENT /A"
   "bare|60|0|/DOS"
 )
 for row in "${cases[@]}"; do

@@ -22,10 +22,17 @@ constexpr wchar_t kMethod[] = L"CMy262FWUpgradeToolDlg::OnInitDialog";
 // How a switch takes its value.
 enum class ValueRule {
     kNone,     // no value
-    kShort,    // the blanks behind the name skipped, then up to 4 characters, ending early at a blank or "/"
+    kShort,    // the blanks behind the name skipped, then up to the next blank or "/"
     kToSlash,  // up to the next "/", or the end
     kText,     // up to the next switch a value can hold, or the end
-    kFile,     // /U: through the first ".BIN" that ends a word, else up to the next switch
+    kFile,     // /U: through the first ".BIN" that ends a word before a standing switch, else up to the next switch
+};
+
+// What a switch's value must be once read.
+enum class ValueForm {
+    kAny,       // no form of its own (none, or judged by its own step: /C's length, /U's file)
+    kHex,       // empty or hexadecimal digits (/DBG, /N, /E)
+    kFourHex,   // exactly four hexadecimal digits (/VID, /P3, /P2)
 };
 
 // The switches of the table, in table order (the order their effects are
@@ -38,19 +45,29 @@ enum SwitchId : std::size_t {
 struct SwitchSpec {
     const wchar_t* name;
     ValueRule rule;
+    ValueForm form;
 };
 
 constexpr std::array<SwitchSpec, kSwitchCount> kSwitches = {{
-    {L"/?", ValueRule::kNone},      {L"/DBG", ValueRule::kToSlash}, {L"/DOS", ValueRule::kNone},
-    {L"/MP", ValueRule::kNone},     {L"/SILENT", ValueRule::kNone}, {L"/A", ValueRule::kNone},
-    {L"/O", ValueRule::kNone},      {L"/VID", ValueRule::kShort},   {L"/P3", ValueRule::kShort},
-    {L"/P2", ValueRule::kShort},    {L"/MSTR", ValueRule::kText},   {L"/N", ValueRule::kToSlash},
-    {L"/UN", ValueRule::kNone},     {L"/I", ValueRule::kNone},      {L"/E", ValueRule::kNone},
-    {L"/C", ValueRule::kToSlash},   {L"/U", ValueRule::kFile},
+    {L"/?", ValueRule::kNone, ValueForm::kAny},
+    {L"/DBG", ValueRule::kToSlash, ValueForm::kHex},
+    {L"/DOS", ValueRule::kNone, ValueForm::kAny},
+    {L"/MP", ValueRule::kNone, ValueForm::kAny},
+    {L"/SILENT", ValueRule::kNone, ValueForm::kAny},
+    {L"/A", ValueRule::kNone, ValueForm::kAny},
+    {L"/O", ValueRule::kNone, ValueForm::kAny},
+    {L"/VID", ValueRule::kShort, ValueForm::kFourHex},
+    {L"/P3", ValueRule::kShort, ValueForm::kFourHex},
+    {L"/P2", ValueRule::kShort, ValueForm::kFourHex},
+    {L"/MSTR", ValueRule::kText, ValueForm::kAny},
+    {L"/N", ValueRule::kToSlash, ValueForm::kHex},
+    {L"/UN", ValueRule::kNone, ValueForm::kAny},
+    {L"/I", ValueRule::kNone, ValueForm::kAny},
+    // The target number the usage offers: read and ignored, as /N's is.
+    {L"/E", ValueRule::kToSlash, ValueForm::kHex},
+    {L"/C", ValueRule::kToSlash, ValueForm::kAny},
+    {L"/U", ValueRule::kFile, ValueForm::kAny},
 }};
-
-// The longest value of a kShort switch (a VID or PID: 4 hexadecimal digits).
-constexpr std::size_t kShortValueLength = 4;
 
 bool IsBlank(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
@@ -113,8 +130,53 @@ std::size_t NextSwitch(const std::wstring& text, std::size_t from) {
     return text.size();
 }
 
+// A switch standing as scripts write one: a blank, "/", a name of the table,
+// then a blank, "/" or the end ("C:\FW /SILENT /A"). A file name never ends
+// past one; "C:\PROGRAM FILES\ACME /A\FW.BIN" holds none.
+std::size_t NextStandingSwitch(const std::wstring& text, std::size_t from) {
+    for (std::size_t p = from; p < text.size(); ++p) {
+        if (text[p] != L'/' || p == 0 || !IsBlank(text[p - 1])) continue;
+        for (const SwitchSpec& s : kSwitches) {
+            const std::wstring name(s.name);
+            if (text.compare(p, name.size(), name) == 0 && EndsWord(text, p + name.size())) return p;
+        }
+    }
+    return text.size();
+}
+
 bool EndsWithBin(const std::wstring& word) {
     return word.size() >= 4 && word.compare(word.size() - 4, 4, L".BIN") == 0;
+}
+
+// A word of `text` (words end at blanks) ends in ".BIN".
+bool HoldsBinWord(const std::wstring& text) {
+    std::size_t p = 0;
+    while (p < text.size()) {
+        while (p < text.size() && IsBlank(text[p])) ++p;
+        std::size_t e = p;
+        while (e < text.size() && !IsBlank(text[e])) ++e;
+        if (e > p && EndsWithBin(text.substr(p, e - p))) return true;
+        p = e;
+    }
+    return false;
+}
+
+// A VID or PID: four hexadecimal digits.
+constexpr std::size_t kIdLength = 4;
+
+bool IsHexText(const std::wstring& text) { return text.find_first_not_of(L"0123456789ABCDEF") == std::wstring::npos; }
+
+// True when `value` has the form its switch takes.
+bool IsWellFormed(const SwitchSpec& spec, const std::wstring& value) {
+    switch (spec.form) {
+        case ValueForm::kAny:
+            return true;
+        case ValueForm::kHex:
+            return IsHexText(value);
+        case ValueForm::kFourHex:
+            return value.size() == kIdLength && IsHexText(value);
+    }
+    return false;
 }
 
 // What one left-to-right reading of the command text found: each switch
@@ -127,6 +189,30 @@ struct SwitchReading {
     std::vector<std::pair<SwitchId, std::wstring>> found;
     // A word of `rest` ends in ".BIN".
     bool binWordLeft = false;
+
+    // A word ending in ".BIN" outside /U's value: left over, or inside the
+    // value of another switch ("/DBG 3 FW.BIN", "/MSTR ACME FW.BIN").
+    bool BinWordOutsideFile() const {
+        if (binWordLeft) return true;
+        for (const auto& [id, v] : found)
+            if (id != kUpdate && HoldsBinWord(v)) return true;
+        return false;
+    }
+
+    // The first switch written whose value is not of the form it takes.
+    const std::pair<SwitchId, std::wstring>* Malformed() const {
+        for (const auto& f : found)
+            if (!IsWellFormed(kSwitches[f.first], f.second)) return &f;
+        return nullptr;
+    }
+
+    // The first switch written again with another value than its first
+    // ("/U A.BIN /U B.BIN"): which one was meant is not known.
+    const std::pair<SwitchId, std::wstring>* Repeated() const {
+        for (const auto& f : found)
+            if (f.second != value[f.first]) return &f;
+        return nullptr;
+    }
 
     // True when nothing but the switches in `allowed` was given.
     bool OnlyGiven(std::initializer_list<SwitchId> allowed) const {
@@ -151,7 +237,7 @@ std::size_t ReadValue(const std::wstring& text, std::size_t from, const SwitchSp
             std::size_t begin = from;
             while (begin < n && IsBlank(text[begin])) ++begin;
             std::size_t end = begin;
-            while (end < n && end - begin < kShortValueLength && !EndsWord(text, end)) ++end;
+            while (end < n && !EndsWord(text, end)) ++end;
             value = text.substr(begin, end - begin);
             return end;
         }
@@ -169,8 +255,11 @@ std::size_t ReadValue(const std::wstring& text, std::size_t from, const SwitchSp
             std::size_t begin = from;
             while (begin < n && IsBlank(text[begin])) ++begin;
             if (SwitchBeginsAt(text, begin)) return begin;  // no file named: the embedded image
+            // A ".BIN" behind a standing switch belongs to the text after it.
+            const std::size_t limit = NextStandingSwitch(text, begin);
             std::size_t end = std::wstring::npos;
-            for (std::size_t q = text.find(L".BIN", begin); q != std::wstring::npos; q = text.find(L".BIN", q + 1)) {
+            for (std::size_t q = text.find(L".BIN", begin); q != std::wstring::npos && q + 4 <= limit;
+                 q = text.find(L".BIN", q + 1)) {
                 if (EndsWord(text, q + 4)) {
                     end = q + 4;
                     break;
@@ -254,7 +343,6 @@ std::wstring BuildUsageText(const std::wstring& commandText) {
     t += L" /A\tAuto Mode--  do not Need to press confirm \"OK\" button \r\n";
     t += L" /O\tOutput version text file \r\n";
     t += L" /VID\t [VID]\tassign target VID Hubs \r\n";
-    t += L" /F\t [Manufactory String ]\tassign target Manufactory String  Hubs \r\n";
     t += L" /C\t [FW version]Check Firmware Version\r\n";
     t += L" /E\t [Target Number]\tExport SPI-ROM in VTL262xFW.bin file\r\n";
     t += L" /U [file]\t update FW \r\n";
@@ -265,9 +353,6 @@ std::wstring BuildUsageText(const std::wstring& commandText) {
     t += L" /UN\t Do not unstaill Filter Driver after program finished. \r\n";
     t += L" /DBG \tSet Message Level \r\n";
     t += L" /DOS \tEnable Console Windows \r\n";
-    t += L" /forcerestart \tforce restart OS system after program ended \r\n";
-    t += L" /hwid [hw id]\tassign target hw id\r\n";
-    t += L" /fw [FW version]\tassign target FW version\r\n";
     return t;
 }
 
@@ -299,7 +384,6 @@ CommandReading ReadCommandText(const std::wstring& cleanText) {
     CommandReading out;
     for (const auto& [id, value] : read.found) out.switches.push_back(FoundSwitch{kSwitches[id].name, value});
     out.rest = read.rest;
-    out.binWordLeft = read.binWordLeft;
     return out;
 }
 
@@ -391,8 +475,11 @@ SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility&
         dlg.m_bCompareSN = 1;
         SetControlText(dlg, kIdVersionCaption, L"Compare Serial Number:");
     }
-    // 15. /E
-    if (given[kExport]) dlg.m_bExportFW = 1;
+    // 15. /E: its target number read and otherwise ignored
+    if (given[kExport]) {
+        dlg.m_bExportFW = 1;
+        vDEBUG_MSG_printf(L"%s:%d:  /E %d", kMethod, __LINE__, nHexStrToInt(value[kExport]));
+    }
     // 16. /C: 12 characters once the '_' are gone
     if (given[kCheck]) {
         dlg.m_bCheckFWVersion = 1;
@@ -407,10 +494,31 @@ SwitchOutcome ParseSwitches(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility&
         SetControlText(dlg, kIdUpdateVersion, version);
     }
 
-    // A file name left over without its /U ("/SILENT FW.BIN"): refused
-    // before anything is extracted, whatever mode the line names.
-    if (read.binWordLeft) {
+    // A line not wholly understood is refused before anything is extracted,
+    // whatever mode it names: first a file name outside /U's value ("/SILENT
+    // FW.BIN", "/DBG 3 FW.BIN"), then a value its switch does not take
+    // ("/VID 21", "/DBG HIGH"), a switch given again with another value, then
+    // any other text no switch took ("/HELP", "-?", "/F ACME").
+    if (read.BinWordOutsideFile()) {
+        vDEBUG_ERR_printf(L"%s:%d:  FW file named without /U: [%s]", kMethod, __LINE__, dlg.g_strInitCmd);
         out.exit = Refusal(dlg, L"Please Input FW File!!! ", true);
+        return out;
+    }
+    if (const auto* bad = read.Malformed()) {
+        vDEBUG_ERR_printf(L"%s:%d:  %s does not take [%s]", kMethod, __LINE__, kSwitches[bad->first].name,
+                          bad->second);
+        out.exit = vShowUsage(dlg, kExitInvalidInput);
+        return out;
+    }
+    if (const auto* again = read.Repeated()) {
+        vDEBUG_ERR_printf(L"%s:%d:  %s given as [%s] and as [%s]", kMethod, __LINE__, kSwitches[again->first].name,
+                          value[again->first], again->second);
+        out.exit = vShowUsage(dlg, kExitInvalidInput);
+        return out;
+    }
+    if (!IsBlankText(read.rest)) {
+        vDEBUG_ERR_printf(L"%s:%d:  Not a switch: [%s]", kMethod, __LINE__, Trim(read.rest));
+        out.exit = vShowUsage(dlg, kExitInvalidInput);
         return out;
     }
 

@@ -7,24 +7,32 @@
 // name first; its value may follow at once ("/VID2109", "/UC:\X.BIN").
 // Each value ends where its own form ends, and the text of a value is never
 // searched for switches:
-//   - /DBG, /N, /C: up to the next "/", or the end;
-//   - /VID, /P3, /P2: the blanks behind the name skipped, then up to 4
-//     characters, ending early at a blank or "/" ("/P30611", "/VID 21 /A");
+//   - /DBG, /N, /E, /C: up to the next "/", or the end;
+//   - /VID, /P3, /P2: the blanks behind the name skipped, then up to the
+//     next blank or "/" ("/P30611", "/VID 2109/A");
 //   - /MSTR: up to the next switch, or the end;
 //   - /U: from the first character that is not white space: empty when a
 //     switch begins there (the embedded image), else through the first
-//     ".BIN" that ends a word, else up to the next switch.
+//     ".BIN" that ends a word before a switch standing between blanks (a
+//     blank, "/", a name, then a blank, "/" or the end), else up to the
+//     next switch.
 // Inside the text of /MSTR or /U (which may hold a "/": "ACME/INC"), a
 // switch begins where "/" and a name of the table stand and either the "/"
 // follows white space or the name is followed by white space, "/" or the
 // end ("ACME /C120621000000", "ACME/U C:\X.BIN"). The effects are then
 // applied in the table's order (/?, /DBG, /DOS, /MP, /SILENT, /A, /O, /VID,
 // /P3, /P2, /MSTR, /N, /UN, /I, /E, /C, /U), so refusals come in that order.
-// A word that no switch took and that ends in ".BIN" ("/SILENT FW.BIN") is
-// a file name without its /U: refused after /C, before the firmware file is
-// chosen. A command line that names no mode switch (/U, /C, /E, /O, /I) is an
-// update with the embedded firmware image. /? shows the usage in a box, or
-// prints it on the console when /DOS is anywhere on the line.
+// A line the reading does not wholly understand is refused after /C, before
+// the firmware file is chosen, in this order: a word ending in ".BIN"
+// outside /U's value, left over or inside another value ("/SILENT FW.BIN",
+// "/DBG 3 FW.BIN"), with "Please Input FW File!!! "; a value its switch does
+// not take (/DBG, /N, /E: hexadecimal digits or nothing; /VID, /P3, /P2:
+// exactly four hexadecimal digits); a switch given again with another value
+// ("/U A.BIN /U B.BIN"); any other text no switch took ("/HELP", "-?",
+// "/F ACME"); the last three with the usage and -10. A command line that
+// names no mode switch (/U, /C, /E, /O, /I) is an update with the embedded
+// firmware image. /? shows the usage in a box, or prints it on the console
+// when /DOS is anywhere on the line.
 //
 // Nothing here ends the process: a step that would end it returns an
 // ExitRequest with the exit code and the messages to show first, which
@@ -108,8 +116,6 @@ struct CommandReading {
     std::vector<FoundSwitch> switches;
     // The text no switch and no value took.
     std::wstring rest;
-    // A word of that text ends in ".BIN": a file name without its /U.
-    bool binWordLeft = false;
 };
 
 CommandReading ReadCommandText(const std::wstring& cleanText);

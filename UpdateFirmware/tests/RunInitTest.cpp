@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "PayloadMachine.h"
+#include "app/DialogFrame.h"
 #include "app/RunInit.h"
 #include "app/RunResults.h"
+#include "hubaccess/AsciiText.h"
 #include "sim/FakeRunView.h"
 #include "sim/SimConsole.h"
 
@@ -334,6 +336,86 @@ TEST(RunInit, SwitchRefusalEndsBeforeAnythingIsWritten) {
     EXPECT_TRUE(m.NothingLeft());
     EXPECT_EQ(m.services->log.find(L"start"), std::wstring::npos);
 }
+
+// Command lines as deployment scripts write them that the tool does not
+// wholly understand: a file name after a value, text no switch takes, values
+// their switch does not take, a /U path run across switches. Read from the
+// whole command line, each is refused with -10 (a file name with "Please
+// Input FW File!!! ") and no start-up reaches Start or leaves a file behind.
+struct ScriptLine {
+    const wchar_t* args;
+    bool fileName;  // refused for a file name outside /U's value
+};
+
+void PrintTo(const ScriptLine& row, std::ostream* os) { *os << ::testing::PrintToString(row.args); }
+
+class ScriptLines : public ::testing::TestWithParam<ScriptLine> {};
+
+TEST_P(ScriptLines, NotWhollyUnderstoodIsRefusedBeforeStart) {
+    const ScriptLine& row = GetParam();
+    const std::wstring text = app::BuildCommandText(std::wstring(L"\"C:\\Tool\\262FWUpgradeTool.exe\" ") + row.args);
+    const std::wstring upper = hubaccess::ToUpperAscii(row.args);
+    const bool unattended = upper.find(L"/SILENT") != std::wstring::npos || upper.find(L"/DOS") != std::wstring::npos;
+
+    InitMachine m(text);
+    m.SetDriver(7);
+    if (!unattended) {
+        if (row.fileName) m.view.ScriptAnswer(app::kIdOk, L"Please Input FW File!!! ");
+        m.view.ScriptAnswer(app::kIdOk, L"Usage: 262FWUpgradeTool.exe");
+    }
+    m.Init();
+    EXPECT_EQ(m.exits, std::vector<int>{app::kExitInvalidInput});
+    EXPECT_EQ(m.services->log.find(L"start"), std::wstring::npos);
+    EXPECT_EQ(m.view.PendingAnswers(), 0u);
+    EXPECT_TRUE(m.view.Failures().empty()) << "unexpected box";
+    EXPECT_TRUE(m.ui.Messages().empty());
+    EXPECT_TRUE(m.NothingLeft());
+
+    // The refusal's own message, shown or not.
+    InitMachine p(text);
+    const app::SwitchOutcome out = app::ParseSwitches(p.dialog, *p.utility, *p.services);
+    ASSERT_TRUE(out.exit);
+    EXPECT_EQ(out.exit->code, app::kExitInvalidInput);
+    const bool fileMessage = !out.exit->messages.empty() && out.exit->messages[0].text == L"Please Input FW File!!! ";
+    EXPECT_EQ(fileMessage, row.fileName);
+}
+
+const ScriptLine kScriptLines[] = {
+    // a file name without /U after a value that runs to the next "/"
+    {L"/DBG 3 FW.BIN", true},
+    {L"/N 2 FW.BIN", true},
+    {L"/SILENT /A /DBG 3 FW.BIN", true},
+    {L"/DBG 3 C:\\FW\\NEW.BIN /SILENT /A", true},
+    {L"/DBG 3 \"C:\\My Files\\fw.bin\"", true},
+    {L"/U /DBG 3 FW.BIN", true},
+    {L"/DBG 3 C:/FW/NEW.BIN", true},
+    {L"/MSTR ACME FW.BIN", true},
+    {L"/E 1 FW.BIN /SILENT", true},
+    // a /U path that would run across switches to a later file name
+    {L"/U C:\\FW /SILENT /A C:\\FW\\NEW.BIN", true},
+    // text no switch takes, switches the tool does not have
+    {L"/HELP", false},
+    {L"/H", false},
+    {L"-?", false},
+    {L"-C 120621000000", false},
+    {L"/UNINSTALL", false},
+    {L"/U FW.BIN extra", false},
+    {L"/F ACME /SILENT /A", false},
+    {L"/fw 120621000000 /SILENT /A", false},
+    {L"/hwid USB\\VID_2109&PID_0817 /SILENT /A", false},
+    {L"/forcerestart", false},
+    {L"/C 120621000000 /O -?", false},
+    // values their switch does not take
+    {L"/VID \"\" /SILENT /A", false},
+    {L"/VID 0x2109", false},
+    {L"/P3 611", false},
+    {L"/VID ZZZZ", false},
+    {L"/DBG high", false},
+    {L"/DOS /N 1X", false},
+    {L"/U C:\\A.BIN /U C:\\B.BIN /SILENT", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, ScriptLines, ::testing::ValuesIn(kScriptLines));
 
 TEST(RunInit, ConsoleModePrintsTheBanner) {
     InitMachine m(L"/DOS");

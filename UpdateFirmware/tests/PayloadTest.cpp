@@ -21,7 +21,9 @@ struct LayoutCase {
     const char* amd64;  // the 64-bit driver written
 };
 
-void PrintTo(const LayoutCase& c, std::ostream* os) { *os << (c.win10 ? "Windows 10: " : "before Windows 10: ") << c.amd64; }
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+    *os << (c.win10 ? "Windows 10: " : "before Windows 10: ") << c.amd64;
+}
 
 class PackageLayout : public ::testing::TestWithParam<LayoutCase> {};
 

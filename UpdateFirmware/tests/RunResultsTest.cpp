@@ -231,8 +231,8 @@ struct ExitRow {
 };
 
 void PrintTo(const ExitRow& r, std::ostream* os) {
-    *os << (r.silent ? "/SILENT " : "") << (r.autoMode ? "/A " : "") << (r.help ? "/? " : "") << (r.console ? "/DOS " : "")
-        << (r.exits ? "exits" : "stays");
+    *os << (r.silent ? "/SILENT " : "") << (r.autoMode ? "/A " : "") << (r.help ? "/? " : "")
+        << (r.console ? "/DOS " : "") << (r.exits ? "exits" : "stays");
 }
 
 class ExitCode : public testing::TestWithParam<ExitRow> {};

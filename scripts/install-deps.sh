@@ -8,7 +8,8 @@
 # packages that then cannot be installed fail the script, by name. Wine's 32-bit
 # part is the one optional package: it needs the i386 indexes, and without it
 # the 32-bit Windows-side tests report themselves skipped (the 64-bit build of
-# the same tests carries them).
+# the same tests carries them). Where only optional packages are missing, a
+# re-run tries once, quickly: one index update, no pauses, one install.
 set -uo pipefail
 what=${1:-test}
 
@@ -23,18 +24,28 @@ if [ "$what" = test ]; then
         clang libclang-rt-14-dev)
   optional+=(wine32:i386)
 fi
-update_tries=${FW_APT_UPDATE_TRIES:-4}
-update_pause=${FW_APT_UPDATE_PAUSE:-15}
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
 
 missing=()
-for p in "${pkgs[@]}" "${optional[@]}"; do
+required_missing=0
+for p in "${pkgs[@]}"; do
+  installed "$p" || { missing+=("$p"); required_missing=1; }
+done
+for p in "${optional[@]}"; do
   installed "$p" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ $required_missing -eq 1 ]; then
+  update_tries=${FW_APT_UPDATE_TRIES:-4}
+  update_pause=${FW_APT_UPDATE_PAUSE:-15}
+else
+  update_tries=1
+  update_pause=0
+fi
 
 sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -52,7 +63,7 @@ for ((try = 1; ; try++)); do
     break
   fi
   if [ "$try" -ge "$update_tries" ]; then
-    echo "install-deps: the package index update still reports failures after $try tries;" \
+    echo "install-deps: the package index update still reports failures after $try attempt(s);" \
          "installing from the indexes that could be read:" >&2
     grep '^[EW]:' <<<"$out" | head -5 >&2
     break
@@ -66,7 +77,7 @@ apt_install() {
 }
 
 # All at once first; when that fails, one by one, to name what cannot be had.
-if ! apt_install "${missing[@]}"; then
+if ! apt_install "${missing[@]}" && [ ${#missing[@]} -gt 1 ]; then
   for p in "${missing[@]}"; do
     installed "$p" || apt_install "$p" >/dev/null 2>&1 || true
   done

@@ -7,6 +7,7 @@
 
 #include "app/FileIo.h"
 #include "app/MainDialog.h"
+#include "app/TextHelpers.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
 #include "hubaccess/LastError.h"
@@ -120,10 +121,7 @@ void vApplyFwFileTrailer(const FW_FILE_TRAILER& t, hubaccess::CHubUtility& utili
     dlg.m_ucFWType = t.ucType;
     std::wstring manufacturer = FwTrailerManufacturer(t);
     if (!manufacturer.empty()) utility.m_bCheckManuString = 1;
-    const auto blank = [](wchar_t c) { return std::iswspace(static_cast<wint_t>(c)) != 0; };
-    while (!manufacturer.empty() && blank(manufacturer.back())) manufacturer.pop_back();
-    const auto first = std::find_if_not(manufacturer.begin(), manufacturer.end(), blank);
-    utility.m_strManuString_Indetify.assign(first, manufacturer.end());
+    utility.m_strManuString_Indetify = Trim(manufacturer);
     dlg.m_strCurFileFWVer = FwTrailerVersionText(t);
 }
 

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "app/AppHelpers.h"
+#include "app/TextHelpers.h"
 #include "hubaccess/AsciiText.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/LastError.h"
@@ -59,18 +60,6 @@ const IniKey kKeys[] = {
     {L"reg_edit_type", nullptr, &Ini::m_strRegEditType},
     {L"reg_edit_value", nullptr, &Ini::m_strRegEditValue},
 };
-
-bool IsBlank(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
-}
-
-std::wstring Trim(const std::wstring& s) {
-    std::size_t first = 0;
-    std::size_t last = s.size();
-    while (first < last && IsBlank(s[first])) ++first;
-    while (last > first && IsBlank(s[last - 1])) --last;
-    return s.substr(first, last - first);
-}
 
 // A signed decimal number as the C library's atoi reads it, kept to its low
 // 8 bits; the arithmetic is modulo 256 so no length of digits overflows.

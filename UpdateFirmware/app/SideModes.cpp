@@ -3,6 +3,7 @@
 
 #include "app/FileIo.h"
 #include "app/MainDialog.h"
+#include "app/TextHelpers.h"
 #include "hubaccess/AsciiText.h"
 #include "hubaccess/DebugLog.h"
 #include "hubaccess/HubUtility.h"
@@ -18,14 +19,6 @@ const wchar_t kCompareTask[] = L"CMy262FWUpgradeToolDlg::nCmpHubSNTask";
 const wchar_t kVersionFileName[] = L"VTL262xVersion.txt";
 // A line of the version file is formatted into 255 bytes, the NUL included.
 constexpr std::size_t kVersionLineMax = 254;
-
-std::wstring Trimmed(const std::wstring& text) {
-    const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; };
-    std::size_t b = 0, e = text.size();
-    while (b < e && blank(text[b])) ++b;
-    while (e > b && blank(text[e - 1])) --e;
-    return text.substr(b, e - b);
-}
 
 }  // namespace
 
@@ -58,7 +51,7 @@ int CMy262FWUpgradeToolDlg::nOutputVerTextFile() {
     std::vector<BYTE> content;
     for (int i = 0; i < n && i < hubaccess::kDevListRowsUsed; ++i) {
         std::wstring& version = m_devList.rows[i].m_strFWVersion;
-        version = Trimmed(version);
+        version = Trim(version);
         std::wstring line;
         textfmt::FormatTo(line, kVersionLineMax, L"%d:%012S\r\n", i, version);
         for (wchar_t c : line) content.push_back(static_cast<BYTE>(c & 0xFF));

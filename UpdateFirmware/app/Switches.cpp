@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/AppHelpers.h"
+#include "app/TextHelpers.h"
 #include "hubaccess/AsciiText.h"
 #include "hubaccess/DebugLog.h"
 
@@ -69,16 +70,6 @@ constexpr std::array<SwitchSpec, kSwitchCount> kSwitches = {{
     {L"/U", ValueRule::kFile, ValueForm::kAny},
 }};
 
-bool IsBlank(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
-}
-
-std::wstring Trim(const std::wstring& text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && IsBlank(text[b])) ++b;
-    while (e > b && IsBlank(text[e - 1])) --e;
-    return text.substr(b, e - b);
-}
 
 bool IsBlankText(const std::wstring& text) { return Trim(text).empty(); }
 

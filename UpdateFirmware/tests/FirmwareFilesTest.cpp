@@ -244,6 +244,8 @@ struct PrepareRow {
     std::vector<BYTE> image;  // the temporary image afterwards (when 0)
 };
 
+void PrintTo(const PrepareRow& row, std::ostream* os) { *os << row.name; }
+
 std::vector<BYTE> FramedPlain(std::size_t n) {
     std::vector<BYTE> r = Record(n);
     return r;  // no chip answers register 0x5820 here: type byte 0xAA

@@ -9,6 +9,7 @@
 #include "PayloadMachine.h"
 #include "app/AppHelpers.h"
 #include "app/Ini.h"
+#include "app/TextHelpers.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ struct ParseCase {
     BYTE checkU3;
     const wchar_t* vid;
 };
+
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
 
 class IniParse : public ::testing::TestWithParam<ParseCase> {};
 
@@ -151,6 +154,22 @@ TEST(AppHelpers, HexTextAndFileExists) {
     EXPECT_EQ(app::bIsFileExist(m.files, L"C:\\Tool"), 1);
     EXPECT_EQ(app::bIsFileExist(m.files, L"C:\\Tool\\b.bin"), 0);
     EXPECT_EQ(app::bIsFileExist(m.files, L"C:\\Tool\\*.bin"), 0);
+}
+
+TEST(AppHelpers, TrimTakesTheSixBlanksAtBothEndsOnly) {
+    // A no-break space, an ideographic space and a NUL are text, whatever
+    // the locale; blanks inside the text stay.
+    const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+        {L"", L""},
+        {L" \t\r\n\v\f", L""},
+        {L"\v A B \f", L"A B"},
+        {L"\u00A0A\u00A0", L"\u00A0A\u00A0"},
+        {L"\u3000A ", L"\u3000A"},
+        {std::wstring(L" A\0", 3), std::wstring(L"A\0", 2)},
+        {L"A\t\tB", L"A\t\tB"}};
+    for (const auto& [text, trimmed] : cases) {
+        EXPECT_EQ(app::Trim(text), trimmed) << ::testing::PrintToString(text);
+    }
 }
 
 }  // namespace

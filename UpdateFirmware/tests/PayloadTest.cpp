@@ -21,6 +21,10 @@ struct LayoutCase {
     const char* amd64;  // the 64-bit driver written
 };
 
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+    *os << (c.win10 ? "Windows 10: " : "before Windows 10: ") << c.amd64;
+}
+
 class PackageLayout : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(PackageLayout, BothDriversTheSupportFilesAndAnEmptyCatalogue) {
@@ -45,6 +49,8 @@ struct WriteFailureCase {
     int code;
     const wchar_t* record;
 };
+
+void PrintTo(const WriteFailureCase& c, std::ostream* os) { *os << ::testing::PrintToString(c.file); }
 
 class PackageWriteFailure : public ::testing::TestWithParam<WriteFailureCase> {};
 
@@ -139,6 +145,8 @@ struct UnsafeFolderCase {
     bool installs;
     const wchar_t* unsafe = L"";  // the folder the record names when it does not
 };
+
+void PrintTo(const UnsafeFolderCase& c, std::ostream* os) { *os << c.name; }
 
 class PackageFolder : public ::testing::TestWithParam<UnsafeFolderCase> {};
 
@@ -339,6 +347,10 @@ struct LaunchCase {
     bool sysnative;  // %windir%\Sysnative is visible
     const wchar_t* system;  // where rundll32 and cmd are taken from
 };
+
+void PrintTo(const LaunchCase& c, std::ostream* os) {
+    *os << ::testing::PrintToString(c.temp) << (c.wow64 ? ", WOW64" : ", native") << (c.sysnative ? ", Sysnative" : "");
+}
 
 class Launch : public ::testing::TestWithParam<LaunchCase> {};
 

@@ -113,6 +113,13 @@ struct FaultSpec {
     std::uint8_t alterXor = 0x10;
 };
 
+void PrintTo(const FaultSpec& s, std::ostream* os) {
+    *os << "command 0x" << std::hex << s.command << " kind " << std::dec << static_cast<int>(s.kind);
+    if (s.address != 0) *os << " at 0x" << std::hex << s.address << std::dec;
+    if (s.kind == FaultKind::AlterWrite || s.kind == FaultKind::AlterReply)
+        *os << " byte " << s.alterAt << " xor 0x" << std::hex << static_cast<int>(s.alterXor) << std::dec;
+}
+
 // What the chips hold before the run, to judge what they hold after it.
 struct Before {
     std::vector<std::vector<std::uint8_t>> tables;

@@ -20,6 +20,11 @@ struct MessageRow {
     bool shown;
 };
 
+void PrintTo(const MessageRow& r, std::ostream* os) {
+    *os << "type " << r.type << ", threshold " << r.threshold << (r.console ? ", console" : "") << ", flags 0x"
+        << std::hex << r.flags << std::dec;
+}
+
 class MessageRouting : public testing::TestWithParam<MessageRow> {};
 
 TEST_P(MessageRouting, CaptionIconAndSuppression) {
@@ -224,6 +229,11 @@ struct ExitRow {
     bool exits;
     const wchar_t* console_text;
 };
+
+void PrintTo(const ExitRow& r, std::ostream* os) {
+    *os << (r.silent ? "/SILENT " : "") << (r.autoMode ? "/A " : "") << (r.help ? "/? " : "")
+        << (r.console ? "/DOS " : "") << (r.exits ? "exits" : "stays");
+}
 
 class ExitCode : public testing::TestWithParam<ExitRow> {};
 

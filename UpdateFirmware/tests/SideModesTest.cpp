@@ -60,6 +60,10 @@ struct CompareRow {
     int height;
 };
 
+void PrintTo(const CompareRow& r, std::ostream* os) {
+    *os << r.hubs << " hubs " << ::testing::PrintToString(r.sn0) << " " << ::testing::PrintToString(r.sn1);
+}
+
 class SerialCompare : public testing::TestWithParam<CompareRow> {};
 
 TEST_P(SerialCompare, ResultTextAndBars) {

@@ -148,9 +148,9 @@ SimFiles::Node SimFiles::NewNode(const std::wstring& fullPath, bool directory) {
     return node;
 }
 
-void SimFiles::RunHooks(FileOp op, const std::wstring& key) {
+void SimFiles::RunHooks(FileOp op, const std::wstring& key, bool after) {
     for (auto it = hooks_.begin(); it != hooks_.end();) {
-        if (it->op != op || (!it->key.empty() && it->key != key)) {
+        if (it->op != op || it->after != after || (!it->key.empty() && it->key != key)) {
             ++it;
             continue;
         }
@@ -192,6 +192,12 @@ void SimFiles::OnCall(FileOp op, const std::wstring& path, std::function<void()>
     hook.skip = skip;
     hook.action = std::move(action);
     hooks_.push_back(std::move(hook));
+}
+
+void SimFiles::AfterCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip) {
+    OnCall(op, path, std::move(action), skip);
+    Lock guard(mutex_);
+    hooks_.back().after = true;
 }
 
 void SimFiles::PutFile(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
@@ -520,6 +526,7 @@ FileResult SimFiles::CreateDirectory(const std::wstring& path) {
     if (IsRoot(full) || nodes_.count(key)) return Fail(platform::kErrorAlreadyExists);
     if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
     nodes_.emplace(key, NewNode(full, true));
+    RunHooks(FileOp::CreateDirectory, key, true);
     return Ok();
 }
 
@@ -666,19 +673,39 @@ FileResult SimFiles::InspectPath(const std::wstring& path, platform::PathFacts* 
     return Ok();
 }
 
-FileResult SimFiles::CreatePrivateDirectory(const std::wstring& path) {
+platform::FileOpenResult SimFiles::CreateHeldFolder(const std::wstring& path) {
     Lock guard(mutex_);
     RunHooks(FileOp::CreateDirectory, Key(Resolve(path)));
+    FileOpenResult r;
     const std::wstring full = Resolve(path);
-    if (full.empty()) return Fail(platform::kErrorPathNotFound);
+    if (full.empty()) {
+        r.error = platform::kErrorPathNotFound;
+        return r;
+    }
     const std::wstring key = Key(full);
-    if (auto* f = FindFault(FileOp::CreateDirectory, key)) return Fail(f->error);
-    if (IsRoot(full) || nodes_.count(key)) return Fail(platform::kErrorAlreadyExists);
-    if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
+    if (auto* f = FindFault(FileOp::CreateDirectory, key)) {
+        r.error = f->error;
+        return r;
+    }
+    if (IsRoot(full) || nodes_.count(key)) {
+        r.error = platform::kErrorAlreadyExists;
+        return r;
+    }
+    if (!DirectoryExists(Parent(full))) {
+        r.error = platform::kErrorPathNotFound;
+        return r;
+    }
+    // Made and held at once: nobody comes between the two.
     Node node = NewNode(full, true);
     node.privateAccess = true;
+    const std::uint64_t id = node.id;
     nodes_.emplace(key, std::move(node));
-    return Ok();
+    const std::uintptr_t raw = nextHandle_;
+    nextHandle_ += 4;
+    handles_[raw] = OpenFile{key, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite, 0, id};
+    r.handle = Handle{raw};
+    RunHooks(FileOp::CreateDirectory, key, true);
+    return r;
 }
 
 platform::FileOpenResult SimFiles::HoldFolder(const std::wstring& path, platform::PathFacts* facts) {

@@ -95,7 +95,7 @@ public:
     // The file or folder is owned by someone other than Administrators or
     // SYSTEM (as what a user makes in a folder everybody may write).
     void SetForeignOwner(const std::wstring& path, bool foreign = true);
-    // MakePrivateDirectory gave the folder its access list.
+    // CreateHeldFolder gave the folder its access list.
     bool IsPrivate(const std::wstring& path) const;
 
     // As Wine has it: a folder above a held name can be renamed (only
@@ -108,6 +108,9 @@ public:
     // calls) right before the (skip+1)-th matching call, once; `path` empty:
     // any path. For Close, the path the closed handle reaches.
     void OnCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip = 0);
+    // The same, right after the matching call has done its work (made the
+    // folder); for FileOp::CreateDirectory.
+    void AfterCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip = 0);
 
     int OpenHandleCount() const;
     int OpenCount() const;  // successful CreateFile calls so far
@@ -136,8 +139,9 @@ public:
     platform::FileResult SetFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     std::wstring GetTempPath() override;
     platform::FileResult InspectPath(const std::wstring& path, platform::PathFacts* facts) override;
-    // Faults: FileOp::CreateDirectory.
-    platform::FileResult CreatePrivateDirectory(const std::wstring& path) override;
+    // Made and held in one step (IsPrivate tells it); faults and hooks:
+    // FileOp::CreateDirectory.
+    platform::FileOpenResult CreateHeldFolder(const std::wstring& path) override;
     platform::FileOpenResult HoldFolder(const std::wstring& path, platform::PathFacts* facts) override;
     platform::FileResult GetFileIdentity(platform::Handle handle, platform::FileIdentity* identity) override;
     platform::FileResult GetPathIdentity(const std::wstring& path, platform::FileIdentity* identity) override;
@@ -171,6 +175,7 @@ private:
         FileOp op = FileOp::Open;
         std::wstring key;
         int skip = 0;
+        bool after = false;  // runs once the call has done its work
         std::function<void()> action;
     };
     using Lock = std::lock_guard<std::recursive_mutex>;
@@ -187,7 +192,7 @@ private:
     Node NewNode(const std::wstring& fullPath, bool directory);
     // Runs the hooks due before this call (the lock is held: a hook's own
     // calls come back in).
-    void RunHooks(FileOp op, const std::wstring& key);
+    void RunHooks(FileOp op, const std::wstring& key, bool after = false);
     // A handle is open on the name or below it (only those that do not
     // share deletion, when asked).
     bool HandleOpenBelow(const std::wstring& key, bool withoutDeleteSharing) const;

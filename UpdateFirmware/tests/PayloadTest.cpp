@@ -2,6 +2,7 @@
 // embedded firmware image, on the simulated machine.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <functional>
 #include <string>
 #include <vector>
@@ -331,6 +332,97 @@ TEST(PackageFolder, NamesThatNoLongerReachTheHeldFilesStartNothing) {
     EXPECT_EQ(m.files.OpenHandleCount(), 0);
 }
 
+// Right after this run makes a folder of the package, a program of the user
+// renames it away and puts one of its own there: a planted newdev.dll where
+// the installer would run, and a sub-folder that turns into a junction to a
+// protected folder once the clean-up has listed it. The folder is made and
+// held in one step: the rename fails, no program runs in a folder this run
+// did not make, and nothing outside is deleted.
+TEST(PackageFolder, NothingTakesAMadeFoldersPlaceBeforeItIsHeld) {
+    const std::vector<std::wstring> names = {L"a.sys", L"b.sys", L"c.sys"};
+    for (const wchar_t* which : {L"VTL262xFW", L"VTL262xFW\\FilterDriver"}) {
+        SCOPED_TRACE(testing::Message() << "swapped: " << std::string(which, which + std::wcslen(which)));
+        PayloadMachine m;
+        const std::wstring vtl = std::wstring(PayloadMachine::kTemp) + L"VTL262xFW";
+        const std::wstring folder = std::wstring(PayloadMachine::kTemp) + which;
+        for (const auto& name : names) m.files.PutFile(L"C:\\Windows\\Protected\\" + name, Bytes("protected"));
+        std::vector<std::uint32_t> renames;
+        m.files.AfterCall(sim::FileOp::CreateDirectory, folder, [&] {
+            const platform::FileResult renamed = m.files.RenameEntry(folder, L"made-by-the-run");
+            renames.push_back(renamed.error);
+            if (!renamed.ok) return;
+            m.files.PutFile(folder + L"\\newdev.dll", Bytes("planted"));
+            for (const auto& name : names) m.files.PutFile(folder + L"\\Sub\\" + name, Bytes("user"));
+            m.files.SetForeignOwner(folder);
+            m.files.OnCall(sim::FileOp::Delete, folder + L"\\Sub\\a.sys", [&] {
+                m.files.RenameEntry(folder + L"\\Sub", L"Gone");
+                m.files.MakeRedirection(folder + L"\\Sub", L"C:\\Windows\\Protected");
+            });
+        });
+        std::vector<std::wstring> runIn;
+        m.launcher.SetProgram([&](const sim::ProcessCall& c) {
+            runIn.push_back(c.currentDirectory);
+            EXPECT_TRUE(m.files.IsPrivate(c.currentDirectory) && m.files.IsPrivate(vtl)) << c.commandLine;
+            EXPECT_FALSE(m.files.Exists(c.currentDirectory + L"\\newdev.dll")) << c.commandLine;
+            return 0u;
+        });
+        EXPECT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 1), 0);
+        EXPECT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
+        EXPECT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 0), 0);
+        EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
+        EXPECT_EQ(m.payload->vRemoveExtractedFiles(PayloadMachine::kTemp), 1);
+        EXPECT_EQ(renames, std::vector<std::uint32_t>{platform::kErrorSharingViolation});
+        EXPECT_EQ(runIn, std::vector<std::wstring>(2, PayloadMachine::kPackage));
+        for (const auto& name : names) EXPECT_EQ(m.File(L"C:\\Windows\\Protected\\" + name), Bytes("protected"));
+        EXPECT_FALSE(m.files.Exists(vtl));
+        EXPECT_EQ(m.files.OpenHandleCount(), 0);
+    }
+}
+
+// A temporary folder whose path holds a character the command interpreter
+// reads as its own (the uninstall batch puts its folder into a command
+// unquoted): nothing is made, written or run there, every step fails with
+// its code and a record naming the folder. A plain path with blanks, dots
+// and parentheses works.
+TEST(PackageFolder, APathTheCommandInterpreterWouldSplitIsNeverUsed) {
+    struct Row {
+        const wchar_t* temp;
+        bool used;
+    };
+    const Row rows[] = {
+        {L"C:\\T&cd ..&mkdir INJECTED&rem x\\", false},
+        {L"C:\\Users\\a^b\\Temp\\", false},
+        {L"C:\\Users\\user\\Temp!x!\\", false},
+        {L"C:\\Users\\user\\%windir%\\", false},
+        {L"C:\\T|x\\", false},
+        {L"C:\\T<x\\", false},
+        {L"C:\\Users\\user\\T>x\\", false},
+        {L"C:\\Users\\Jane Doe (x86)\\Temp.1\\", true},
+    };
+    for (const Row& row : rows) {
+        const std::wstring temp = row.temp;
+        SCOPED_TRACE(std::string(temp.begin(), temp.end()));
+        PayloadMachine m;
+        m.files.MakeDirectory(temp);
+        const std::wstring package = app::CPayload::strPackageFolder(temp);
+        EXPECT_EQ(m.payload->nADD_Delete_DevconFile(temp, 1), row.used ? 0 : -10);
+        std::vector<platform::DirectoryEntry> entries;
+        ASSERT_TRUE(m.files.ListDirectory(temp, &entries).ok);
+        EXPECT_EQ(entries.size(), row.used ? 1u : 0u);  // VTL262xFW
+        EXPECT_EQ(m.payload->InstallFilterDriver(temp), row.used ? 0 : -1);
+        EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(temp), row.used ? 0 : -1);
+        EXPECT_EQ(m.launcher.Calls().size(), row.used ? 2u : 0u);
+        EXPECT_EQ(m.Has(L"ERR", L"nADD_Delete_DevconFile",
+                        L"the package folder " + package +
+                            L" holds a character the command interpreter reads as its own"),
+                  !row.used);
+        EXPECT_EQ(m.payload->vRemoveExtractedFiles(temp), 1);
+        EXPECT_FALSE(m.files.Exists(temp + L"VTL262xFW"));
+        EXPECT_FALSE(m.files.Exists(L"C:\\INJECTED"));
+        EXPECT_EQ(m.files.OpenHandleCount(), 0);
+    }
+}
+
 // --- installation and removal through the process starter
 
 struct LaunchCase {
@@ -376,7 +468,7 @@ TEST_P(Launch, InstallerAndBatchRunByFullPathOnTheFullInfPath) {
     ASSERT_EQ(m.launcher.Calls().size(), 1u);
     call = m.launcher.Calls()[0];
     EXPECT_EQ(call.commandLine,
-              L"\"" + system + L"\\cmd.exe\" /c \"\"" + package + L"\\DeleteRevodereriri.bat\"\"");
+              L"\"" + system + L"\\cmd.exe\" /d /v:off /c \"\"" + package + L"\\DeleteRevodereriri.bat\"\"");
     EXPECT_EQ(call.currentDirectory, package);
     EXPECT_TRUE(call.noWindow);
     EXPECT_FALSE(m.files.Exists(package.substr(0, package.rfind(L'\\'))));

@@ -149,6 +149,12 @@ SimFiles::Node SimFiles::NewNode(const std::wstring& fullPath, bool directory) {
 }
 
 void SimFiles::RunHooks(FileOp op, const std::wstring& key, bool after) {
+    if (!after && observer_ && !observing_) {
+        // The observer's own calls are not observed.
+        observing_ = true;
+        observer_(op, key);
+        observing_ = false;
+    }
     for (auto it = hooks_.begin(); it != hooks_.end();) {
         if (it->op != op || it->after != after || (!it->key.empty() && it->key != key)) {
             ++it;
@@ -192,6 +198,11 @@ void SimFiles::OnCall(FileOp op, const std::wstring& path, std::function<void()>
     hook.skip = skip;
     hook.action = std::move(action);
     hooks_.push_back(std::move(hook));
+}
+
+void SimFiles::ObserveCalls(std::function<void(FileOp, const std::wstring&)> observer) {
+    Lock guard(mutex_);
+    observer_ = std::move(observer);
 }
 
 void SimFiles::AfterCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip) {

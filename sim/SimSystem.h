@@ -111,6 +111,10 @@ public:
     // The same, right after the matching call has done its work (made the
     // folder); for FileOp::CreateDirectory.
     void AfterCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip = 0);
+    // Runs `observer` (another program's doing) right before every call
+    // that runs hooks, with the call's kind and the key of its path; its
+    // own calls are not observed. Empty: none.
+    void ObserveCalls(std::function<void(FileOp, const std::wstring&)> observer);
 
     int OpenHandleCount() const;
     int OpenCount() const;  // successful CreateFile calls so far
@@ -211,6 +215,8 @@ private:
     std::uintptr_t nextHandle_ = 0x1000;
     std::list<FileFault> faults_;
     std::list<Hook> hooks_;
+    std::function<void(FileOp, const std::wstring&)> observer_;
+    bool observing_ = false;
     int openCount_ = 0;
     std::uint64_t nextId_ = 0x100;
     bool renameChecksEntryOnly_ = false;

@@ -267,10 +267,12 @@ bool CPayload::SecureFolder(const std::wstring& path, const wchar_t* method, std
         // Whatever holds the name was not made by this run: never listed,
         // entered or deleted; the name itself goes aside.
         platform::PathFacts facts;
-        const bool seen = Files().InspectPath(path, &facts).ok && facts.exists;
-        const wchar_t* what = !seen                ? L"in the way"
-                              : facts.redirection  ? L"a redirection"
-                              : !facts.directory   ? L"no folder"
+        const platform::FileResult inspected = Files().InspectPath(path, &facts);
+        // Gone again in the meantime: made on the next try.
+        if (inspected.ok && !facts.exists) continue;
+        const wchar_t* what = !inspected.ok         ? L"not to be inspected"
+                              : facts.redirection   ? L"a redirection"
+                              : !facts.directory    ? L"no folder"
                               : !facts.trustedOwner ? L"owned by someone else"
                                                     : L"left by an earlier run";
         if (!RenameAside(path, what, method, error)) return false;

@@ -148,15 +148,15 @@ SimFiles::Node SimFiles::NewNode(const std::wstring& fullPath, bool directory) {
     return node;
 }
 
-void SimFiles::RunHooks(FileOp op, const std::wstring& key, bool after) {
-    if (!after && observer_ && !observing_) {
+void SimFiles::RunHooks(FileOp op, const std::wstring& key) {
+    if (observer_ && !observing_) {
         // The observer's own calls are not observed.
         observing_ = true;
         observer_(op, key);
         observing_ = false;
     }
     for (auto it = hooks_.begin(); it != hooks_.end();) {
-        if (it->op != op || it->after != after || (!it->key.empty() && it->key != key)) {
+        if (it->op != op || (!it->key.empty() && it->key != key)) {
             ++it;
             continue;
         }
@@ -203,12 +203,6 @@ void SimFiles::OnCall(FileOp op, const std::wstring& path, std::function<void()>
 void SimFiles::ObserveCalls(std::function<void(FileOp, const std::wstring&)> observer) {
     Lock guard(mutex_);
     observer_ = std::move(observer);
-}
-
-void SimFiles::AfterCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip) {
-    OnCall(op, path, std::move(action), skip);
-    Lock guard(mutex_);
-    hooks_.back().after = true;
 }
 
 void SimFiles::PutFile(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
@@ -537,7 +531,6 @@ FileResult SimFiles::CreateDirectory(const std::wstring& path) {
     if (IsRoot(full) || nodes_.count(key)) return Fail(platform::kErrorAlreadyExists);
     if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
     nodes_.emplace(key, NewNode(full, true));
-    RunHooks(FileOp::CreateDirectory, key, true);
     return Ok();
 }
 
@@ -715,7 +708,6 @@ platform::FileOpenResult SimFiles::CreateHeldFolder(const std::wstring& path) {
     nextHandle_ += 4;
     handles_[raw] = OpenFile{key, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite, 0, id};
     r.handle = Handle{raw};
-    RunHooks(FileOp::CreateDirectory, key, true);
     return r;
 }
 

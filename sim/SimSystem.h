@@ -108,9 +108,6 @@ public:
     // calls) right before the (skip+1)-th matching call, once; `path` empty:
     // any path. For Close, the path the closed handle reaches.
     void OnCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip = 0);
-    // The same, right after the matching call has done its work (made the
-    // folder); for FileOp::CreateDirectory.
-    void AfterCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip = 0);
     // Runs `observer` (another program's doing) right before every call
     // that runs hooks, with the call's kind and the key of its path; its
     // own calls are not observed. Empty: none.
@@ -179,7 +176,6 @@ private:
         FileOp op = FileOp::Open;
         std::wstring key;
         int skip = 0;
-        bool after = false;  // runs once the call has done its work
         std::function<void()> action;
     };
     using Lock = std::lock_guard<std::recursive_mutex>;
@@ -196,7 +192,7 @@ private:
     Node NewNode(const std::wstring& fullPath, bool directory);
     // Runs the hooks due before this call (the lock is held: a hook's own
     // calls come back in).
-    void RunHooks(FileOp op, const std::wstring& key, bool after = false);
+    void RunHooks(FileOp op, const std::wstring& key);
     // A handle is open on the name or below it (only those that do not
     // share deletion, when asked).
     bool HandleOpenBelow(const std::wstring& key, bool withoutDeleteSharing) const;

@@ -2,7 +2,6 @@
 // embedded firmware image, on the simulated machine.
 #include <gtest/gtest.h>
 
-#include <cwchar>
 #include <functional>
 #include <string>
 #include <vector>
@@ -332,60 +331,15 @@ TEST(PackageFolder, NamesThatNoLongerReachTheHeldFilesStartNothing) {
     EXPECT_EQ(m.files.OpenHandleCount(), 0);
 }
 
-// Right after this run makes a folder of the package, a program of the user
-// renames it away and puts one of its own there: a planted newdev.dll where
-// the installer would run, and a sub-folder that turns into a junction to a
-// protected folder once the clean-up has listed it. The folder is made and
-// held in one step: the rename fails, no program runs in a folder this run
-// did not make, and nothing outside is deleted.
-TEST(PackageFolder, NothingTakesAMadeFoldersPlaceBeforeItIsHeld) {
-    const std::vector<std::wstring> names = {L"a.sys", L"b.sys", L"c.sys"};
-    for (const wchar_t* which : {L"VTL262xFW", L"VTL262xFW\\FilterDriver"}) {
-        SCOPED_TRACE(testing::Message() << "swapped: " << std::string(which, which + std::wcslen(which)));
-        PayloadMachine m;
-        const std::wstring vtl = std::wstring(PayloadMachine::kTemp) + L"VTL262xFW";
-        const std::wstring folder = std::wstring(PayloadMachine::kTemp) + which;
-        for (const auto& name : names) m.files.PutFile(L"C:\\Windows\\Protected\\" + name, Bytes("protected"));
-        std::vector<std::uint32_t> renames;
-        m.files.AfterCall(sim::FileOp::CreateDirectory, folder, [&] {
-            const platform::FileResult renamed = m.files.RenameEntry(folder, L"made-by-the-run");
-            renames.push_back(renamed.error);
-            if (!renamed.ok) return;
-            m.files.PutFile(folder + L"\\newdev.dll", Bytes("planted"));
-            for (const auto& name : names) m.files.PutFile(folder + L"\\Sub\\" + name, Bytes("user"));
-            m.files.SetForeignOwner(folder);
-            m.files.OnCall(sim::FileOp::Delete, folder + L"\\Sub\\a.sys", [&] {
-                m.files.RenameEntry(folder + L"\\Sub", L"Gone");
-                m.files.MakeRedirection(folder + L"\\Sub", L"C:\\Windows\\Protected");
-            });
-        });
-        std::vector<std::wstring> runIn;
-        m.launcher.SetProgram([&](const sim::ProcessCall& c) {
-            runIn.push_back(c.currentDirectory);
-            EXPECT_TRUE(m.files.IsPrivate(c.currentDirectory) && m.files.IsPrivate(vtl)) << c.commandLine;
-            EXPECT_FALSE(m.files.Exists(c.currentDirectory + L"\\newdev.dll")) << c.commandLine;
-            return 0u;
-        });
-        EXPECT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 1), 0);
-        EXPECT_EQ(m.payload->InstallFilterDriver(PayloadMachine::kTemp), 0);
-        EXPECT_EQ(m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 0), 0);
-        EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp), 0);
-        EXPECT_EQ(m.payload->vRemoveExtractedFiles(PayloadMachine::kTemp), 1);
-        EXPECT_EQ(renames, std::vector<std::uint32_t>{platform::kErrorSharingViolation});
-        EXPECT_EQ(runIn, std::vector<std::wstring>(2, PayloadMachine::kPackage));
-        for (const auto& name : names) EXPECT_EQ(m.File(L"C:\\Windows\\Protected\\" + name), Bytes("protected"));
-        EXPECT_FALSE(m.files.Exists(vtl));
-        EXPECT_EQ(m.files.OpenHandleCount(), 0);
-    }
-}
-
-// The same second program at every moment of a whole package life (devcon
+// A program of the user at every moment of a whole package life (devcon
 // placed, driver installed, devcon deleted, driver removed, the way out):
 // before the n-th file-system call it renames one package folder aside when
 // it can and puts a folder of its own at that name (a planted newdev.dll, a
-// sub-folder that turns into a junction to a protected folder once listed).
-// Whenever it acts: no program runs in a folder this run did not make or
-// beside the planted DLL, nothing outside is deleted, nothing stays open.
+// sub-folder that turns into a junction to a protected folder once the
+// clean-up has listed it). Among those moments is the one right after the
+// run made the folder. Whenever it acts: no program runs in a folder this
+// run did not make or beside the planted DLL, nothing outside is deleted,
+// nothing stays open.
 TEST(PackageFolderFaultSweep, ASwapAtAnyMomentNeverGetsAProgramRunOrAnythingOutsideDeleted) {
     const std::vector<std::wstring> names = {L"a.sys", L"b.sys"};
     const std::wstring vtl = std::wstring(PayloadMachine::kTemp) + L"VTL262xFW";

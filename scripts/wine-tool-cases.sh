@@ -145,6 +145,26 @@ WINEPREFIX=$work/seeded "$wine" cmd /c attrib -r 'C:\Tool\VTL262xFWUpg.ini' >/de
 WINEPREFIX=$work/seeded wineserver -w
 rm -f "$ini"
 
+# --- the user's TEMP and TMP hold commands for the command interpreter
+# (which the uninstall batch would run with its own folder unquoted): the
+# package folder is never made there, devcon cannot be placed, so the
+# start-up ends with -5 (251); no program starts, nothing is made outside.
+make_prefix injected
+p=$work/injected
+inject='C:\T&cd ..&cd ..&cd ..&mkdir INJECTED-BY-TEMP&rem x'
+mkdir -p "$p/drive_c/T&cd ..&cd ..&cd ..&mkdir INJECTED-BY-TEMP&rem x"
+for var in TEMP TMP; do
+  WINEPREFIX=$p "$wine" reg add 'HKCU\Environment' /v $var /t REG_SZ /d "$inject" /f >/dev/null 2>&1
+done
+WINEPREFIX=$p wineserver -w
+check "TEMP with commands /SILENT /A" 251 "$(run_tool injected 120 /SILENT /A)"
+expect "TEMP with commands /SILENT /A" "nothing made outside" \
+  "$([ -z "$(find "$p/drive_c" -iname 'INJECTED-BY-TEMP')" ]; echo $?)"
+expect "TEMP with commands /SILENT /A" "nothing made in TEMP" \
+  "$([ -z "$(ls -A "$p/drive_c/T&cd ..&cd ..&cd ..&mkdir INJECTED-BY-TEMP&rem x")" ]; echo $?)"
+expect "TEMP with commands /SILENT /A" "no installer ran" "$(marker_installed injected && echo 1 || echo 0)"
+expect "TEMP with commands /SILENT /A" "leaves nothing behind" "$([ -z "$(left_behind injected)" ]; echo $?)"
+
 # --- planted next to the tool: a rundll32.exe and a VERSION.dll (Wine told
 # to prefer a native version.dll, as Windows would take one from the
 # program's folder). The driver file is there but not registered, so the

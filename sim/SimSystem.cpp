@@ -149,6 +149,12 @@ SimFiles::Node SimFiles::NewNode(const std::wstring& fullPath, bool directory) {
 }
 
 void SimFiles::RunHooks(FileOp op, const std::wstring& key) {
+    if (observer_ && !observing_) {
+        // The observer's own calls are not observed.
+        observing_ = true;
+        observer_(op, key);
+        observing_ = false;
+    }
     for (auto it = hooks_.begin(); it != hooks_.end();) {
         if (it->op != op || (!it->key.empty() && it->key != key)) {
             ++it;
@@ -192,6 +198,11 @@ void SimFiles::OnCall(FileOp op, const std::wstring& path, std::function<void()>
     hook.skip = skip;
     hook.action = std::move(action);
     hooks_.push_back(std::move(hook));
+}
+
+void SimFiles::ObserveCalls(std::function<void(FileOp, const std::wstring&)> observer) {
+    Lock guard(mutex_);
+    observer_ = std::move(observer);
 }
 
 void SimFiles::PutFile(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
@@ -666,19 +677,38 @@ FileResult SimFiles::InspectPath(const std::wstring& path, platform::PathFacts* 
     return Ok();
 }
 
-FileResult SimFiles::CreatePrivateDirectory(const std::wstring& path) {
+platform::FileOpenResult SimFiles::CreateHeldFolder(const std::wstring& path) {
     Lock guard(mutex_);
     RunHooks(FileOp::CreateDirectory, Key(Resolve(path)));
+    FileOpenResult r;
     const std::wstring full = Resolve(path);
-    if (full.empty()) return Fail(platform::kErrorPathNotFound);
+    if (full.empty()) {
+        r.error = platform::kErrorPathNotFound;
+        return r;
+    }
     const std::wstring key = Key(full);
-    if (auto* f = FindFault(FileOp::CreateDirectory, key)) return Fail(f->error);
-    if (IsRoot(full) || nodes_.count(key)) return Fail(platform::kErrorAlreadyExists);
-    if (!DirectoryExists(Parent(full))) return Fail(platform::kErrorPathNotFound);
+    if (auto* f = FindFault(FileOp::CreateDirectory, key)) {
+        r.error = f->error;
+        return r;
+    }
+    if (IsRoot(full) || nodes_.count(key)) {
+        r.error = platform::kErrorAlreadyExists;
+        return r;
+    }
+    if (!DirectoryExists(Parent(full))) {
+        r.error = platform::kErrorPathNotFound;
+        return r;
+    }
+    // Made and held at once: nobody comes between the two.
     Node node = NewNode(full, true);
     node.privateAccess = true;
+    const std::uint64_t id = node.id;
     nodes_.emplace(key, std::move(node));
-    return Ok();
+    const std::uintptr_t raw = nextHandle_;
+    nextHandle_ += 4;
+    handles_[raw] = OpenFile{key, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite, 0, id};
+    r.handle = Handle{raw};
+    return r;
 }
 
 platform::FileOpenResult SimFiles::HoldFolder(const std::wstring& path, platform::PathFacts* facts) {

@@ -95,7 +95,7 @@ public:
     // The file or folder is owned by someone other than Administrators or
     // SYSTEM (as what a user makes in a folder everybody may write).
     void SetForeignOwner(const std::wstring& path, bool foreign = true);
-    // MakePrivateDirectory gave the folder its access list.
+    // CreateHeldFolder gave the folder its access list.
     bool IsPrivate(const std::wstring& path) const;
 
     // As Wine has it: a folder above a held name can be renamed (only
@@ -108,6 +108,10 @@ public:
     // calls) right before the (skip+1)-th matching call, once; `path` empty:
     // any path. For Close, the path the closed handle reaches.
     void OnCall(FileOp op, const std::wstring& path, std::function<void()> action, int skip = 0);
+    // Runs `observer` (another program's doing) right before every call
+    // that runs hooks, with the call's kind and the key of its path; its
+    // own calls are not observed. Empty: none.
+    void ObserveCalls(std::function<void(FileOp, const std::wstring&)> observer);
 
     int OpenHandleCount() const;
     int OpenCount() const;  // successful CreateFile calls so far
@@ -136,8 +140,9 @@ public:
     platform::FileResult SetFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     std::wstring GetTempPath() override;
     platform::FileResult InspectPath(const std::wstring& path, platform::PathFacts* facts) override;
-    // Faults: FileOp::CreateDirectory.
-    platform::FileResult CreatePrivateDirectory(const std::wstring& path) override;
+    // Made and held in one step (IsPrivate tells it); faults and hooks:
+    // FileOp::CreateDirectory.
+    platform::FileOpenResult CreateHeldFolder(const std::wstring& path) override;
     platform::FileOpenResult HoldFolder(const std::wstring& path, platform::PathFacts* facts) override;
     platform::FileResult GetFileIdentity(platform::Handle handle, platform::FileIdentity* identity) override;
     platform::FileResult GetPathIdentity(const std::wstring& path, platform::FileIdentity* identity) override;
@@ -206,6 +211,8 @@ private:
     std::uintptr_t nextHandle_ = 0x1000;
     std::list<FileFault> faults_;
     std::list<Hook> hooks_;
+    std::function<void(FileOp, const std::wstring&)> observer_;
+    bool observing_ = false;
     int openCount_ = 0;
     std::uint64_t nextId_ = 0x100;
     bool renameChecksEntryOnly_ = false;

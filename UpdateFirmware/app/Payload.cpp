@@ -244,45 +244,37 @@ bool CPayload::RenameAside(const std::wstring& path, const wchar_t* what, const 
 
 bool CPayload::SecureFolder(const std::wstring& path, const wchar_t* method, std::uint32_t* error) {
     if (IsHeldFolder(path)) return true;
-    bool made = false;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        platform::PathFacts facts;
-        const platform::FileOpenResult held = Files().HoldFolder(path, &facts);
-        const wchar_t* what = L"not to be opened";
-        if (held.handle.IsValid()) {
+        // Made and held in one step: the handle is on the folder made here,
+        // whoever may write beside it. Nothing read back (owner, access list)
+        // makes a folder ours: the user's own programs can give theirs the
+        // same.
+        const platform::FileOpenResult made = Files().CreateHeldFolder(path);
+        if (made.handle.IsValid()) {
             platform::FileIdentity identity;
-            const bool real = facts.directory && !facts.redirection;
-            if (real && made &&
-                Files().GetFileIdentity(held.handle, &identity).ok) {
-                // Where the system keeps no owner of our choosing (the
-                // process's own account is named instead), a folder made
-                // here is still ours and reaches only Administrators and
-                // SYSTEM.
-                if (!facts.trustedOwner)
-                    vDEBUG_WRN_printf(L"%s:%d: %s is not owned by Administrators or SYSTEM", method, __LINE__, path);
-                m_folders.push_back(HeldFolder{path, held.handle, identity, made});
+            if (Files().GetFileIdentity(made.handle, &identity).ok) {
+                m_folders.push_back(HeldFolder{path, made.handle, identity});
                 return true;
             }
-            Files().CloseHandle(held.handle);
-            what = facts.redirection         ? L"a redirection"
-                   : !facts.directory        ? L"no folder"
-                   : !facts.trustedOwner     ? L"owned by someone else"
-                                             : L"left by an earlier run";
-            made = false;
-        } else if (held.error == platform::kErrorFileNotFound) {
-            const platform::FileResult created = Files().CreatePrivateDirectory(path);
-            if (!created.ok && created.error != platform::kErrorAlreadyExists) {
-                *error = created.error;
-                return false;
-            }
-            // Made now, or someone was quicker: judged again.
-            made = created.ok;
-            continue;
-        } else if (held.error == platform::kErrorPathNotFound) {
-            *error = held.error;
+            *error = platform::kErrorInvalidHandle;
+            Files().CloseHandle(made.handle);
             return false;
         }
-        // Never listed, entered or deleted: the name itself goes aside.
+        if (made.error != platform::kErrorAlreadyExists) {
+            *error = made.error;
+            return false;
+        }
+        // Whatever holds the name was not made by this run: never listed,
+        // entered or deleted; the name itself goes aside.
+        platform::PathFacts facts;
+        const platform::FileResult inspected = Files().InspectPath(path, &facts);
+        // Gone again in the meantime: made on the next try.
+        if (inspected.ok && !facts.exists) continue;
+        const wchar_t* what = !inspected.ok         ? L"not to be inspected"
+                              : facts.redirection   ? L"a redirection"
+                              : !facts.directory    ? L"no folder"
+                              : !facts.trustedOwner ? L"owned by someone else"
+                                                    : L"left by an earlier run";
         if (!RenameAside(path, what, method, error)) return false;
     }
     *error = platform::kErrorAccessDenied;
@@ -304,6 +296,15 @@ bool CPayload::LockPackageFolder(const std::wstring& base, const wchar_t* method
     }
     if (base.empty()) {
         vDEBUG_ERR_printf(L"%s:%d: no temporary folder, no package folder", method, __LINE__);
+        return false;
+    }
+    // The uninstall batch puts its own folder into a command unquoted: there
+    // such a character would make the rest of the path commands of the
+    // user's choosing, run elevated. Nothing is made there at all.
+    if (folder.find_first_of(payload::kCommandCharacters) != std::wstring::npos) {
+        vDEBUG_ERR_printf(L"%s:%d: the package folder %s holds a character the command interpreter reads as its own "
+                          L"(%s), nothing is made, written or run there",
+                          method, __LINE__, folder, payload::kCommandCharacters);
         return false;
     }
     if (!m_lockedFolder.empty()) ReleaseFolders();
@@ -368,10 +369,9 @@ void CPayload::RemovePackageFolders(const wchar_t* method) {
             folder.handle = platform::Handle::Invalid();
             continue;
         }
-        if (folder.made) EmptyFolder(folder.path, method);
+        EmptyFolder(folder.path, method);
         Files().CloseHandle(folder.handle);
         folder.handle = platform::Handle::Invalid();
-        if (!folder.made) continue;
         // Through a handle on the name itself, only when it still reaches the
         // folder made here; one still in use right after the batch ended is
         // tried again.
@@ -525,7 +525,9 @@ std::wstring CPayload::strUninstallCommandLine(const std::wstring& batchPath) {
     // rundll32 the batch names.
     const std::wstring interpreter = SystemProgram(L"cmd.exe");
     if (interpreter.empty()) return {};
-    return L"\"" + interpreter + L"\" /c \"\"" + batchPath + L"\"\"";
+    // /d: no AutoRun command of the registry runs first; /v:off: the lines
+    // are read without delayed expansion, whatever the user's setting.
+    return L"\"" + interpreter + L"\" /d /v:off /c \"\"" + batchPath + L"\"\"";
 }
 
 int CPayload::Launch_DelINF(const std::wstring& base) {

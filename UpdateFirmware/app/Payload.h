@@ -12,12 +12,15 @@
 //
 // The tool runs elevated and runs or loads what it writes here, so the
 // package folder is locked before anything goes into it: VTL262xFW and its
-// folders are owned by Administrators or SYSTEM and reach nobody else. One
-// that is not (or is a link, junction, mount point or file) is renamed aside
-// in its folder, through a handle on the name itself, and left there; it is
-// never listed, entered or deleted. So is one an earlier run left: every
-// folder of the package is made by this run. Each folder is held open from then on without
-// sharing deletion, so none can be renamed or deleted while the run uses it.
+// folders are made by this run and reach Administrators and SYSTEM only.
+// Each is made and opened in one step, so the folder held is the one made;
+// it is held from then on without sharing deletion, so none can be renamed
+// or deleted while the run uses it. Whatever already has one of those names
+// (anyone's folder, one an earlier run left, a link, junction, mount point
+// or file) is renamed aside in its folder, through a handle on the name
+// itself, and left there; it is never listed, entered or deleted. A package
+// folder whose path holds a character the command interpreter reads as its
+// own (payload::kCommandCharacters) is never made.
 // Before the installer, the command interpreter or devcon starts, the name
 // of each file it takes is checked to reach the very file this run holds.
 //
@@ -80,6 +83,11 @@ constexpr wchar_t kDevcon32Name[] = L"devcon.exe";
 // The program folder's subfolder that takes the firmware image when a file
 // of its name that is not ours is in the way.
 constexpr wchar_t kFallbackFolder[] = L"Temp";
+
+// Characters the command interpreter reads as its own in a line (a command
+// separator, an escape, a variable, a pipe, a redirection): a package folder
+// whose path holds one is never made, written, listed or run in.
+constexpr wchar_t kCommandCharacters[] = L"&^!%|<>";
 
 // What the INF installer (rundll32, by its full path) is given, followed by
 // the INF's full path: the installer takes the rest of its command line as
@@ -181,19 +189,19 @@ private:
     // with `bytes`; the handle is kept when they match.
     bool HoldIfEqual(const std::wstring& path, const std::vector<std::uint8_t>& bytes, std::uint32_t* error);
     void Release(const std::wstring& path);
-    // A folder this process holds: its path, the handle (no delete access,
-    // no delete sharing), what it is, and whether this process made it.
+    // A folder this process made and holds: its path, the handle it was made
+    // with (no delete access, no delete sharing) and what it is.
     struct HeldFolder {
         std::wstring path;
         platform::Handle handle;
         platform::FileIdentity identity;
-        bool made = false;
     };
     // The package folder and its parent made safe (see above) and held until
     // they are removed; false, with a record, when that cannot be done.
     bool LockPackageFolder(const std::wstring& base, const wchar_t* method);
-    // One folder made by this process and held; anything at that name before
-    // (a folder of anyone's, a link, a file) is renamed aside first.
+    // One folder made and held by this process in one step; anything at that
+    // name before (a folder of anyone's, a link, a file) is renamed aside
+    // first.
     bool SecureFolder(const std::wstring& path, const wchar_t* method, std::uint32_t* error);
     bool RenameAside(const std::wstring& path, const wchar_t* what, const wchar_t* method, std::uint32_t* error);
     bool IsHeldFolder(const std::wstring& path) const;

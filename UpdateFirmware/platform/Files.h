@@ -122,11 +122,14 @@ public:
     // What the name is, without following it: a missing name is ok with
     // exists false.
     virtual FileResult InspectPath(const std::wstring& path, PathFacts* facts) = 0;
-    // Makes a new folder (CreateDirectoryW; ERROR_ALREADY_EXISTS when the
-    // name is taken) that reaches Administrators and SYSTEM only, inherited
-    // by what is made in it, owner Administrators where the process may set
-    // it.
-    virtual FileResult CreatePrivateDirectory(const std::wstring& path) = 0;
+    // Makes a new folder and opens it in one step, so that the handle is on
+    // the very folder made here and nothing can take its place in between:
+    // it reaches Administrators and SYSTEM only, inherited by what is made
+    // in it, owner Administrators where the process may set it, and is held
+    // as HoldFolder holds (no delete access, no delete sharing). A name that
+    // is taken (a folder, a file, a link) fails with ERROR_ALREADY_EXISTS and
+    // is left as it is; a missing parent with ERROR_PATH_NOT_FOUND.
+    virtual FileOpenResult CreateHeldFolder(const std::wstring& path) = 0;
     // Opens the name itself, never what it redirects to, and keeps it from
     // being renamed or deleted while the handle is open: listing access and
     // no delete access, sharing reading and writing but not deletion (on

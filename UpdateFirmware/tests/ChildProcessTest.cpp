@@ -190,7 +190,7 @@ TEST(Launcher, DevconRundll32AndCmdStartByFullPathInThePackageFolderWithTheMachi
          false, false},
         {"cmd", [&](LaunchMachine& l) { ASSERT_EQ(l.m.payload->Remove_FilterDriverAndFiles(temp), 0); },
          L"C:\\Windows\\Sysnative\\cmd.exe",
-         [&](LaunchMachine&) { return L"/c \"\"" + package + L"\\DeleteRevodereriri.bat\"\""; }, true, false},
+         [&](LaunchMachine&) { return L"/d /v:off /c \"\"" + package + L"\\DeleteRevodereriri.bat\"\""; }, true, false},
     };
     for (const Row& row : rows) {
         LaunchMachine l;

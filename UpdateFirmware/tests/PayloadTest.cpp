@@ -339,6 +339,112 @@ TEST(PackageFolder, NamesThatNoLongerReachTheHeldFilesStartNothing) {
     EXPECT_EQ(m.files.OpenHandleCount(), 0);
 }
 
+// A program of the user at every moment of a whole package life (devcon
+// placed, driver installed, devcon deleted, driver removed, the way out):
+// before the n-th file-system call it renames one package folder aside when
+// it can and puts a folder of its own at that name (a planted newdev.dll, a
+// sub-folder that turns into a junction to a protected folder once the
+// clean-up has listed it). Among those moments is the one right after the
+// run made the folder. Whenever it acts: no program runs in a folder this
+// run did not make or beside the planted DLL, nothing outside is deleted,
+// nothing stays open.
+TEST(PackageFolderFaultSweep, ASwapAtAnyMomentNeverGetsAProgramRunOrAnythingOutsideDeleted) {
+    const std::vector<std::wstring> names = {L"a.sys", L"b.sys"};
+    const std::wstring vtl = std::wstring(PayloadMachine::kTemp) + L"VTL262xFW";
+    struct Outcome {
+        int calls = 0;
+        bool swapped = false;
+    };
+    const auto life = [&](const std::wstring& target, int at) {
+        PayloadMachine m;
+        Outcome out;
+        for (const auto& name : names) m.files.PutFile(L"C:\\Windows\\Protected\\" + name, Bytes("protected"));
+        m.files.ObserveCalls([&](sim::FileOp, const std::wstring&) {
+            if (out.calls++ != at) return;
+            if (m.files.Exists(target) && !m.files.RenameEntry(target, L"moved-away").ok) return;
+            if (m.files.Exists(target) || !m.files.IsDirectory(target.substr(0, target.rfind(L'\\')))) return;
+            out.swapped = true;
+            m.files.PutFile(target + L"\\newdev.dll", Bytes("planted"));
+            for (const auto& name : names) m.files.PutFile(target + L"\\Sub\\" + name, Bytes("user"));
+            m.files.SetForeignOwner(target);
+            m.files.OnCall(sim::FileOp::Delete, target + L"\\Sub\\a.sys", [&m, target] {
+                m.files.RenameEntry(target + L"\\Sub", L"Gone");
+                m.files.MakeRedirection(target + L"\\Sub", L"C:\\Windows\\Protected");
+            });
+        });
+        m.launcher.SetProgram([&](const sim::ProcessCall& c) {
+            EXPECT_TRUE(m.files.IsPrivate(c.currentDirectory) && m.files.IsPrivate(vtl)) << c.commandLine;
+            EXPECT_FALSE(m.files.Exists(c.currentDirectory + L"\\newdev.dll")) << c.commandLine;
+            return 0u;
+        });
+        m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 1);
+        m.payload->InstallFilterDriver(PayloadMachine::kTemp);
+        m.payload->nADD_Delete_DevconFile(PayloadMachine::kTemp, 0);
+        m.payload->Remove_FilterDriverAndFiles(PayloadMachine::kTemp);
+        m.payload->vRemoveExtractedFiles(PayloadMachine::kTemp);
+        m.files.ObserveCalls(nullptr);
+        for (const auto& name : names) EXPECT_EQ(m.File(L"C:\\Windows\\Protected\\" + name), Bytes("protected"));
+        EXPECT_EQ(m.files.OpenHandleCount(), 0);
+        return out;
+    };
+    for (const std::wstring& target :
+         {vtl, std::wstring(PayloadMachine::kPackage), std::wstring(PayloadMachine::kPackage) + L"\\amd64"}) {
+        const int calls = life(target, -1).calls;
+        ASSERT_GT(calls, 50);
+        int swaps = 0;
+        for (int at = 0; at < calls; ++at) {
+            SCOPED_TRACE(testing::Message() << std::string(target.begin(), target.end()) << " before call " << at);
+            swaps += life(target, at).swapped ? 1 : 0;
+            if (HasFailure()) return;
+        }
+        EXPECT_GT(swaps, 0);  // it got its folder in somewhere
+    }
+}
+
+// A temporary folder whose path holds a character the command interpreter
+// reads as its own (the uninstall batch puts its folder into a command
+// unquoted): nothing is made, written or run there, every step fails with
+// its code and a record naming the folder. A plain path with blanks, dots
+// and parentheses works.
+TEST(PackageFolder, APathTheCommandInterpreterWouldSplitIsNeverUsed) {
+    struct Row {
+        const wchar_t* temp;
+        bool used;
+    };
+    const Row rows[] = {
+        {L"C:\\T&cd ..&mkdir INJECTED&rem x\\", false},
+        {L"C:\\Users\\a^b\\Temp\\", false},
+        {L"C:\\Users\\user\\Temp!x!\\", false},
+        {L"C:\\Users\\user\\%windir%\\", false},
+        {L"C:\\T|x\\", false},
+        {L"C:\\T<x\\", false},
+        {L"C:\\Users\\user\\T>x\\", false},
+        {L"C:\\Users\\Jane Doe (x86)\\Temp.1\\", true},
+    };
+    for (const Row& row : rows) {
+        const std::wstring temp = row.temp;
+        SCOPED_TRACE(std::string(temp.begin(), temp.end()));
+        PayloadMachine m;
+        m.files.MakeDirectory(temp);
+        const std::wstring package = app::CPayload::strPackageFolder(temp);
+        EXPECT_EQ(m.payload->nADD_Delete_DevconFile(temp, 1), row.used ? 0 : -10);
+        std::vector<platform::DirectoryEntry> entries;
+        ASSERT_TRUE(m.files.ListDirectory(temp, &entries).ok);
+        EXPECT_EQ(entries.size(), row.used ? 1u : 0u);  // VTL262xFW
+        EXPECT_EQ(m.payload->InstallFilterDriver(temp), row.used ? 0 : -1);
+        EXPECT_EQ(m.payload->Remove_FilterDriverAndFiles(temp), row.used ? 0 : -1);
+        EXPECT_EQ(m.launcher.Calls().size(), row.used ? 2u : 0u);
+        EXPECT_EQ(m.Has(L"ERR", L"nADD_Delete_DevconFile",
+                        L"the package folder " + package +
+                            L" holds a character the command interpreter reads as its own"),
+                  !row.used);
+        EXPECT_EQ(m.payload->vRemoveExtractedFiles(temp), 1);
+        EXPECT_FALSE(m.files.Exists(temp + L"VTL262xFW"));
+        EXPECT_FALSE(m.files.Exists(L"C:\\INJECTED"));
+        EXPECT_EQ(m.files.OpenHandleCount(), 0);
+    }
+}
+
 // --- installation and removal through the process starter
 
 struct LaunchCase {
@@ -388,7 +494,7 @@ TEST_P(Launch, InstallerAndBatchRunByFullPathOnTheFullInfPath) {
     ASSERT_EQ(m.launcher.Calls().size(), 1u);
     call = m.launcher.Calls()[0];
     EXPECT_EQ(call.commandLine,
-              L"\"" + system + L"\\cmd.exe\" /c \"\"" + package + L"\\DeleteRevodereriri.bat\"\"");
+              L"\"" + system + L"\\cmd.exe\" /d /v:off /c \"\"" + package + L"\\DeleteRevodereriri.bat\"\"");
     EXPECT_EQ(call.currentDirectory, package);
     EXPECT_TRUE(call.noWindow);
     EXPECT_FALSE(m.files.Exists(package.substr(0, package.rfind(L'\\'))));

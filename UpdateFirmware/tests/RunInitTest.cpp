@@ -177,6 +177,23 @@ const FailureRow kFailureRows[] = {
 INSTANTIATE_TEST_SUITE_P(Rows, RunInitFailures, ::testing::ValuesIn(kFailureRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The user's TEMP holds commands for the command interpreter: devcon, placed
+// first, cannot be, so the start-up ends with -5 and nothing is made in the
+// temporary folder or started.
+TEST(RunInit, TempTheCommandInterpreterWouldSplitEndsWithMinusFiveStartingNothing) {
+    InitMachine m(L"/SILENT /A");
+    const std::wstring temp = L"C:\\T&cd ..&cd ..&cd ..&mkdir INJECTED-BY-TEMP&rem x\\";
+    m.files.SetTempPath(temp);
+    m.files.MakeDirectory(temp);
+    m.Init();
+    EXPECT_EQ(m.exits, std::vector<int>{app::kExitExtraFiles});
+    EXPECT_TRUE(m.launcher.Calls().empty());
+    std::vector<platform::DirectoryEntry> entries;
+    ASSERT_TRUE(m.files.ListDirectory(temp, &entries).ok);
+    EXPECT_TRUE(entries.empty());
+    EXPECT_TRUE(m.NothingLeft());
+}
+
 // An INI that cannot be written fresh ends the start-up with -5 before any
 // switch is applied: one box naming the file for an interactive user, none
 // under /SILENT or /DOS; no value of the old file is ever used.

@@ -172,7 +172,7 @@ TEST(SimFilesTest, RedirectionsOwnersAndListing) {
     platform::PathFacts facts;
     ASSERT_TRUE(files.InspectPath(L"C:\\Temp\\Link", &facts).ok);
     EXPECT_TRUE(facts.exists && facts.directory && facts.redirection && !facts.trustedOwner);
-    EXPECT_EQ(files.CreatePrivateDirectory(L"C:\\Temp\\Link").error, platform::kErrorAlreadyExists);
+    EXPECT_EQ(files.CreateHeldFolder(L"C:\\Temp\\Link").error, platform::kErrorAlreadyExists);
     std::vector<platform::DirectoryEntry> entries;
     ASSERT_TRUE(files.ListDirectory(L"C:\\Temp", &entries).ok);
     ASSERT_EQ(entries.size(), 1u);
@@ -184,10 +184,19 @@ TEST(SimFilesTest, RedirectionsOwnersAndListing) {
     files.SetForeignOwner(L"C:\\Target");
     ASSERT_TRUE(files.InspectPath(L"C:\\Target", &facts).ok);
     EXPECT_FALSE(facts.trustedOwner);
-    EXPECT_EQ(files.CreatePrivateDirectory(L"C:\\Target").error, platform::kErrorAlreadyExists);
-    EXPECT_TRUE(files.CreatePrivateDirectory(L"C:\\Made").ok);
+    EXPECT_EQ(files.CreateHeldFolder(L"C:\\Target").error, platform::kErrorAlreadyExists);
+    EXPECT_EQ(files.CreateHeldFolder(L"C:\\Target\\a.txt").error, platform::kErrorAlreadyExists);
+    EXPECT_EQ(files.CreateHeldFolder(L"C:\\Nowhere\\Made").error, platform::kErrorPathNotFound);
+    // Made and held at once: the handle is on the folder the name reaches,
+    // which cannot be renamed.
+    const platform::FileOpenResult made = files.CreateHeldFolder(L"C:\\Made");
+    ASSERT_TRUE(made.handle.IsValid());
+    EXPECT_EQ(files.RenameEntry(L"C:\\Made", L"theirs").error, platform::kErrorSharingViolation);
+    EXPECT_TRUE(platform::IsSameFile(files, made.handle, L"C:\\Made"));
     ASSERT_TRUE(files.InspectPath(L"C:\\Made", &facts).ok);
-    EXPECT_TRUE(facts.trustedOwner && files.IsPrivate(L"C:\\Made"));
+    EXPECT_TRUE(facts.directory && facts.trustedOwner && files.IsPrivate(L"C:\\Made"));
+    files.CloseHandle(made.handle);
+    EXPECT_EQ(files.OpenHandleCount(), 0);
     ASSERT_TRUE(files.InspectPath(L"C:\\Nowhere", &facts).ok);
     EXPECT_FALSE(facts.exists);
 }

@@ -9,6 +9,7 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <winternl.h>
 
 namespace platform::win32 {
 
@@ -112,6 +113,38 @@ FileResult FactsOf(HANDLE h, PathFacts* facts) {
     return result;
 }
 
+// NT status values the folder's creation tells apart (<ntstatus.h> does not
+// go together with <windows.h>).
+constexpr NTSTATUS kStatusObjectNameCollision = static_cast<NTSTATUS>(0xC0000035L);
+constexpr NTSTATUS kStatusInvalidOwner = static_cast<NTSTATUS>(0xC000005AL);
+constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
+constexpr NTSTATUS kStatusPrivilegeNotHeld = static_cast<NTSTATUS>(0xC0000061L);
+
+// The Win32 error CreateDirectoryW gives for the status (a taken name:
+// ERROR_ALREADY_EXISTS, a missing parent: ERROR_PATH_NOT_FOUND).
+DWORD ErrorOfStatus(NTSTATUS status) {
+    if (status == kStatusObjectNameCollision) return ERROR_ALREADY_EXISTS;
+    const ULONG error = ::RtlNtStatusToDosError(status);
+    return error == 0 || error == ERROR_MR_MID_NOT_FOUND ? ERROR_GEN_FAILURE : error;
+}
+
+// The NT name of a local or network path, as the Win32 calls build it: the
+// full path (GetFullPathNameW) after "\??\" ("\??\UNC\" for "\\server");
+// empty for anything else (devices, relative names that cannot be made full).
+std::wstring NtPathOf(const std::wstring& path) {
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return {};
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+    if (length == 0 || length >= needed) return {};
+    full.resize(length);
+    if (full.rfind(L"\\\\?\\", 0) == 0) return L"\\??\\" + full.substr(4);
+    if (full.rfind(L"\\\\.\\", 0) == 0) return {};
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\??\\UNC\\" + full.substr(2);
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\??\\" + full;
+    return {};
+}
+
 FileResult IdentityOf(HANDLE h, FileIdentity* identity) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(h, &info)) return FromBool(FALSE);
@@ -138,23 +171,50 @@ FileResult Win32Files::InspectPath(const std::wstring& path, PathFacts* facts) {
     return result;
 }
 
-FileResult Win32Files::CreatePrivateDirectory(const std::wstring& path) {
-    if (HasEmbeddedNul(path)) return InvalidParameter();
+FileOpenResult Win32Files::CreateHeldFolder(const std::wstring& path) {
+    FileOpenResult result;
+    const std::wstring ntPath = HasEmbeddedNul(path) ? std::wstring() : NtPathOf(path);
+    // UNICODE_STRING counts bytes in 16 bits.
+    if (ntPath.empty() || ntPath.size() * sizeof(wchar_t) > 0xFFF0) {
+        result.error = HasEmbeddedNul(path) ? ERROR_INVALID_PARAMETER : ERROR_INVALID_NAME;
+        return result;
+    }
+    UNICODE_STRING name;
+    name.Buffer = const_cast<PWSTR>(ntPath.c_str());
+    name.Length = static_cast<USHORT>(ntPath.size() * sizeof(wchar_t));
+    name.MaximumLength = name.Length;
     for (const wchar_t* text : {kPrivateWithOwner, kPrivate}) {
         LocalSd sd;
-        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &sd.sd, nullptr))
-            return FromBool(FALSE);
-        SECURITY_ATTRIBUTES attributes{sizeof attributes, sd.sd, FALSE};
-        if (::CreateDirectoryW(path.c_str(), &attributes)) return FileResult{true, 0};
-        const DWORD error = ::GetLastError();
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &sd.sd, nullptr)) {
+            result.error = ::GetLastError();
+            return result;
+        }
+        OBJECT_ATTRIBUTES attributes;
+        InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, sd.sd);
+        IO_STATUS_BLOCK io{};
+        HANDLE h = nullptr;
+        // Made and opened in one call: the handle is on the folder made, with
+        // the access and sharing HoldFolder uses.
+        const NTSTATUS status =
+            ::NtCreateFile(&h, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+                           &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
+                           nullptr, 0);
+        if (status >= 0) {
+            result.handle = FromNative(h);
+            return result;
+        }
         // The owner part is what a token without the right to name the
-        // Administrators group as owner refuses; the folder is then made
-        // with the process's default owner.
-        if (text == kPrivate || (error != ERROR_INVALID_OWNER && error != ERROR_ACCESS_DENIED &&
-                                 error != ERROR_PRIVILEGE_NOT_HELD))
-            return FileResult{false, error};
+        // Administrators group as owner refuses (nothing is made then); the
+        // folder is then made with the process's default owner.
+        if (text == kPrivate || (status != kStatusInvalidOwner && status != kStatusAccessDenied &&
+                                 status != kStatusPrivilegeNotHeld)) {
+            result.error = ErrorOfStatus(status);
+            return result;
+        }
     }
-    return FileResult{false, ERROR_INVALID_FUNCTION};
+    result.error = ERROR_INVALID_FUNCTION;
+    return result;
 }
 
 FileOpenResult Win32Files::HoldFolder(const std::wstring& path, PathFacts* facts) {

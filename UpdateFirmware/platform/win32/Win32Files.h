@@ -36,9 +36,13 @@ public:
     // Through a handle opened with FILE_FLAG_OPEN_REPARSE_POINT: the
     // attributes, the reparse tag and the owner.
     FileResult InspectPath(const std::wstring& path, PathFacts* facts) override;
-    // "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;RC;;;OW)"; without the
-    // owner part where the token may not set it.
-    FileResult CreatePrivateDirectory(const std::wstring& path) override;
+    // NtCreateFile on the NT name "\??\<full path>" with FILE_CREATE and
+    // FILE_DIRECTORY_FILE, the security descriptor
+    // "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;RC;;;OW)" (without the
+    // owner part where the token may not set it) and HoldFolder's access and
+    // sharing. STATUS_OBJECT_NAME_COLLISION gives ERROR_ALREADY_EXISTS, any
+    // other status what RtlNtStatusToDosError makes of it.
+    FileOpenResult CreateHeldFolder(const std::wstring& path) override;
     // FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
     // READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, with
     // FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT.

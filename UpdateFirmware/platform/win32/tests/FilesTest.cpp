@@ -28,6 +28,13 @@ std::wstring TempPath(const wchar_t* tag) {
 
 constexpr std::uint32_t kReadWrite = platform::kGenericRead | platform::kGenericWrite;
 
+// A private folder made and let go of at once.
+platform::FileResult MakeFolder(Win32Files& files, const std::wstring& path) {
+    const platform::FileOpenResult made = files.CreateHeldFolder(path);
+    if (made.handle.IsValid()) files.CloseHandle(made.handle);
+    return platform::FileResult{made.handle.IsValid(), made.error};
+}
+
 TEST(Win32Files, WriteSeekTruncateReadDelete) {
     Win32Files files;
     const std::wstring path = TempPath(L"file");
@@ -115,7 +122,7 @@ TEST(Win32Files, PrivateFoldersAreInspectedAndListedWithoutFollowingLinks) {
     // system: there it reports the process's own account and an access list
     // of its own making, and only the folder itself is checked.)
     for (int pass = 0; pass < 2; ++pass) {
-        const platform::FileResult made = files.CreatePrivateDirectory(root);
+        const platform::FileResult made = MakeFolder(files, root);
         ASSERT_EQ(made.ok, pass == 0) << pass;
         if (pass == 1) {
             EXPECT_EQ(made.error, static_cast<std::uint32_t>(ERROR_ALREADY_EXISTS));
@@ -153,7 +160,7 @@ TEST(Win32Files, PrivateFoldersAreInspectedAndListedWithoutFollowingLinks) {
     ASSERT_TRUE(files.InspectPath(file, &facts).ok);
     EXPECT_TRUE(facts.exists && !facts.directory && !facts.redirection);
     // A file is no folder to make.
-    EXPECT_FALSE(files.CreatePrivateDirectory(file).ok);
+    EXPECT_FALSE(MakeFolder(files, file).ok);
 
     // A link to another folder is reported as a redirection, where this
     // system can make one.
@@ -173,13 +180,47 @@ TEST(Win32Files, PrivateFoldersAreInspectedAndListedWithoutFollowingLinks) {
     if (linked) {
         ASSERT_TRUE(files.InspectPath(link, &facts).ok);
         EXPECT_TRUE(facts.exists && facts.redirection);
-        EXPECT_FALSE(files.CreatePrivateDirectory(link).ok);
+        EXPECT_FALSE(MakeFolder(files, link).ok);
         EXPECT_EQ(files.ListDirectory(link, &entries).error, static_cast<std::uint32_t>(ERROR_DIRECTORY));
         EXPECT_TRUE(files.RemoveDirectory(link).ok);
     }
     EXPECT_TRUE(files.DeleteFile(file).ok);
     EXPECT_TRUE(files.RemoveDirectory(root).ok);
     EXPECT_TRUE(files.RemoveDirectory(target).ok);
+}
+
+// A folder is made and held in one step (the system's own create call on
+// its NT name): the handle is on the folder made, a second make of that name
+// collides, and the held folder can be neither renamed nor deleted.
+TEST(Win32Files, FoldersAreMadeAndHeldInOneStep) {
+    Win32Files files;
+    const std::wstring root = TempPath(L"made");
+    const platform::FileOpenResult made = files.CreateHeldFolder(root);
+    ASSERT_TRUE(made.handle.IsValid()) << made.error;
+    platform::PathFacts facts;
+    ASSERT_TRUE(files.InspectPath(root, &facts).ok);
+    EXPECT_TRUE(facts.exists && facts.directory && !facts.redirection);
+    EXPECT_TRUE(platform::IsSameFile(files, made.handle, root));
+    EXPECT_EQ(files.CreateHeldFolder(root).error, platform::kErrorAlreadyExists);
+    EXPECT_EQ(files.RenameEntry(root, L"moved").error, platform::kErrorSharingViolation);
+    EXPECT_FALSE(::MoveFileExW(root.c_str(), (root + L"-moved").c_str(), 0));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(::RemoveDirectoryW(root.c_str()));
+    // Written into as any folder; a name with '/' and ".." is made full first.
+    const std::wstring file = root + L"\\a.txt";
+    const auto created = files.CreateFile(file, platform::kGenericWrite, 0, FileDisposition::CreateNew, 0);
+    ASSERT_TRUE(created.handle.IsValid());
+    files.CloseHandle(created.handle);
+    EXPECT_EQ(files.CreateHeldFolder(file).error, platform::kErrorAlreadyExists);
+    EXPECT_EQ(files.CreateHeldFolder(root + L"\\missing\\sub").error, platform::kErrorPathNotFound);
+    const platform::FileOpenResult sub = files.CreateHeldFolder(root + L"/x/../sub");
+    ASSERT_TRUE(sub.handle.IsValid()) << sub.error;
+    EXPECT_TRUE(platform::IsSameFile(files, sub.handle, root + L"\\sub"));
+    EXPECT_TRUE(files.CloseHandle(sub.handle));
+    EXPECT_TRUE(files.RemoveDirectory(root + L"\\sub").ok);
+    EXPECT_TRUE(files.DeleteFile(file).ok);
+    EXPECT_TRUE(files.CloseHandle(made.handle));
+    EXPECT_TRUE(files.RemoveDirectory(root).ok);
 }
 
 // A held folder can be neither renamed nor deleted, by this process or
@@ -189,9 +230,9 @@ TEST(Win32Files, PrivateFoldersAreInspectedAndListedWithoutFollowingLinks) {
 TEST(Win32Files, HeldFoldersAreNeitherRenamedNorDeletedAndIdentitiesMatch) {
     Win32Files files;
     const std::wstring root = TempPath(L"held");
-    ASSERT_TRUE(files.CreatePrivateDirectory(root).ok);
+    ASSERT_TRUE(MakeFolder(files, root).ok);
     const std::wstring sub = root + L"\\Sub";
-    ASSERT_TRUE(files.CreatePrivateDirectory(sub).ok);
+    ASSERT_TRUE(MakeFolder(files, sub).ok);
     platform::PathFacts facts;
     const platform::FileOpenResult held = files.HoldFolder(sub, &facts);
     ASSERT_TRUE(held.handle.IsValid()) << held.error;
@@ -211,7 +252,7 @@ TEST(Win32Files, HeldFoldersAreNeitherRenamedNorDeletedAndIdentitiesMatch) {
     const std::wstring moved = root + L"\\Moved";
     ASSERT_TRUE(files.GetPathIdentity(moved, &other).ok);
     EXPECT_EQ(other, identity);  // the same folder under its new name
-    ASSERT_TRUE(files.CreatePrivateDirectory(sub).ok);
+    ASSERT_TRUE(MakeFolder(files, sub).ok);
     EXPECT_EQ(files.RenameEntry(moved, L"Sub").error, static_cast<std::uint32_t>(ERROR_ALREADY_EXISTS));
     EXPECT_EQ(files.DeleteEntry(sub, identity).error, platform::kErrorFileInvalid);
     EXPECT_TRUE(files.DeleteEntry(moved, identity).ok);

@@ -23,7 +23,7 @@ std::vector<std::uint32_t> FirmwareDownloads(const sim::HubChip& chip) {
 }
 
 // The number of the first request of the undisturbed 1-hub run (seed 0)
-// that `pick` chooses, `after` requests of that kind later.
+// that `pick` chooses (0: none).
 template <typename Pick>
 std::uint64_t RequestOfCleanRun(Pick pick) {
     RunMachine m(0);

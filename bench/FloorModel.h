@@ -77,9 +77,9 @@ inline Breakdown WholeRunFloor(const RunShape& s) {
     // Register tweaks (12), the chip version read until two reads agree (2),
     // the chip's table read until two reads agree (16) and its settle, image
     // 0's first firmware block read until two reads agree (2) and its
-    // firmware area read to choose the order, the first block read with
-    // value 1 until two reads agree (2).
-    for (auto& x : w) x.t = s.workersStartMs + R(12) + R(2) + R(16) + 500 + R(2) + R(readBack) + R(2);
+    // firmware area read until two reads agree to choose the order, the
+    // first block read with value 1 until two reads agree (2).
+    for (auto& x : w) x.t = s.workersStartMs + R(12) + R(2) + R(16) + 500 + R(2) + 2 * R(readBack) + R(2);
     // One image after the other: 0 table+erase image A, 1 firmware A (lock),
     // 2 read-back of A (lock), 3 table+erase B, 4 firmware B (lock), 5
     // read-back of B (lock).

@@ -17,14 +17,23 @@
 // stores no code, message or flag. A firmware download that has started runs
 // to its end; an erase of a table is always followed by its table download,
 // and a table left erased by a failed download is erased and written again
-// (two tries in all), the cancel notwithstanding.
+// (two tries in all), the cancel notwithstanding. While it is inside a
+// table's step the worker shows since when, for the coordinator's last
+// resort.
 //
 // Whatever decides something is read until two reads agree: the version
-// block (by the scan and the re-identification), the first block of image
-// 0's firmware area that chooses the write order, and the first block read
-// with ROM read value 1 that tells whether the chip maps value 1 to image 1.
+// block (by the scan and the re-identification), the first block and the
+// whole firmware area of image 0 that choose the write order, and the blocks
+// that show whether ROM read value 1 reads image 1.
+//
+// Image 1's firmware counts as verified only once the chip has shown in this
+// run that value 1 reads image 1: a read with value 1 and one with value 0 of
+// the same block, no write between them, gave different bytes. Before that,
+// image 1's read-back that matches, or that gives image 0's bytes, is logged
+// as not verified (once per hub) and fails the hub on that alone never.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -59,7 +68,7 @@ constexpr std::size_t kMinBootLength = 0x5000;
 constexpr std::size_t kMaxBootLength = 0xFFFE;
 // Reads of image 0's firmware area that may fail before the hub is given up.
 constexpr int kOrderReadAttempts = 3;
-// Reads of image 0's firmware area, when its sum does not match, until two agree.
+// Reads of image 0's firmware area until two agree.
 constexpr int kAreaReadLimit = 4;
 // The firmware area in the ROM, and its first block (the length word first).
 constexpr hubaccess::DWORD kFirmwareAreaOffset = 0x100;
@@ -137,14 +146,19 @@ private:
     void Console(const std::wstring& text) { dlg_.vConsolePrint(text); }
 
     CVntlHubDev* Dev() const { return utility_.m_USBLib.m_pHubDev.get(); }
-    // Value 1 reads image 0: image 1's firmware is never verified (logged
-    // once per hub); that alone fails no hub.
-    void NoteValue1Unmapped() {
-        if (value1Unmapped_) return;
-        value1Unmapped_ = true;
-        vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], ROM read value 1 gives image 0's firmware area: the chip "
-                          L"does not map it to image 1, image 1's firmware is not verified",
-                          kMethod, __LINE__, t_);
+    // Image 1's read-back before value 1 was shown to read image 1: its
+    // firmware is not verified (logged once per hub); that alone fails no hub.
+    void NoteImage1NotVerified(bool readImage0) {
+        if (notVerifiedNoted_) return;
+        notVerifiedNoted_ = true;
+        if (readImage0)
+            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], ROM read value 1 gives image 0's firmware area: the chip "
+                              L"does not map it to image 1, image 1's firmware is not verified",
+                              kMethod, __LINE__, t_);
+        else
+            vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], ROM read value 1 has not been seen to read image 1 in "
+                              L"this run, image 1's firmware is not verified",
+                              kMethod, __LINE__, t_);
     }
     std::wstring HubVersion() {
         platform::ScopedLock held(*utility_.m_EnumCriticalSection);
@@ -168,11 +182,16 @@ private:
     bool WriteTable(BYTE image, std::array<BYTE, kTableSize>& table);
     ImageResult WriteImage(BYTE image, std::array<BYTE, kTableSize>& table);
     // Reads image 0's firmware area to choose the write order: 0 when
-    // decided (boots, with image0Before_ set), else a failed read.
+    // decided (boots, with image0First_ and image0Before_ set), else a
+    // failed read.
     int ReadImage0Area(std::vector<BYTE>& area, bool& boots);
-    // The first block of the firmware area read with ROM read value 1
-    // (agreed); false when no two reads agree.
-    bool ReadValue1Block(std::array<BYTE, kRomBlockBytes>& out);
+    // One block of the firmware area (at `offset` from its start) read with
+    // ROM read value `value` until two reads agree; false when none do.
+    bool ReadAreaBlock(std::size_t offset, BYTE value, std::array<BYTE, kRomBlockBytes>& out);
+    // After the first image's write: reads, with value 0 and value 1, the
+    // first block where the image written now differs from what the other
+    // image holds; different bytes show that value 1 reads image 1.
+    void ShowValue1Between(BYTE written);
     ImageResult ReadBackImage(BYTE image, const std::array<BYTE, kTableSize>& table);
     End ResetAndReload();
 
@@ -197,12 +216,14 @@ private:
     bool failureStored_ = false;
     WORD romLength_ = 0;
     // Image 0's firmware area (length word to sum) as read before any write;
-    // empty when it held no image.
+    // empty when it held no image. Its first block, agreed.
     std::vector<BYTE> image0Before_;
-    bool value1Unmapped_ = false;
-    // The first block read with value 1 before the first write.
-    std::array<BYTE, kRomBlockBytes> value1Before_{};
-    bool value1BeforeRead_ = false;
+    std::array<BYTE, kRomBlockBytes> image0First_{};
+    // Image 0 holds the prepared bytes, read back.
+    bool image0Written_ = false;
+    // The chip has shown in this run that ROM read value 1 reads image 1.
+    bool value1Shown_ = false;
+    bool notVerifiedNoted_ = false;
     std::array<bool, 2> tableWritten_{};
     // The run message of the last failed write.
     std::wstring writeFailure_;
@@ -375,15 +396,22 @@ void HubWorker::ChooseTable(std::array<BYTE, kTableSize>& table) {
 
 // The image's table: erased and downloaded. A download that fails after
 // its erase has started leaves the table erased, so erase and download are
-// repeated (kImageWrites in all), the run's cancel notwithstanding: an image
+// repeated (kTableTries in all), the run's cancel notwithstanding: an image
 // whose firmware boots is never left without its table by one failure.
+// While it runs the step shows since when, so that the coordinator's last
+// resort leaves it alone until its worst case (kTableStepWorstMs) has passed.
 bool HubWorker::WriteTable(BYTE image, std::array<BYTE, kTableSize>& table) {
-    for (int attempt = 0; attempt < kImageWrites; ++attempt) {
+    struct StepMark {
+        std::atomic<std::uint64_t>& since;
+        ~StepMark() { since = 0; }
+    } mark{info_.ullTableStepSinceMs};
+    mark.since = std::max<std::uint64_t>(Now(), 1);
+    for (int attempt = 0; attempt < kTableTries; ++attempt) {
         if (attempt > 0 && IsCancelled())
             vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, image %d's table left erased: erased and written again",
                               kMethod, __LINE__, t_, image);
         bool eraseStarted = false;
-        if (utility_.vWrRdConfiguration(t_, 1, table.data(), image, &eraseStarted)) return true;
+        if (utility_.vWrRdConfiguration(t_, 1, table.data(), image, &eraseStarted, attempt > 0)) return true;
         vDEBUG_MSG_printf(image == 0 ? L"%s:%d: vWrRdConfiguration image 0 Failed , pChildThreadInfo->ucTargetNumber[%d] "
                                      : L"%s:%d: vWrRdConfiguration image 1 Failed , pChildThreadInfo->ucTargetNumber[%d] ",
                           kMethod, __LINE__, t_);
@@ -460,14 +488,19 @@ HubWorker::ImageResult HubWorker::ReadBackImage(BYTE image, const std::array<BYT
     vDEBUG_MSG_printf(L"%s:%d: open fw[%s], dwFWFileLen=%x, dwFlashFWLeng=%x", kMethod, __LINE__,
                       dlg_.strTempBinDataFilePath(), fileLength, flashLength);
 
-    // A chip that does not map ROM read value 1 to image 1 answers with image
-    // 0's area: image 1's firmware cannot be read back then.
-    if (image == 1 && !image0Before_.empty() &&
-        !std::equal(image0Before_.begin(), image0Before_.end(), file.begin(), file.begin() + area) &&
-        std::equal(image0Before_.begin(), image0Before_.end(), flash))
-        NoteValue1Unmapped();
-    const bool firmwareUnverifiable = image == 1 && value1Unmapped_;
-    if (!firmwareUnverifiable) {
+    // Until value 1 has been shown to read image 1, image 1's read-back may
+    // be image 0's area: then it is not verified, and fails nothing alone.
+    const bool unproven = image == 1 && !value1Shown_;
+    const bool matches = fileLength == flashLength && std::equal(file.begin(), file.begin() + area, flash);
+    if (unproven && matches) NoteImage1NotVerified(false);
+    bool readImage0 = false;
+    if (unproven && !matches) {
+        const std::vector<BYTE> image0 =
+            image0Written_ ? std::vector<BYTE>(file.begin(), file.begin() + area) : image0Before_;
+        readImage0 = !image0.empty() && std::equal(image0.begin(), image0.end(), flash);
+        if (readImage0) NoteImage1NotVerified(true);
+    }
+    if (!matches && !readImage0) {
         if (fileLength != flashLength) {
             vDEBUG_MSG_printf(L"%s:%d: FW Length compare Fail , dwFlashFWLeng[ %d] , dwFWFileLen[%d]", kMethod,
                               __LINE__, flashLength, fileLength);
@@ -498,13 +531,14 @@ int HubWorker::ReadImage0Area(std::vector<BYTE>& area, bool& boots) {
     const int rc = dev->VTL262xRomBlockReadAgreed(t_, kFirmwareAreaOffset, 0, first.data());
     if (rc != 0) return rc;
     image0Before_.clear();
+    image0First_ = first;
     const std::size_t l = first[0] | (first[1] << 8);
     if (l < kMinBootLength || l > kMaxBootLength) {
         boots = false;  // no image in image 0
         return 0;
     }
-    // A sum that matches is the image's own; one that does not may be an
-    // altered reply, so the area is read until two reads agree.
+    // Whether the sum matches is taken only from two reads of the area that
+    // agree: one altered reply may make a sum match or fail.
     std::vector<std::vector<BYTE>> seen;
     for (int i = 0; i < kAreaReadLimit; ++i) {
         CheckCancel();
@@ -515,9 +549,8 @@ int HubWorker::ReadImage0Area(std::vector<BYTE>& area, bool& boots) {
         std::vector<BYTE> read(area.begin(), area.begin() + l + kAreaFrame);
         BYTE sum = 0;
         for (std::size_t j = 0; j < l; ++j) sum = static_cast<BYTE>(sum + read[2 + j]);
-        const bool sumMatches = read[2 + l + 1] == sum;
-        if (sumMatches || std::find(seen.begin(), seen.end(), read) != seen.end()) {
-            boots = sumMatches;
+        if (std::find(seen.begin(), seen.end(), read) != seen.end()) {
+            boots = read[2 + l + 1] == sum;
             image0Before_ = std::move(read);
             return 0;
         }
@@ -526,9 +559,43 @@ int HubWorker::ReadImage0Area(std::vector<BYTE>& area, bool& boots) {
     return kChannelFailed;
 }
 
-bool HubWorker::ReadValue1Block(std::array<BYTE, kRomBlockBytes>& out) {
+bool HubWorker::ReadAreaBlock(std::size_t offset, BYTE value, std::array<BYTE, kRomBlockBytes>& out) {
     CVntlHubDev* dev = Dev();
-    return dev != nullptr && dev->VTL262xRomBlockReadAgreed(t_, kFirmwareAreaOffset, 1, out.data()) == 0;
+    return dev != nullptr &&
+           dev->VTL262xRomBlockReadAgreed(t_, kFirmwareAreaOffset + static_cast<hubaccess::DWORD>(offset), value,
+                                          out.data()) == 0;
+}
+
+void HubWorker::ShowValue1Between(BYTE written) {
+    const std::vector<BYTE>& file = dlg_.m_TempBinImage;
+    const std::size_t area = static_cast<std::size_t>(file[0] | (file[1] << 8)) + kAreaFrame;
+    // What the other image holds: image 0's area as read before any write,
+    // or image 1's as value 1 reads it now (image 0's, if value 1 reads
+    // image 0, which then equals the bytes just written: no block differs).
+    std::vector<BYTE> other;
+    if (written == 1) {
+        other = image0Before_;
+    } else {
+        CVntlHubDev* dev = Dev();
+        std::vector<BYTE> buffer(kRomBufferSize - kTableSize, 0xFF);
+        CheckCancel();
+        if (dev != nullptr && dev->VTL262xFirmwareRead(t_, buffer.data(), buffer.size(), 1) == 0) {
+            const std::size_t l = buffer[0] | (buffer[1] << 8);
+            buffer.resize(std::min(buffer.size(), l + kAreaFrame));
+            other = std::move(buffer);
+        }
+    }
+    const std::size_t common = std::min(area, other.size());
+    for (std::size_t at = 0; at < common; at += kRomBlockBytes) {
+        const std::size_t n = std::min(kRomBlockBytes, common - at);
+        if (std::equal(other.begin() + at, other.begin() + at + n, file.begin() + at)) continue;
+        // A block where the two images differ: read with both values, no
+        // write between.
+        std::array<BYTE, kRomBlockBytes> read0{}, read1{};
+        CheckCancel();
+        if (ReadAreaBlock(at, 0, read0) && ReadAreaBlock(at, 1, read1) && read0 != read1) value1Shown_ = true;
+        return;
+    }
 }
 
 HubWorker::End HubWorker::UpdateStage() {
@@ -588,11 +655,11 @@ HubWorker::End HubWorker::UpdateStage() {
     const BYTE order[2] = {static_cast<BYTE>(image0Boots ? 1 : 0), static_cast<BYTE>(image0Boots ? 0 : 1)};
     vDEBUG_MSG_printf(L"%s:%d: updata config , pChildThreadInfo->ucTargetNumber[%d] ", kMethod, __LINE__, t_);
 
-    // What ROM read value 1 answers before anything is written: a chip that
-    // does not map it to image 1 answers with image 0's bytes once image 0
-    // holds the new ones.
+    // Before anything is written: value 1 shows it reads image 1 when its
+    // first block differs from image 0's.
     CheckCancel();
-    value1BeforeRead_ = ReadValue1Block(value1Before_);
+    std::array<BYTE, kRomBlockBytes> value1First{};
+    if (ReadAreaBlock(0, 1, value1First) && value1First != image0First_) value1Shown_ = true;
 
     for (const BYTE image : order) {
         ImageResult result = ImageResult::Ok;
@@ -600,25 +667,16 @@ HubWorker::End HubWorker::UpdateStage() {
             if (write > 0)
                 vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], image %d written once more", kMethod, __LINE__, t_, image);
             result = WriteImage(image, table);
+            // Between the two images' writes: where they now differ, value 1
+            // may show that it reads image 1.
+            if (result == ImageResult::Ok && image == order[0] && !value1Shown_) ShowValue1Between(image);
             // Hubs at a legacy version are not read back.
             if (result == ImageResult::Ok && !legacy_) result = ReadBackImage(image, table);
             if (result == ImageResult::Ok) break;
         }
         switch (result) {
             case ImageResult::Ok:
-                if (image == 0 && order[0] == 0) {
-                    // Image 0 went first: if value 1 now answers with the
-                    // bytes just written to image 0, and did not before, it
-                    // reads image 0, and image 1's firmware cannot be read
-                    // back as itself.
-                    std::array<BYTE, kRomBlockBytes> after{};
-                    CheckCancel();
-                    const auto written = prepared.begin();
-                    if (value1BeforeRead_ && ReadValue1Block(after) &&
-                        std::equal(after.begin(), after.end(), written) &&
-                        !std::equal(value1Before_.begin(), value1Before_.end(), written))
-                        NoteValue1Unmapped();
-                }
+                if (image == 0) image0Written_ = true;
                 continue;
             case ImageResult::WriteFailed:
                 return Fail(kExitWriteFailed, writeFailure_);

@@ -61,6 +61,10 @@ struct CHILD_THREAD_INFO {
     std::atomic<BYTE> ucMainStatus{0};
     std::atomic<BYTE> bAllPass{0};
     std::atomic<BYTE> ucThreadState{0};
+    // The worker's monotonic time when it started a table's erase and
+    // download, 0 while it is in none: the coordinator's last resort leaves
+    // such a step alone until its worst case has passed.
+    std::atomic<std::uint64_t> ullTableStepSinceMs{0};
 
     void Clear() {
         hDlgWnd = 0;
@@ -69,6 +73,7 @@ struct CHILD_THREAD_INFO {
         ucMainStatus = 0;
         bAllPass = 0;
         ucThreadState = 0;
+        ullTableStepSinceMs = 0;
     }
 };
 

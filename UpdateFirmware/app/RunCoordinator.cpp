@@ -358,8 +358,10 @@ void RunCoordinator::WaitForWorkers() {
 
 // Ends the workers: when asked, cancels the run (no worker starts a write
 // after that; one in progress runs to its end) and joins each within one
-// shared grace. Only after the grace are the requests of a worker still
-// running cancelled, as a last resort; a worker that outlives that too is
+// shared grace. A worker still inside a table's erase and download is waited
+// for until that step's worst case (kTableStepWorstMs from its start) has
+// passed. Only then are the requests of a worker still running cancelled, as
+// a last resort; a worker that outlives that too is
 // left to itself: the run then fails, the clean-up leaves the driver
 // installed and nothing the worker may use is destroyed (the process ends
 // itself instead). Every state ends 8. The locks go only when no worker is
@@ -380,6 +382,18 @@ void RunCoordinator::StopWorkers(bool cancel) {
         }
     };
     joinAll(kJoinGraceMs);
+    // An erased table is never left without its download: no table step's
+    // requests are cancelled before its worst case.
+    for (int i = 0; i < n_; ++i) {
+        if (!running(i)) continue;
+        const std::uint64_t since = dlg_.m_ChildThreadInfo[i].ullTableStepSinceMs.load();
+        const std::uint64_t now = clock_.MonotonicMs();
+        if (since == 0 || now >= since + kTableStepWorstMs) continue;
+        const std::uint64_t wait = since + kTableStepWorstMs - now;
+        vDEBUG_WRN_printf(L"%s:%d:  worker[%d] inside a table's erase and download: waited for up to %d ms more",
+                          kMethod, __LINE__, i, wait);
+        dlg_.m_pChildThread[i]->Join(static_cast<std::uint32_t>(wait));
+    }
     bool lastResort = false;
     for (int i = 0; i < n_; ++i) {
         if (!running(i)) continue;

@@ -128,8 +128,10 @@ public:
     // started the download always follows, the run's cancel notwithstanding;
     // *pEraseStarted (when given) tells whether an erase was started, so
     // that a caller whose write failed knows the table may be left erased.
+    // After the run's cancel no first erase starts; bCompletesErase marks the
+    // repeat of an erase whose download failed, which goes all the same.
     BYTE vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig256, BYTE ucImage,
-                            bool* pEraseStarted = nullptr);
+                            bool* pEraseStarted = nullptr, bool bCompletesErase = false);
     // Downloads Temp\TempBinData.bin of the module directory.
     BOOL vUpdateFirmware(BYTE ucTarget, BYTE ucImage);
     // Downloads the image given as its bytes (what the run prepared and

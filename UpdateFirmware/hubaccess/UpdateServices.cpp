@@ -147,7 +147,7 @@ bool CHubUtility::bPauseUnlessCancelled(std::uint32_t ms) {
 // Configuration and firmware
 
 BYTE CHubUtility::vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig256, BYTE ucImage,
-                                     bool* pEraseStarted) {
+                                     bool* pEraseStarted, bool bCompletesErase) {
     static const wchar_t kMethod[] = L"CHubUtility::vWrRdConfiguration";
     if (pEraseStarted != nullptr) *pEraseStarted = false;
     const Target t = FindTarget(*this, ucTarget, kMethod);
@@ -155,8 +155,9 @@ BYTE CHubUtility::vWrRdConfiguration(BYTE ucTarget, BYTE bWrite, BYTE* pConfig25
 
     int rc = 0;
     if (bWrite == 1) {
-        // After the run's time-out no erase starts.
-        if (bRunCancelled()) {
+        // After the run's time-out no erase starts but the repeat of one
+        // whose download failed: that table is erased already.
+        if (bRunCancelled() && !bCompletesErase) {
             vDEBUG_WRN_printf(L"%s:%d: ucTargetNumber[%d], run cancelled, image %d not erased", kMethod, __LINE__,
                               ucTarget, ucImage);
             return FALSE;

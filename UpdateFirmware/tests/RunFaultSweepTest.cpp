@@ -6,14 +6,20 @@
 // promises: no exit 0 and no passed hub unless both images of every hub hold
 // the prepared firmware area and the expected table; any failed hub makes the
 // exit code negative; the run ends within the coordinator's limit and its
-// grace; after one fault every chip boots a valid firmware with its own or
-// the default table, after two every chip still has a bootable image.
+// grace; after one fault every chip boots a valid firmware of its own with
+// its own or the default table, after two every chip still has a bootable
+// image; a chip whose ROM read value 1 reads image 0 never passes without
+// the record that image 1's firmware is not verified. The single faults run
+// also on one hub in states an earlier run may have left (image 0's download
+// cut, both images written but never reset, value 1 reading image 0, images
+// holding different old versions).
 //
 // CI runs a spread sample; FW_FULL_SWEEP=1 in the environment runs the full
 // sweep (by hand: many more positions and fault pairs).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -21,6 +27,7 @@
 #include <vector>
 
 #include "RunMachine.h"
+#include "app/RunRules.h"
 #include "hubaccess/FilterRequest.h"
 
 namespace {
@@ -42,9 +49,9 @@ const int kPositionsPerKind = FullSweep() ? 120 : 12;
 const int kFaultPairs = FullSweep() ? 600 : 60;
 const std::vector<std::uint64_t> kSeeds = {0, 11, 4242};
 #endif
-// Coordinator limit (520 passes of 500 ms), its 30 s grace and room for the
-// scan and the clean-up.
-constexpr std::uint64_t kRunLimitMs = 260'000 + 30'000 + 20'000;
+// Coordinator limit (520 passes of 500 ms), its 30 s grace, the wait for a
+// table step under way and room for the scan and the clean-up.
+constexpr std::uint64_t kRunLimitMs = 260'000 + 30'000 + 20'000 + app::kTableStepWorstMs;
 
 void TwoHubs(RunMachine& m) {
     const int a = m.AddHub(m.root, 1);
@@ -72,7 +79,7 @@ const std::map<std::uint32_t, int>& CleanCounts() {
         {hubaccess::LEGACY_GET_DEVICE_DESCRIPTOR, 4}, {hubaccess::LEGACY_GET_STRING_DESCRIPTOR, 16},
         {hubaccess::CMD_FW_DOWNLOAD, 2564},           {hubaccess::CMD_CONFIG_DOWNLOAD, 32},
         {hubaccess::CMD_REG_READ, 50},                {hubaccess::CMD_REG_WRITE, 24},
-        {hubaccess::CMD_CPU_RESET, 2},                {hubaccess::CMD_ROM_READ, 3295},
+        {hubaccess::CMD_CPU_RESET, 2},                {hubaccess::CMD_ROM_READ, 3934},
         {hubaccess::CMD_SPI_BLOCK_ERASE, 8},
     };
     return counts;
@@ -86,7 +93,7 @@ constexpr std::uint32_t kAreaFirstBlock = 0x100;
 const std::map<std::pair<std::uint32_t, std::uint32_t>, int>& CleanCountsAt() {
     static const std::map<std::pair<std::uint32_t, std::uint32_t>, int> counts = {
         {{hubaccess::CMD_REG_READ, kVersionBlock}, 12},
-        {{hubaccess::CMD_ROM_READ, kAreaFirstBlock}, 15},
+        {{hubaccess::CMD_ROM_READ, kAreaFirstBlock}, 14},
     };
     return counts;
 }
@@ -124,6 +131,7 @@ void PrintTo(const FaultSpec& s, std::ostream* os) {
 struct Before {
     std::vector<std::vector<std::uint8_t>> tables;
     std::vector<int> bootImages;
+    std::vector<std::array<std::vector<std::uint8_t>, 2>> areas;  // both firmware areas
 };
 
 Before TakeBefore(const RunMachine& m) {
@@ -131,6 +139,7 @@ Before TakeBefore(const RunMachine& m) {
     for (std::size_t i = 0; i < m.chips.size(); ++i) {
         b.tables.push_back(m.OwnTable(i));
         b.bootImages.push_back(m.BootImage(i));
+        b.areas.push_back({m.chips[i]->FirmwareArea(0), m.chips[i]->FirmwareArea(1)});
     }
     return b;
 }
@@ -168,11 +177,19 @@ void ExpectRunPromisesKept(RunMachine& m, const Before& before, int faults) {
                     EXPECT_NE(static_cast<int>(d.image), before.bootImages[i]) << "the booted image written first";
                     break;
                 }
-            // The chip runs a valid firmware with a table it can use.
+            // The chip runs a valid firmware of its own (the prepared one, or
+            // one it held) with a table it can use.
             const int boot = m.BootImage(i);
             ASSERT_GE(boot, 0) << "no valid firmware left";
             const auto& table = chip.ConfigBlock(boot);
             EXPECT_TRUE(table == before.tables[i] || table == defaultTable) << "image " << boot << "'s table damaged";
+            const auto& area = chip.FirmwareArea(boot);
+            EXPECT_TRUE(m.HoldsNewFirmware(i, boot) || area == before.areas[i][0] || area == before.areas[i][1])
+                << "image " << boot << " boots a firmware that is not its own";
+        }
+        // Value 1 reads image 0: image 1 never passes as verified.
+        if (passed && chip.romReadIgnoresImageValue) {
+            EXPECT_GE(m.NotVerifiedRecords(t), 1) << "image 1 passed as verified";
         }
         EXPECT_TRUE(m.HasBootableImage(i)) << "hub left without a bootable image and table";
     }
@@ -307,6 +324,106 @@ INSTANTIATE_TEST_SUITE_P(AlteredAreaFirstBlock, RunFaultSweep,
 
 INSTANTIATE_TEST_SUITE_P(Pairs, RunFaultPairSweep, ::testing::Range(0, kFaultPairs));
 
+// Starting states an earlier run may have left, each on one hub, under one
+// fault of each kind at positions spread over that state's own requests.
+enum class Left { CutImage0, BothPrepared, Value1ReadsImage0, OtherOldVersion, CutImage0Value1, BothPreparedValue1 };
+const Left kLeftStates[] = {Left::CutImage0,       Left::BothPrepared,    Left::Value1ReadsImage0,
+                            Left::OtherOldVersion, Left::CutImage0Value1, Left::BothPreparedValue1};
+
+void LeftState(RunMachine& m, Left state) {
+    m.AddHub(m.root, 1);
+    switch (state) {
+        case Left::CutImage0: m.CutImage0Download(0, 0x2000); break;
+        case Left::BothPrepared: m.BothImagesPrepared(0); break;
+        case Left::Value1ReadsImage0: m.chips[0]->romReadIgnoresImageValue = true; break;
+        case Left::OtherOldVersion: m.OtherOldVersionInImage1(0); break;
+        case Left::CutImage0Value1:
+            m.CutImage0Download(0, 0x2000);
+            m.chips[0]->romReadIgnoresImageValue = true;
+            break;
+        case Left::BothPreparedValue1:
+            m.BothImagesPrepared(0);
+            m.chips[0]->romReadIgnoresImageValue = true;
+            break;
+    }
+}
+
+// Requests of one kind (at one address when given) in the state's
+// undisturbed run, measured once per state.
+int LeftCountOf(Left state, const FaultSpec& spec) {
+    static std::map<Left, std::vector<sim::JournalEntry>> journals;
+    auto it = journals.find(state);
+    if (it == journals.end()) {
+        RunMachine m(0);
+        LeftState(m, state);
+        m.Run();
+        it = journals.emplace(state, m.driver.Journal()).first;
+    }
+    int n = 0;
+    for (const auto& e : it->second)
+        n += e.Command() == spec.command && (spec.address == 0 || e.Index() == spec.address);
+    return n;
+}
+
+const std::vector<FaultSpec>& LeftKinds() {
+    static const std::vector<FaultSpec> kinds = [] {
+        std::vector<FaultSpec> k = PairKinds();
+        k.push_back({hubaccess::CMD_SPI_BLOCK_ERASE, FaultKind::GenFailure});
+        k.push_back({hubaccess::CMD_REG_READ, FaultKind::GenFailure});
+        k.push_back({hubaccess::CMD_REG_WRITE, FaultKind::GenFailure});
+        k.push_back({hubaccess::CMD_CPU_RESET, FaultKind::GenFailure});
+        k.push_back({hubaccess::CMD_ROM_READ, FaultKind::AlterReply, kAreaFirstBlock, 0, 0x01});
+        return k;
+    }();
+    return kinds;
+}
+
+#ifdef FW_SANITIZED_BUILD
+const int kLeftPositions = FullSweep() ? 6 : 1;
+#else
+const int kLeftPositions = FullSweep() ? 40 : 2;
+#endif
+
+class RunFaultSweepStates : public ::testing::TestWithParam<std::tuple<int, int, int>> {};
+
+TEST_P(RunFaultSweepStates, OneFaultOnAChipAnEarlierRunLeftKeepsThePromises) {
+    const auto [stateIndex, kindIndex, position] = GetParam();
+    const Left state = kLeftStates[stateIndex];
+    const FaultSpec& spec = LeftKinds()[static_cast<std::size_t>(kindIndex)];
+    const int total = LeftCountOf(state, spec);
+    if (total == 0) GTEST_SKIP() << "no such request in this state";
+    // The first and the last request of the kind, the others spread between.
+    const int skip = kLeftPositions <= 1 ? 0
+                                         : static_cast<int>(static_cast<long long>(position) * (total - 1) /
+                                                            (kLeftPositions - 1));
+    SCOPED_TRACE(testing::Message() << "state " << stateIndex << ", command " << spec.command << " kind "
+                                    << static_cast<int>(spec.kind) << " at " << spec.address << " skip " << skip);
+    RunMachine m(static_cast<std::uint64_t>(position % 2 == 0 ? 0 : 11));
+    LeftState(m, state);
+    const Before before = TakeBefore(m);
+    m.driver.AddFault(MakeFault(spec, skip));
+    m.Run();
+    ExpectRunPromisesKept(m, before, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Left, RunFaultSweepStates,
+                         ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(kLeftStates))),
+                                            ::testing::Range(0, static_cast<int>(LeftKinds().size())),
+                                            ::testing::Range(0, kLeftPositions)));
+
+// Each state undisturbed: exit 0, and the judged invariants hold.
+TEST(RunFaultSweepStatesClean, EveryStateIsUpdated) {
+    for (std::size_t i = 0; i < std::size(kLeftStates); ++i) {
+        SCOPED_TRACE(i);
+        RunMachine m(0);
+        LeftState(m, kLeftStates[i]);
+        const Before before = TakeBefore(m);
+        m.Run();
+        EXPECT_EQ(m.dlg.m_iRet.load(), 0);
+        ExpectRunPromisesKept(m, before, 1);
+    }
+}
+
 TEST(RunFaultSweepKinds, TheSweptKindsAreEveryRequestKindOfARunInTheirNumbers) {
     // Every kind of request a run makes is swept, at positions spread over
     // as many requests as it makes.
@@ -326,9 +443,10 @@ TEST(RunFaultSweepKinds, TheSweptKindsAreEveryRequestKindOfARunInTheirNumbers) {
 // every hub holds the new image.
 //
 // CI runs a spread sample and every position around each erase of the 1-hub
-// run; FW_HANG_SWEEP_FULL=1 runs every position of the 1-hub run, each as a
-// hang, a hang that ignores the cancel and the time-out (by hand: about a
-// minute).
+// run, alone and combined with one later failure; FW_HANG_SWEEP_FULL=1 runs
+// every position of the 1-hub run, each as a hang, a hang that ignores the
+// cancel and the time-out, and the time-out at every request of each table
+// step and its firmware download combined with one later failure.
 
 void OneHub(RunMachine& m) { m.AddHub(m.root, 1); }
 void ThreeHubs(RunMachine& m) {
@@ -345,7 +463,7 @@ void EightHubs(RunMachine& m) {
 void (*const kTopologies[])(RunMachine&) = {nullptr, OneHub, nullptr, ThreeHubs, nullptr, nullptr, nullptr, nullptr, EightHubs};
 
 // Filter requests of an undisturbed run (seed 0), as the count test measures.
-std::uint64_t CleanRequests(int hubs) { return hubs == 1 ? 3310 : hubs == 3 ? 9926 : 26466; }
+std::uint64_t CleanRequests(int hubs) { return hubs == 1 ? 3951 : hubs == 3 ? 11849 : 31594; }
 
 std::uint64_t RequestsOf(int hubs, std::uint64_t seed) {
     RunMachine m(seed);
@@ -469,11 +587,118 @@ TEST(RunHangSweepAroundErases, EveryRequestFromATablesEraseToItsDownload) {
     }
 }
 
+// The time-out combined with one failure. The run's time-out at a request
+// from a table's erase to the end of its image's firmware download, and one
+// later request of that table's step, or a sampled chunk of that download
+// (the first, the last, every 64th), fails, hangs, answers short or altered.
+struct Combined {
+    std::uint64_t timeOutAt = 0, faultAt = 0;
+};
+
+// From the undisturbed 1-hub run: per image, the table step's requests
+// (its erase to its last chunk) and its firmware download's chunks.
+struct ImageSteps {
+    std::vector<std::uint64_t> table, chunks;
+};
+std::vector<ImageSteps> StepsOfCleanRun() {
+    RunMachine m(0);
+    OneHub(m);
+    m.Run();
+    const auto& j = m.driver.Journal();
+    std::vector<ImageSteps> steps;
+    for (std::size_t i = 0; i < j.size(); ++i) {
+        if (j[i].legacy || j[i].Command() != hubaccess::CMD_SPI_BLOCK_ERASE || (j[i].Value() >> 8) != 0) continue;
+        ImageSteps s;
+        std::size_t k = i;
+        int tableChunks = 0;
+        for (; k < j.size() && tableChunks < 8; ++k) {
+            s.table.push_back(j[k].number);
+            tableChunks += j[k].Command() == hubaccess::CMD_CONFIG_DOWNLOAD;
+        }
+        for (; k < j.size() && j[k].Command() != hubaccess::CMD_FW_DOWNLOAD; ++k) s.chunks.push_back(j[k].number);
+        for (; k < j.size() && j[k].Command() == hubaccess::CMD_FW_DOWNLOAD; ++k) s.chunks.push_back(j[k].number);
+        steps.push_back(s);
+        i = k;
+    }
+    return steps;
+}
+
+// CI: the time-out at each request from the one before each erase to its
+// table's first chunk; FW_HANG_SWEEP_FULL: at every request of each table
+// step and its firmware download.
+std::vector<Combined> CombinedCases(bool full) {
+    std::vector<Combined> cases;
+    for (const ImageSteps& s : StepsOfCleanRun()) {
+        std::vector<std::uint64_t> sampled;
+        for (std::size_t c = 0; c < s.chunks.size(); ++c)
+            if (c % 64 == 0 || c + 1 == s.chunks.size()) sampled.push_back(s.chunks[c]);
+        std::vector<std::uint64_t> timeOuts;
+        if (full) {
+            timeOuts = s.table;
+            timeOuts.insert(timeOuts.end(), s.chunks.begin(), s.chunks.end());
+        } else {
+            // The step ends with its eight chunks: up to the first of them.
+            timeOuts.push_back(s.table.front() - 1);
+            timeOuts.insert(timeOuts.end(), s.table.begin(), s.table.end() - 7);
+        }
+        for (const std::uint64_t t : timeOuts) {
+            for (const std::uint64_t f : s.table)
+                if (f > t) cases.push_back({t, f});
+            for (const std::uint64_t f : sampled)
+                if (f > t) cases.push_back({t, f});
+        }
+    }
+    return cases;
+}
+
+const FaultKind kCombinedKinds[] = {FaultKind::GenFailure, FaultKind::Hang, FaultKind::ShortReply,
+                                    FaultKind::AlterReply};
+
+void RunCombined(const Combined& c, FaultKind kind) {
+    SCOPED_TRACE(testing::Message() << "time-out at request " << c.timeOutAt << ", kind " << static_cast<int>(kind)
+                                    << " at request " << c.faultAt);
+    RunMachine m(0);
+    OneHub(m);
+    const Before before = TakeBefore(m);
+    m.io.cancelAtRequest = c.timeOutAt;
+    sim::Fault f;
+    f.match.requestNumber = c.faultAt;
+    f.kind = kind;
+    m.driver.AddFault(f);
+    m.Run();
+    ExpectHangPromisesKept(m, before, true);
+}
+
+TEST(RunHangSweepCombined, TheTimeOutAroundEachEraseTimesOneLaterFailure) {
+    const std::vector<Combined> cases = CombinedCases(false);
+    ASSERT_GE(cases.size(), 2u * 5u * 8u);  // both images: at least five time-outs, each before eight chunks
+#ifdef FW_SANITIZED_BUILD
+    const std::size_t stride = 10;  // a tenth of the sample
+#else
+    const std::size_t stride = 1;
+#endif
+    for (std::size_t i = 0; i < cases.size(); i += stride)
+        for (const FaultKind kind : kCombinedKinds) {
+            const Combined& c = cases[i];
+            RunCombined(c, kind);
+            if (testing::Test::HasFailure()) return;
+        }
+}
+
 TEST(RunHangSweepCounts, TheSpreadCoversTheRunsRequestsInTheirNumber) {
     for (int hubs : {1, 3, 8}) EXPECT_EQ(RequestsOf(hubs, 0), CleanRequests(hubs)) << hubs << " hubs";
 }
 
 // By hand: FW_HANG_SWEEP_FULL=1 core_tests --gtest_filter='RunHangSweepFull.*'
+TEST(RunHangSweepFull, TheTimeOutInEachTableStepAndDownloadTimesOneLaterFailure) {
+    if (std::getenv("FW_HANG_SWEEP_FULL") == nullptr) GTEST_SKIP() << "set FW_HANG_SWEEP_FULL=1";
+    for (const Combined& c : CombinedCases(true))
+        for (const FaultKind kind : kCombinedKinds) {
+            RunCombined(c, kind);
+            if (testing::Test::HasFailure()) return;
+        }
+}
+
 TEST(RunHangSweepFull, EveryRequestOfAOneHubRun) {
     if (std::getenv("FW_HANG_SWEEP_FULL") == nullptr) GTEST_SKIP() << "set FW_HANG_SWEEP_FULL=1";
     const std::uint64_t total = CleanRequests(1);

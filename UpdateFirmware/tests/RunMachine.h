@@ -407,6 +407,49 @@ struct RunMachine {
         chip.SetFirmwareArea(0, 0, std::vector<std::uint8_t>(area.size(), 0xFF));
         chip.SetConfigBlock(0, std::vector<std::uint8_t>(256, 0xFF));
     }
+    // Starting states an earlier run may have left.
+    // Image 0's download cut after `bytes` of the prepared area: its table
+    // written, the rest of its firmware area blank; the chip boots image 1.
+    void CutImage0Download(std::size_t i, std::size_t bytes) {
+        BootFromImage1(i);
+        sim::HubChip& chip = *chips[i];
+        chip.SetConfigBlock(0, chip.ConfigBlock(1));
+        const auto area = sim::HubChip::FirmwareAreaFor(newImage, imageType);
+        std::vector<std::uint8_t> cut(area.size(), 0xFF);
+        std::copy(area.begin(), area.begin() + static_cast<std::ptrdiff_t>(std::min(bytes, area.size())), cut.begin());
+        chip.SetFirmwareArea(0, 0, cut);
+    }
+    // Both images written with the prepared area and the chip's table, the
+    // hub never reset: it still runs (and reports) its old firmware.
+    void BothImagesPrepared(std::size_t i) {
+        sim::HubChip& chip = *chips[i];
+        const auto area = sim::HubChip::FirmwareAreaFor(newImage, imageType);
+        const auto table = chip.ConfigBlock(0);
+        for (int image = 0; image < 2; ++image) {
+            chip.SetFirmwareArea(image, 0, area);
+            chip.SetConfigBlock(image, table);
+        }
+    }
+    // Image 1 holds another old version whose first 32 bytes of firmware
+    // area equal image 0's, with the same table.
+    void OtherOldVersionInImage1(std::size_t i) {
+        sim::HubChip& chip = *chips[i];
+        std::vector<std::uint8_t> other = Pattern(oldImage.size(), 9);
+        std::copy(oldImage.begin(), oldImage.begin() + 30, other.begin());
+        chip.RegisterImageVersion(other, sim::HubChip::Version{0x13, 0x02, 0x02, 0x00, 0x00, 0x00});
+        chip.SetFirmwareArea(1, 0, sim::HubChip::FirmwareAreaFor(other));
+        chip.SetConfigBlock(1, chip.ConfigBlock(0));
+    }
+    // Whether the log holds the record that image 1's firmware of target t
+    // was not verified, and how many.
+    int NotVerifiedRecords(int t) const {
+        const std::wstring target = L"ucTargetNumber[" + std::to_wstring(t) + L"]";
+        int n = 0;
+        for (const std::wstring& r : sink.Records())
+            n += r.find(L"image 1's firmware is not verified") != std::wstring::npos &&
+                 r.find(target) != std::wstring::npos;
+        return n;
+    }
     // The table chip i holds before the run: image 0's, or image 1's when
     // image 0's is blank.
     std::vector<std::uint8_t> OwnTable(std::size_t i) const {

@@ -91,6 +91,8 @@ platform::DeviceOpenResult FilterDriver::CreateFile(const std::wstring& path, pl
 
 bool FilterDriver::CloseHandle(platform::Handle device) {
     SchedulingPoint();
+    const auto cancelling = cancelling_.find(device.raw);
+    if (cancelling != cancelling_.end() && cancelling->second > 0) cancelsOnClosed_ += cancelling->second;
     if (closedByAbandon_.erase(device.raw) == 1) return true;
     // Closing a handle ends the requests still pending on it.
     for (HangingRequest& r : hanging_)
@@ -100,11 +102,19 @@ bool FilterDriver::CloseHandle(platform::Handle device) {
 
 bool FilterDriver::CancelIoEx(platform::Handle device) {
     ++cancelCalls_;
+    // A handle the driver gave up with an abandoned request is still the
+    // caller's until it closes it: no other object can have its number.
+    if (handles_.count(device.raw) == 0 && closedByAbandon_.count(device.raw) == 0) ++cancelsOnClosed_;
     bool found = false;
     for (HangingRequest& r : hanging_) {
         if (r.handle != device.raw || r.abandoned || r.token->IsCancelled()) continue;
         found = true;
         if (!r.ignoresCancel) r.token->Cancel();
+    }
+    if (cancelCallMs_ > 0) {
+        ++cancelling_[device.raw];
+        clock_.Sleep(cancelCallMs_);
+        if (--cancelling_[device.raw] == 0) cancelling_.erase(device.raw);
     }
     return found;
 }

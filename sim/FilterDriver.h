@@ -143,6 +143,14 @@ public:
     int AbandonedRequestCount() const { return abandoned_; }
     // CancelIoEx calls so far.
     int CancelCalls() const { return cancelCalls_; }
+    // Every CancelIoEx call takes this long (virtual time) after it has
+    // cancelled what was pending, as a driver's slow cancel routine holds
+    // its caller.
+    void SetCancelCallMs(std::uint32_t ms) { cancelCallMs_ = ms; }
+    // CancelIoEx calls that met a closed handle: made on a handle no longer
+    // open, or whose handle was closed while the call was still under way
+    // (on Windows the value may by then name another object).
+    int CancelsOnClosedHandles() const { return cancelsOnClosed_; }
     // Called with each request's number (1-based, as the journal numbers
     // it) before the request is carried out.
     std::function<void(std::uint64_t)> onRequest;
@@ -200,6 +208,10 @@ private:
     bool exclusiveByDefault_ = false;
     std::list<HangingRequest> hanging_;
     int cancelCalls_ = 0;
+    std::uint32_t cancelCallMs_ = 0;
+    int cancelsOnClosed_ = 0;
+    // CancelIoEx calls under way, per handle.
+    std::map<std::uintptr_t, int> cancelling_;
     int abandoned_ = 0;
     // Handles closed by an abandoning request; the caller's own close of
     // one still succeeds (numbers are never handed out twice).

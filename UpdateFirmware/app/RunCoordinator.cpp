@@ -476,7 +476,14 @@ void RunCoordinator::CleanUp() {
     vDEBUG_MSG_printf(L"%s:%d: Device Number : %d", kMethod, __LINE__, n_);
 
     // Only the devcon this process wrote; one in the program folder stays.
-    if (cleanup != nullptr) cleanup->DeleteDevcon();
+    // A worker left running may be inside a restart, which reads devcon's
+    // path and runs it: it is kept, as is the image a worker may still read.
+    if (workersLeftRunning_) {
+        vDEBUG_ERR_printf(L"%s:%d:  a worker is still running: devcon and the run's image are kept", kMethod,
+                          __LINE__);
+    } else if (cleanup != nullptr) {
+        cleanup->DeleteDevcon();
+    }
 
     if (!dlg_.m_bKeepFilterDriver) {
         if (workersLeftRunning_) {
@@ -495,8 +502,10 @@ void RunCoordinator::CleanUp() {
 
     // The run is over: the image it wrote and verified is let go of and
     // deleted, then the Temp folder (deleted when this run made it).
-    dlg_.ReleaseTempImage();
-    u_.vReleaseTempFolder();
+    if (!workersLeftRunning_) {
+        dlg_.ReleaseTempImage();
+        u_.vReleaseTempFolder();
+    }
     info_.bAllPass = bAllPass_;
     Status(MAIN_THREAD_FINISH);
     // The suffix shows the run's exit code; the hub count is the run's own.

@@ -231,8 +231,15 @@ int OnInitDialogRun(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility& utility
     return init.Run();
 }
 
-void vRemoveProcessFiles(hubaccess::CHubUtility& utility, CPayload& payload, Ini& ini) {
-    payload.vRemoveExtractedFiles(TempPath(utility));
+void vRemoveProcessFiles(hubaccess::CHubUtility& utility, CPayload& payload, Ini& ini, bool bRunThreadsLeft) {
+    // A thread of the run still running may read devcon's path, run devcon
+    // or read the run's image: what was extracted stays with the process.
+    if (bRunThreadsLeft) {
+        vDEBUG_ERR_printf(L"%s:%d:  a thread of the run is still running: the extracted files are kept",
+                          L"CMy262FWUpgradeToolDlg::vRemoveProcessFiles", __LINE__);
+    } else {
+        payload.vRemoveExtractedFiles(TempPath(utility));
+    }
     ini.nDeleteINIFile(utility.Ports(), utility.m_szModuleDirectory);
 }
 

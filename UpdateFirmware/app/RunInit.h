@@ -49,7 +49,9 @@ int OnInitDialogRun(CMy262FWUpgradeToolDlg& dlg, hubaccess::CHubUtility& utility
                     RunInitServices& services);
 
 // The last clean-up of the process: what this process extracted (firmware
-// image, devcon, driver package files) and the INI file.
-void vRemoveProcessFiles(hubaccess::CHubUtility& utility, CPayload& payload, Ini& ini);
+// image, devcon, driver package files) and the INI file. With
+// bRunThreadsLeft (a thread of the run is still running) the INI file only.
+void vRemoveProcessFiles(hubaccess::CHubUtility& utility, CPayload& payload, Ini& ini,
+                         bool bRunThreadsLeft = false);
 
 }  // namespace app

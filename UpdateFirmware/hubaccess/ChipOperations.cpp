@@ -80,9 +80,15 @@ platform::DeviceOpenResult CVntlHubDev::OpenFilterObject(BYTE ucTarget, const st
 
 void CVntlHubDev::CloseFilterObject(BYTE ucTarget, Handle h) {
     if (ucTarget < m_openHandles.size()) {
-        // Forgotten before it is closed: a cancel never meets a closed handle.
+        // Forgotten before it is closed: a cancel never meets a closed
+        // handle. One a cancel is being sent to now is closed by that cancel
+        // once it has returned, so this close waits for no driver.
         platform::ScopedLock held(*m_openHandlesLock);
         if (m_openHandles[ucTarget] == h) m_openHandles[ucTarget] = Handle::Invalid();
+        if (m_cancelling[ucTarget] == h) {
+            m_closeAfterCancel[ucTarget] = true;
+            return;
+        }
     }
     m_utility.Ports().deviceIo->CloseHandle(h);
 }
@@ -90,10 +96,27 @@ void CVntlHubDev::CloseFilterObject(BYTE ucTarget, Handle h) {
 BOOL CVntlHubDev::CancelTargetRequests(BYTE ucTarget) {
     static const wchar_t kMethod[] = L"CVntlHubDev::CancelTargetRequests";
     if (ucTarget >= m_openHandles.size()) return FALSE;
-    platform::ScopedLock held(*m_openHandlesLock);
-    const Handle h = m_openHandles[ucTarget];
-    if (!h.IsValid()) return FALSE;
+    Handle h = Handle::Invalid();
+    {
+        platform::ScopedLock held(*m_openHandlesLock);
+        // One cancel of a row at a time.
+        if (m_cancelling[ucTarget].IsValid()) return FALSE;
+        h = m_openHandles[ucTarget];
+        if (!h.IsValid()) return FALSE;
+        m_cancelling[ucTarget] = h;
+        m_closeAfterCancel[ucTarget] = false;
+    }
+    // The cancel may wait on the driver: no lock is held meanwhile, and the
+    // handle stays open until it has returned.
     const bool cancelled = m_utility.Ports().deviceIo->CancelIoEx(h);
+    bool close = false;
+    {
+        platform::ScopedLock held(*m_openHandlesLock);
+        m_cancelling[ucTarget] = Handle::Invalid();
+        close = m_closeAfterCancel[ucTarget];
+        m_closeAfterCancel[ucTarget] = false;
+    }
+    if (close) m_utility.Ports().deviceIo->CloseHandle(h);
     vDEBUG_WRN_printf(L"%s:%d: Target[%d] requests in flight cancelled[%d]", kMethod, __LINE__, ucTarget,
                       cancelled ? 1 : 0);
     return cancelled ? TRUE : FALSE;

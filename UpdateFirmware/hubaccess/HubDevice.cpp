@@ -19,6 +19,7 @@ CVntlHubDev::CVntlHubDev(CHubUtility& utility)
       m_filter(*utility.Ports().deviceIo, *utility.Ports().clock),
       m_openHandlesLock(utility.Ports().threads->CreateMutex("CVntlHubDev::m_openHandlesLock")) {
     m_openHandles.fill(Handle::Invalid());
+    m_cancelling.fill(Handle::Invalid());
     vInitialPrivateData();
 }
 

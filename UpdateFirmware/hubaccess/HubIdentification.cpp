@@ -20,6 +20,7 @@
 // Merging goes only by a mark this scan wrote and verified: an interface
 // whose mark could not be cleared in phase 3 counts as unmarked, and a mark
 // naming a row whose own marking was not verified merges nothing.
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <memory>
@@ -54,9 +55,13 @@ constexpr std::uint32_t kRelinkPowerSettleMs = 500;
 constexpr std::uint32_t kReopenPauseMs = 200;
 constexpr int kRelinkAttempts = 3;
 constexpr int kClearAttempts = 3;
+// Tries of each filter request that decides whether a port holds a hub of
+// the family (descriptor, string, register), as many as the scan's names get.
+constexpr int kScanRequestTries = 3;
 
 constexpr WORD kClearedSignature = 0xFFFF;
 constexpr BYTE kSignatureMarked = 1;
+constexpr BYTE kSignatureReadFailed = 255;
 const wchar_t kNoText[] = L"----";
 const wchar_t kUsb2Head[] = L"02";
 const wchar_t kUsb2Type[] = L"USB 2.0";
@@ -77,17 +82,7 @@ std::string NarrowPath(const std::wstring& path) {
 // open leaves the last system error set.
 class FilterHandle {
 public:
-    FilterHandle(platform::DeviceIo& io, const std::wstring& name) : m_io(io) {
-        platform::DeviceOpenResult r;
-        if (name.empty()) {
-            r.error = platform::kErrorPathNotFound;
-        } else {
-            r = m_io.CreateFile(name, platform::DeviceOpenMode::Filter);
-            if (!r.handle.IsValid() && r.error == 0) r.error = platform::kErrorInvalidHandle;
-        }
-        if (r.handle.IsValid()) m_handle = r.handle;
-        SetLastSystemError(r.handle.IsValid() ? platform::kErrorSuccess : r.error);
-    }
+    FilterHandle(platform::DeviceIo& io, const std::wstring& name) : m_io(io), m_name(name) { Open(); }
     ~FilterHandle() { Close(); }
     FilterHandle(const FilterHandle&) = delete;
     FilterHandle& operator=(const FilterHandle&) = delete;
@@ -98,11 +93,45 @@ public:
         if (m_handle.IsValid()) m_io.CloseHandle(m_handle);
         m_handle = Handle::Invalid();
     }
+    // Closes the object and opens it again by its name.
+    void Reopen() {
+        Close();
+        Open();
+    }
 
 private:
+    void Open() {
+        platform::DeviceOpenResult r;
+        if (m_name.empty()) {
+            r.error = platform::kErrorPathNotFound;
+        } else {
+            r = m_io.CreateFile(m_name, platform::DeviceOpenMode::Filter);
+            if (!r.handle.IsValid() && r.error == 0) r.error = platform::kErrorInvalidHandle;
+        }
+        if (r.handle.IsValid()) m_handle = r.handle;
+        SetLastSystemError(r.handle.IsValid() ? platform::kErrorSuccess : r.error);
+    }
+
     platform::DeviceIo& m_io;
+    std::wstring m_name;
     Handle m_handle = Handle::Invalid();
 };
+
+// One filter request of the scan, tried up to kScanRequestTries times until
+// `request` (given the open handle) returns 0. A try after a failed one opens
+// the object again first: a request the driver never completed takes its
+// handle with it. The last try's result.
+template <class Request>
+int Tried(FilterHandle& h, Request request) {
+    int rc = kChannelFailed;
+    for (int attempt = 0; attempt < kScanRequestTries; ++attempt) {
+        if (attempt > 0 || !h.IsOpen()) h.Reopen();
+        if (!h.IsOpen()) continue;
+        rc = request(h.Get());
+        if (rc == kChannelOk) return rc;
+    }
+    return rc;
+}
 
 // One scan over a list of entries: the hub device object's own, or a
 // rescan's.
@@ -133,9 +162,10 @@ private:
     void RelinkAll();
     std::string InterfacePath(const DRIVERINFO& entry, BYTE bRestart);
     void IdentifyEntry(BYTE index);
-    void ReadDescriptorTexts(Handle h, const std::array<BYTE, 18>& descriptor);
-    std::wstring ReadString(Handle h, BYTE index, std::size_t bufferSize);
-    bool MergeIntoMarkedRow(Handle h, const DRIVERINFO& entry, bool usb2);
+    void PassOver(const std::wstring& objectName, const wchar_t* what);
+    void ReadDescriptorTexts(FilterHandle& h, const std::array<BYTE, 18>& descriptor);
+    std::wstring ReadString(FilterHandle& h, BYTE index, std::size_t bufferSize);
+    bool MergeIntoMarkedRow(FilterHandle& h, const DRIVERINFO& entry, bool usb2);
     void ClearMark(Handle h, const std::wstring& objectName);
     void FillRow(const DRIVERINFO& entry, const std::wstring& objectName, const std::wstring& version, bool usb2);
 
@@ -169,8 +199,11 @@ void Scan::CheckLinks() {
             FilterHandle h(m_io, entry.ObjectName);
             opened = h.IsOpen();
             if (opened) {
-                m_filter.Get_StringDescriptor(h.Get(), text.data(), text.size(),
-                                              static_cast<std::uint8_t>(text.size()), kLinkCheckStringIndex);
+                Tried(h, [&](Handle d) {
+                    text.fill('\0');
+                    return m_filter.Get_StringDescriptor(d, text.data(), text.size(),
+                                                         static_cast<std::uint8_t>(text.size()), kLinkCheckStringIndex);
+                });
             } else {
                 vDEBUG_ERR_printf(L"%s:%d: This device[%s] handle can not be open, ", m_method, __LINE__,
                                   entry.ObjectName);
@@ -260,23 +293,24 @@ void Scan::IdentifyEntry(BYTE entryIndex) {
     const DRIVERINFO& entry = m_entries[entryIndex];
     const std::wstring objectName = entry.ObjectName;
     FilterHandle h(m_io, objectName);
-    if (!h.IsOpen()) {
-        vDEBUG_ERR_printf(L"%s:%d: This device[%s] handle can not be open, ", m_method, __LINE__, objectName);
-        return;
-    }
     std::array<BYTE, 18> descriptor{};
-    if (m_filter.Get_Descriptor(h.Get(), descriptor.data()) != kChannelOk) {
-        vDEBUG_ERR_printf(L"%s:%d: VNTLFILTER0.Get_Descriptor Failed  Error:%d", m_method, __LINE__, 0);
+    if (Tried(h, [&](Handle d) { return m_filter.Get_Descriptor(d, descriptor.data()); }) != kChannelOk) {
+        if (!h.IsOpen()) {
+            vDEBUG_ERR_printf(L"%s:%d: This device[%s] handle can not be open, ", m_method, __LINE__, objectName);
+        } else {
+            vDEBUG_ERR_printf(L"%s:%d: VNTLFILTER0.Get_Descriptor Failed  Error:%d", m_method, __LINE__, 0);
+        }
+        PassOver(objectName, L"device descriptor");
         return;
     }
-    ReadDescriptorTexts(h.Get(), descriptor);
+    ReadDescriptorTexts(h, descriptor);
     const bool usb2 = StartsWith(m_dev.m_strDescBcdUSB, kUsb2Head);
 
     // A mark that could not be cleared is an earlier scan's: not this one's.
     if (m_clearFailed[entryIndex]) {
         vDEBUG_WRN_printf(L"%s:%d: Hub [%s] kept a mark of an earlier scan, taken as unmarked", m_method, __LINE__,
                           entry.DriverName);
-    } else if (MergeIntoMarkedRow(h.Get(), entry, usb2)) {
+    } else if (MergeIntoMarkedRow(h, entry, usb2)) {
         return;
     }
 
@@ -290,7 +324,11 @@ void Scan::IdentifyEntry(BYTE entryIndex) {
     }
 
     const BYTE rowIndex = m_dev.ucListIndex;
-    if (m_utility.MarkSignatureforIdentify(h.Get(), static_cast<BYTE>('0' + rowIndex)) != 0) {
+    const auto mark = [&](Handle d) {
+        return m_utility.MarkSignatureforIdentify(d, static_cast<BYTE>('0' + rowIndex)) == 0 ? kChannelOk
+                                                                                              : kChannelFailed;
+    };
+    if (Tried(h, mark) != kChannelOk) {
         vDEBUG_ERR_printf(L"%s:%d: Hub [%s] MarkSignatureforIdentify Failed  Error:%d", m_method, __LINE__,
                           objectName, 0);
     } else {
@@ -302,8 +340,9 @@ void Scan::IdentifyEntry(BYTE entryIndex) {
     // The version decides whether the hub is current, newer or legacy: one
     // altered reply must not decide it (two reads of a valid block agree).
     FW_VERSION_BLOCK block;
-    if (m_filter.ReadVersionAgreed(h.Get(), &block) != kChannelOk) {
+    if (Tried(h, [&](Handle d) { return m_filter.ReadVersionAgreed(d, &block); }) != kChannelOk) {
         vDEBUG_ERR_printf(L"%s:%d: Get_Version Failed,  dwErrorCode=%d", m_method, __LINE__, GetLastSystemError());
+        PassOver(objectName, L"version");
         ClearMark(h.Get(), objectName);
         return;
     }
@@ -336,7 +375,13 @@ void Scan::IdentifyEntry(BYTE entryIndex) {
     FillRow(entry, objectName, version, usb2);
 }
 
-void Scan::ReadDescriptorTexts(Handle h, const std::array<BYTE, 18>& d) {
+// A port whose hub could not be told apart after every try.
+void Scan::PassOver(const std::wstring& objectName, const wchar_t* what) {
+    vDEBUG_WRN_printf(L"%s:%d: Hub [%s] passed over, its %s not read in %d tries", m_method, __LINE__, objectName, what,
+                      kScanRequestTries);
+}
+
+void Scan::ReadDescriptorTexts(FilterHandle& h, const std::array<BYTE, 18>& d) {
     const auto word = [&d](std::size_t at) { return static_cast<unsigned>(d[at] | (d[at + 1] << 8)); };
     const BYTE iManufacturer = d[14], iProduct = d[15], iSerialNumber = d[16];
     m_dev.m_strDescVID = textfmt::Format(L"%04x", word(8));
@@ -349,22 +394,35 @@ void Scan::ReadDescriptorTexts(Handle h, const std::array<BYTE, 18>& d) {
 }
 
 // String `index` through the filter; index 0 names no string (empty text),
-// and a failed read gives an empty text too.
-std::wstring Scan::ReadString(Handle h, BYTE index, std::size_t bufferSize) {
+// and a read that fails every try gives an empty text too.
+std::wstring Scan::ReadString(FilterHandle& h, BYTE index, std::size_t bufferSize) {
     if (index == 0) return {};
     std::vector<char> buffer(bufferSize, '\0');
-    m_filter.Get_StringDescriptor(h, buffer.data(), buffer.size(), static_cast<std::uint8_t>(bufferSize), index);
+    Tried(h, [&](Handle d) {
+        std::fill(buffer.begin(), buffer.end(), '\0');
+        return m_filter.Get_StringDescriptor(d, buffer.data(), buffer.size(), static_cast<std::uint8_t>(bufferSize),
+                                             index);
+    });
     return m_utility.MultiStrToWideStr(buffer.data());
 }
 
 // The chip's other interface was met before when it carries the mark; the
 // row number the mark holds counts only when it was read and names a row of
 // this scan. Returns true when the interface was merged into that row.
-bool Scan::MergeIntoMarkedRow(Handle h, const DRIVERINFO& entry, bool usb2) {
-    if (m_utility.bIsSignatureMarked(h) != kSignatureMarked) return false;
+bool Scan::MergeIntoMarkedRow(FilterHandle& h, const DRIVERINFO& entry, bool usb2) {
+    BYTE marked = kSignatureReadFailed;
+    Tried(h, [&](Handle d) {
+        marked = m_utility.bIsSignatureMarked(d);
+        return marked == kSignatureReadFailed ? kChannelFailed : kChannelOk;
+    });
+    if (marked != kSignatureMarked) return false;
     bool readOk = false;
     std::array<BYTE, 4> regs{};
-    const BYTE indexChar = m_utility.ucGetSignatureMarked(h, regs.data(), &readOk);
+    BYTE indexChar = 0;
+    Tried(h, [&](Handle d) {
+        indexChar = m_utility.ucGetSignatureMarked(d, regs.data(), &readOk);
+        return readOk ? kChannelOk : kChannelFailed;
+    });
     const int row = static_cast<int>(indexChar) - '0';
     if (!readOk || row < 0 || row >= m_dev.ucListIndex || !m_rowMarked[static_cast<std::size_t>(row)]) {
         vDEBUG_WRN_printf(L"%s:%d: Hub [%s] carries no mark of this scan (index byte %02x, read %d), taken as unmarked",

@@ -77,7 +77,9 @@ public:
     // CancelIoEx), from any thread: the waiting operation then fails with
     // ERROR_OPERATION_ABORTED. TRUE when a request was cancelled. For a run's
     // time-out, so that a driver that never completes a request cannot hang
-    // the tool.
+    // the tool. No lock is held while the driver is asked: the handle stays
+    // open until the cancel has returned, and when the operation lets go of
+    // it meanwhile, the cancel closes it.
     BOOL CancelTargetRequests(BYTE ucTarget);
 
     // Descriptor texts of the interface being examined.
@@ -105,9 +107,15 @@ protected:
     platform::DeviceOpenResult OpenFilterObject(BYTE ucTarget, const std::wstring& name);
     void CloseFilterObject(BYTE ucTarget, Handle h);
 
-    // The filter device object each row's chip operation holds open.
+    // The filter device object each row's chip operation holds open; the
+    // one a cancel of the row is sent to now, and whether its chip
+    // operation has let go of it meanwhile (its close is then the cancel's).
+    // The lock guards these only: it is never held across a call that may
+    // wait on a driver.
     std::unique_ptr<platform::Mutex> m_openHandlesLock;
     std::array<Handle, kDevListCapacity> m_openHandles;
+    std::array<Handle, kDevListCapacity> m_cancelling;
+    std::array<bool, kDevListCapacity> m_closeAfterCancel{};
 };
 
 class CVntlUSBLib {

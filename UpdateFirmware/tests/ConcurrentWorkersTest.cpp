@@ -297,6 +297,53 @@ TEST(ConcurrentWorkersTest, AHangingChipOperationIsCancelledFromAnotherThread) {
     EXPECT_EQ(r.Dev().CancelTargetRequests(0), ha::FALSE);
 }
 
+// A last resort whose cancel the driver holds for 5 s: meanwhile another hub's
+// register read opens, reads and closes at once, the cancelled operation
+// returns at once too, and its handle is closed only once the cancel has
+// returned, so the cancel never meets a closed (or closed and reused) handle.
+TEST(ConcurrentWorkersTest, ASlowCancelHoldsUpNoOtherHubsRequest) {
+    Rig r(0, 2);
+    sim::Fault hang;
+    hang.kind = sim::FaultKind::Hang;
+    hang.match.device = r.Row(0).m_strObjectName;
+    hang.match.command = fw::kCmdRomRead;
+    r.m.driver.AddFault(hang);
+    r.m.driver.SetCancelCallMs(5000);
+    int rc0 = 0, rc1 = -99;
+    ha::BOOL cancelled = ha::FALSE;
+    std::uint64_t end0 = 0, end1 = 0, cancelEnd = 0;
+    r.m.sched.Run([&] {
+        auto worker = r.m.sched.Start(
+            [&] {
+                std::vector<ha::BYTE> table(256);
+                rc0 = r.Dev().VTL262xConfigRead(0, table.data(), 0);
+                end0 = r.m.sched.NowMs();
+            },
+            platform::ThreadPriority::Normal, "worker");
+        r.m.sched.Sleep(4000);
+        auto lastResort = r.m.sched.Start(
+            [&] {
+                cancelled = r.Dev().CancelTargetRequests(0);
+                cancelEnd = r.m.sched.NowMs();
+            },
+            platform::ThreadPriority::Normal, "last resort");
+        r.m.sched.Sleep(10);
+        ha::BYTE value = 0;
+        rc1 = r.Dev().VTL262xAccessRegister(1, &value, 0x5820, 0);
+        end1 = r.m.sched.NowMs();
+        lastResort->Join(platform::kInfinite);
+        worker->Join(platform::kInfinite);
+    });
+    EXPECT_EQ(rc1, 0);
+    EXPECT_EQ(end1, 4010u) << "another hub's request waited for the cancel";
+    EXPECT_EQ(cancelled, ha::TRUE);
+    EXPECT_EQ(cancelEnd, 9000u);
+    EXPECT_EQ(rc0, -1);
+    EXPECT_EQ(end0, 4000u);
+    EXPECT_EQ(r.m.driver.CancelsOnClosedHandles(), 0);
+    EXPECT_EQ(r.m.driver.OpenHandleCount(), 0);
+}
+
 // The re-identification of another hub leaves the identification scan's count
 // alone, so a recovery after it binds on its first attempt.
 TEST(ConcurrentWorkersTest, RecoveryAfterAnotherHubsReIdentificationBindsAtOnce) {

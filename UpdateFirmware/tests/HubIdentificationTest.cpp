@@ -142,7 +142,8 @@ TEST(HubIdentificationTest, OneRowPerChipWithBothInterfacesMerged) {
 
 // Only a mark this scan wrote and verified merges an interface into a row: a
 // stale mark whose clearing failed (even one naming a row already placed,
-// here '0'), and a mark that cannot be read, count as unmarked.
+// here '0'), and a mark that cannot be read in any of its three tries, count
+// as unmarked.
 TEST(HubIdentificationTest, AMarkOfNoRowOfThisScanCountsAsUnmarked) {
     struct Case {
         std::optional<std::uint8_t> staleIndex;  // a stale mark whose clearing fails, or else a failed read
@@ -161,7 +162,7 @@ TEST(HubIdentificationTest, AMarkOfNoRowOfThisScanCountsAsUnmarked) {
             c2->SetReg(0x7FC, *c.staleIndex);
             r.FailFilter(a2, hubaccess::CMD_REG_WRITE, 0x7FB, 3);
         } else {
-            r.FailFilter(a2, hubaccess::CMD_REG_READ, 0x7FB, 1, 1);
+            r.FailFilter(a2, hubaccess::CMD_REG_READ, 0x7FB, 3, 1);
         }
         ASSERT_EQ(r.Scan(), 0);
         EXPECT_EQ(r.m.devList.nCount, 2);
@@ -173,13 +174,14 @@ TEST(HubIdentificationTest, AMarkOfNoRowOfThisScanCountsAsUnmarked) {
     }
 }
 
-// A mark naming a row whose own marking was not verified merges nothing.
+// A mark naming a row whose own marking was not verified (in any of its three
+// tries) merges nothing.
 TEST(HubIdentificationTest, AnUnverifiedRowTakesNoCompanion) {
     Rig r;
     auto c1 = NewChip();
     const int a1 = r.Add(r.root[0], 1, c1, 0x0300);
     const int a2 = r.Add(r.root[0], 2, c1, 0x0210);
-    r.FailFilter(a1, hubaccess::CMD_REG_READ, 0x7FB, 1, 1);  // the verify read of row 0's mark
+    r.FailFilter(a1, hubaccess::CMD_REG_READ, 0x7FB, 3, 1);  // the verify reads of row 0's mark
     ASSERT_EQ(r.Scan(), 0);
     EXPECT_EQ(r.m.devList.nCount, 2);
     EXPECT_EQ(r.Row(0).m_strPID20, L"----");

@@ -1078,9 +1078,11 @@ TEST(RunLastResort, AWorkerOutlivingTheLastResortKeepsTheDriverInstalled) {
 
 // A worker that has not ended when the run ends, on the normal end (its
 // thread's end waits, as a Windows thread that ends with a request still
-// pending waits for that request's cancel) or after the last resort (its
-// download ignores every cancel): the run fails with -9, the driver stays
-// installed, and the program's end tears nothing down: it flushes the log
+// pending waits for that request's cancel), after the last resort (its
+// download ignores every cancel) or inside a restart (devcon never ends):
+// the run fails with -9, the driver stays installed, devcon (its path, its
+// file) and the run's image stay as a worker may read them, and the
+// program's end tears nothing down: it flushes the log
 // and terminates the process. The worker then finishes after the run's end
 // against whatever the program's end left (under ASan a use of freed state
 // fails here). A worker that ends within its join limit leaves nothing: the
@@ -1110,6 +1112,31 @@ TEST(RunWorkerLeftRunning, FailsTheRunKeepsTheDriverAndTheProcessEndsWithoutTear
              m.driver.AddFault(f);
          },
          -9, L"TimeOut!!(-9)", true},
+        {"InsideARestart",
+         [](RunMachine& m) {
+             // Once the workers run, the hubs' product strings no longer come
+             // back through the filter: a re-identification restarts its hub
+             // with devcon, which never ends. 64-bit Windows 10.
+             const std::wstring currentVersion = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+             m.os.SetVersion(6, 2);
+             m.registry.SetDword(currentVersion, L"CurrentMajorVersionNumber", 10);
+             m.registry.SetString(currentVersion, L"CurrentBuildNumber", L"19045");
+             m.os.SetWow64(true);
+             auto added = std::make_shared<bool>(false);
+             m.threads.beforeStart = [&m, added] {
+                 if (!m.dlg.m_bImagePrepared || *added) return;  // before the first worker starts
+                 *added = true;
+                 sim::Fault f;
+                 f.match.command = hubaccess::LEGACY_GET_STRING_DESCRIPTOR;
+                 f.times = -1;
+                 m.driver.AddFault(f);
+             };
+             sim::UsbFault hang;
+             hang.op = sim::UsbOp::Launch;
+             hang.kind = sim::UsbFaultKind::Hang;
+             m.usb.AddFault(hang);
+         },
+         -9, L"TimeOut!!(-9)", true},
     };
     constexpr std::uint32_t kPid = 4242;
     for (const Case& c : cases) {
@@ -1121,11 +1148,17 @@ TEST(RunWorkerLeftRunning, FailsTheRunKeepsTheDriverAndTheProcessEndsWithoutTear
         m.processes.SetCurrentProcessId(kPid);
         c.setup(m);
         int code = 1;
-        bool tornDown = false;
+        bool tornDown = false, devconKept = false, imageKept = false;
+        const std::wstring devcon = m.utility->m_strDevconPath;
         std::size_t recordsAtEnd = 0;
         m.sched.Run([&] {
             m.dlg.OnBnClickedButtonStart();
             m.dlg.m_pMainThread->Join(platform::kInfinite);
+            // What a worker left running reads is as it was: devcon's path
+            // and the file it names, and the run's image.
+            devconKept = m.utility->m_strDevconPath == devcon &&
+                         platform::IsSameFile(m.files, m.utility->m_hDevconHeld, devcon);
+            imageKept = m.dlg.bTempImageStillHeld();
             // The program's end once OK is pressed.
             code = m.dlg.m_iRet.load();
             if (!m.dlg.bTerminateIfRunThreadsLeft(m.processes, code)) {
@@ -1139,6 +1172,9 @@ TEST(RunWorkerLeftRunning, FailsTheRunKeepsTheDriverAndTheProcessEndsWithoutTear
         EXPECT_EQ(m.view.GetStatus().text, c.text);
         EXPECT_EQ(m.cleanup.driverRemoved, c.left ? 0 : 1);
         EXPECT_EQ(m.sink.Contains(L"the filter driver is not removed"), c.left);
+        EXPECT_EQ(m.cleanup.devconDeleted, c.left ? 0 : 1);
+        EXPECT_EQ(devconKept, c.left);
+        EXPECT_EQ(imageKept, c.left);
         EXPECT_EQ(tornDown, !c.left);
         const auto ends = m.processes.Terminations();
         if (c.left) {

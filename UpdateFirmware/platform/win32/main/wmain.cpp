@@ -94,7 +94,8 @@ int InitInstance(hubaccess::CHubUtility& utility) {
     // A run that asked for the end winds down at once; its state and the hub
     // utility are destroyed only after it has let go of them.
     for (int waited = 0; dialogState.m_bRunGoing && waited < kRunWindDownMs; waited += 50) ::Sleep(50);
-    app::vRemoveProcessFiles(utility, payload, app::g_Ini);
+    app::vRemoveProcessFiles(utility, payload, app::g_Ini,
+                             dialogState.m_bRunGoing.load() || dialogState.m_bWorkerLeftRunning.load());
     // A thread of the run still running (a worker left behind, or the run
     // itself) may use anything here: nothing is destroyed, the process ends
     // itself where it stands.

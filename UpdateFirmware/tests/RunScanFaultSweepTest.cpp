@@ -82,7 +82,9 @@ void ExpectNoHubLeftOut(RunMachine& m) {
         const auto& row = m.dlg.m_devList.rows[t];
         anyFailed = anyFailed || !(row.m_bUpdateFWResult && row.m_bReloadFWResult);
     }
-    if (anyFailed) EXPECT_LT(exitCode, 0);
+    if (anyFailed) {
+        EXPECT_LT(exitCode, 0);
+    }
     for (std::size_t i = 0; i < m.chips.size(); ++i) {
         SCOPED_TRACE(i);
         if (exitCode == 0) {

@@ -35,10 +35,7 @@ namespace {
 using run_machine::RunMachine;
 using sim::FaultKind;
 
-bool FullSweep() {
-    const char* v = std::getenv("FW_FULL_SWEEP");
-    return v != nullptr && *v != '\0' && *v != '0';
-}
+using run_machine::FullSweep;
 
 #ifdef FW_SANITIZED_BUILD
 const int kPositionsPerKind = FullSweep() ? 25 : 2;  // a tenth of the sample

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -31,6 +32,12 @@
 #include "sim/UsbStack.h"
 
 namespace run_machine {
+
+// The sweeps run their full sets only when FW_FULL_SWEEP is set (and not 0).
+inline bool FullSweep() {
+    const char* v = std::getenv("FW_FULL_SWEEP");
+    return v != nullptr && *v != '\0' && *v != '0';
+}
 
 inline std::vector<std::uint8_t> Pattern(std::size_t length, std::uint8_t seed) {
     std::vector<std::uint8_t> bytes(length);

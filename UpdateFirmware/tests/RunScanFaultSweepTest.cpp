@@ -26,10 +26,7 @@ namespace {
 using run_machine::RunMachine;
 using sim::FaultKind;
 
-bool FullSweep() {
-    const char* v = std::getenv("FW_FULL_SWEEP");
-    return v != nullptr && *v != '\0' && *v != '0';
-}
+using run_machine::FullSweep;
 
 // Coordinator limit (520 passes of 500 ms), its 30 s grace and room for the
 // scan and the clean-up.

@@ -60,8 +60,7 @@ constexpr int kClearAttempts = 3;
 constexpr int kScanRequestTries = 3;
 
 constexpr WORD kClearedSignature = 0xFFFF;
-constexpr BYTE kSignatureMarked = 1;
-constexpr BYTE kSignatureReadFailed = 255;
+constexpr BYTE kSignatureUnmarked = 0, kSignatureMarked = 1;
 const wchar_t kNoText[] = L"----";
 const wchar_t kUsb2Head[] = L"02";
 const wchar_t kUsb2Type[] = L"USB 2.0";
@@ -410,10 +409,11 @@ std::wstring Scan::ReadString(FilterHandle& h, BYTE index, std::size_t bufferSiz
 // row number the mark holds counts only when it was read and names a row of
 // this scan. Returns true when the interface was merged into that row.
 bool Scan::MergeIntoMarkedRow(FilterHandle& h, const DRIVERINFO& entry, bool usb2) {
-    BYTE marked = kSignatureReadFailed;
+    BYTE marked = kSignatureUnmarked;
     Tried(h, [&](Handle d) {
         marked = m_utility.bIsSignatureMarked(d);
-        return marked == kSignatureReadFailed ? kChannelFailed : kChannelOk;
+        // Anything but marked or unmarked is a read that did not answer.
+        return marked == kSignatureMarked || marked == kSignatureUnmarked ? kChannelOk : kChannelFailed;
     });
     if (marked != kSignatureMarked) return false;
     bool readOk = false;

@@ -87,6 +87,14 @@ struct Rig {
         m.sink.Clear();
     }
     ha::CVntlHubDev& Dev() { return *u.m_USBLib.m_pHubDev; }
+    // The driver never completes a ROM read of hub `t`.
+    void HangRomReads(int t) {
+        sim::Fault hang;
+        hang.kind = sim::FaultKind::Hang;
+        hang.match.device = Row(t).m_strObjectName;
+        hang.match.command = fw::kCmdRomRead;
+        m.driver.AddFault(hang);
+    }
     const ha::DEV_LIST_ITEM& Row(int t) const { return m.devList.rows[t]; }
     int Count(const std::wstring& text) const {
         const auto records = m.sink.Records();
@@ -265,11 +273,7 @@ TEST(ConcurrentWorkersTest, ReIdentificationRestartsOnlyItsOwnHub) {
 // hanging the tool.
 TEST(ConcurrentWorkersTest, AHangingChipOperationIsCancelledFromAnotherThread) {
     Rig r(0, 2);
-    sim::Fault hang;
-    hang.kind = sim::FaultKind::Hang;
-    hang.match.device = r.Row(0).m_strObjectName;
-    hang.match.command = fw::kCmdRomRead;
-    r.m.driver.AddFault(hang);
+    r.HangRomReads(0);
     int rc = 0;
     ha::BOOL idle = ha::TRUE, cancelled = ha::FALSE;
     std::uint64_t end = 0;
@@ -303,11 +307,7 @@ TEST(ConcurrentWorkersTest, AHangingChipOperationIsCancelledFromAnotherThread) {
 // returned, so the cancel never meets a closed (or closed and reused) handle.
 TEST(ConcurrentWorkersTest, ASlowCancelHoldsUpNoOtherHubsRequest) {
     Rig r(0, 2);
-    sim::Fault hang;
-    hang.kind = sim::FaultKind::Hang;
-    hang.match.device = r.Row(0).m_strObjectName;
-    hang.match.command = fw::kCmdRomRead;
-    r.m.driver.AddFault(hang);
+    r.HangRomReads(0);
     r.m.driver.SetCancelCallMs(5000);
     int rc0 = 0, rc1 = -99;
     ha::BOOL cancelled = ha::FALSE;
